@@ -1,0 +1,22 @@
+#pragma once
+// Start-up: where the data lives, the single running copy, the main window.
+#include <QString>
+
+namespace tavlo {
+
+// The agenda file's full path, set once at start-up.
+extern QString gstrDataFile;
+
+struct AgendaLocation {
+    QString dataFile; // directory + "/" + base name + ".txt"
+    QString section;  // the base name
+};
+
+// Where an executable keeps its agenda: beside itself, named after its
+// complete base name (everything before the last dot of its file name).
+AgendaLocation AgendaLocationFor(const QString &executablePath);
+
+// Runs the program; returns its exit status.
+int Main();
+
+} // namespace tavlo

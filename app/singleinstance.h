@@ -1,0 +1,45 @@
+#pragma once
+// Only one copy of the program runs for a user. The first copy holds an
+// exclusive lock on a file and listens on a local socket; a later start finds
+// the lock taken, asks the running copy over the socket to restore its window
+// and ends. The kernel drops the lock when its holder ends, however it ends,
+// so a crashed copy never blocks the next start, and taking the lock is one
+// atomic step, so of two copies started at once exactly one runs.
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+
+namespace tavlo {
+
+class SingleInstance : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `key` names the program as its copies know each other: the main
+    // window's title. The user is added to it.
+    explicit SingleInstance(const QString &key, QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    // Takes the lock and starts listening. False when another copy has it.
+    bool acquire();
+
+    // Asks the running copy to restore its window; waits at most `timeoutMs`.
+    bool askRunningCopyToRestore(int timeoutMs = 3000);
+
+    QString lockPath() const { return m_base + QStringLiteral(".lock"); }
+    QString socketPath() const { return m_base + QStringLiteral(".sock"); }
+
+signals:
+    void restoreRequested();
+
+private:
+    void onNewConnection();
+
+    QString m_base;
+    int m_lockFd = -1;
+    QLocalServer *m_server = nullptr;
+};
+
+} // namespace tavlo

@@ -1,0 +1,80 @@
+# One flavour of the program: a static library per layer, the program and its
+# tests, all linked against one Qt major version.
+function(tavlo_add_flavour)
+  cmake_parse_arguments(F "" "QT;PROGRAM;SUFFIX" "" ${ARGN})
+  set(qt Qt${F_QT})
+  set(src ${PROJECT_SOURCE_DIR})
+
+  # The agenda file: Qt Core only, no widgets.
+  set(store tavlo_store_${F_SUFFIX})
+  add_library(${store} STATIC
+    ${src}/store/codepage.cpp
+    ${src}/store/memo.cpp
+    ${src}/store/profile.cpp
+    ${src}/store/safefile.cpp
+    ${src}/store/agendafile.cpp
+    ${src}/store/backup.cpp)
+  target_include_directories(${store} PUBLIC ${src})
+  target_link_libraries(${store} PUBLIC ${qt}::Core)
+  tavlo_warnings(${store})
+
+  # Windows, dialogs, start-up.
+  set(core tavlo_core_${F_SUFFIX})
+  add_library(${core} STATIC
+    ${src}/ui/clock.cpp
+    ${src}/ui/fonts.cpp
+    ${src}/ui/keycodes.cpp
+    ${src}/ui/messagebox.cpp
+    ${src}/ui/editortext.cpp
+    ${src}/ui/main/form1.cpp
+    ${src}/ui/dialogs/form2.cpp
+    ${src}/ui/dialogs/form3.cpp
+    ${src}/ui/dialogs/numberreader.cpp
+    ${src}/app/module1.cpp
+    ${src}/app/singleinstance.cpp)
+  target_link_libraries(${core} PUBLIC ${store} ${qt}::Widgets ${qt}::Network)
+  tavlo_warnings(${core})
+
+  add_executable(${F_PROGRAM} ${src}/app/main.cpp)
+  target_link_libraries(${F_PROGRAM} PRIVATE ${core})
+  tavlo_warnings(${F_PROGRAM})
+  install(TARGETS ${F_PROGRAM} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+  if(TAVLO_BUILD_TESTS)
+    tavlo_add_tests(${F_SUFFIX} ${qt} ${core} ${F_PROGRAM})
+  endif()
+  if(TAVLO_BUILD_BENCH)
+    add_executable(bench_store_${F_SUFFIX} ${src}/bench/bench_store.cpp)
+    target_link_libraries(bench_store_${F_SUFFIX} PRIVATE ${store})
+  endif()
+endfunction()
+
+function(tavlo_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+endfunction()
+
+# A Qt Test executable per source file, registered with CTest under the
+# flavour's suffix so both builds' results stand side by side.
+function(tavlo_add_tests suffix qt core program)
+  set(src ${PROJECT_SOURCE_DIR})
+  set(tests
+    store/tst_codepage store/tst_memo store/tst_profile store/tst_agendafile
+    store/tst_backup store/tst_crashsafety
+    ${TAVLO_UI_TESTS})
+  add_executable(agenda_writer_${suffix} ${src}/tests/store/agenda_writer.cpp)
+  target_link_libraries(agenda_writer_${suffix} PRIVATE tavlo_store_${suffix})
+  foreach(t IN LISTS tests)
+    get_filename_component(name ${t} NAME)
+    set(exe ${name}_${suffix})
+    add_executable(${exe} ${src}/tests/${t}.cpp)
+    target_include_directories(${exe} PRIVATE ${src}/tests)
+    target_link_libraries(${exe} PRIVATE ${core} ${qt}::Test)
+    target_compile_definitions(${exe} PRIVATE
+      TAVLO_PROGRAM="$<TARGET_FILE:${program}>"
+      TAVLO_AGENDA_WRITER="$<TARGET_FILE:agenda_writer_${suffix}>")
+    add_test(NAME ${name}_${suffix} COMMAND ${exe})
+    set_tests_properties(${name}_${suffix} PROPERTIES
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8"
+      TIMEOUT 120 LABELS "${suffix}")
+  endforeach()
+endfunction()

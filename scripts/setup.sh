@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing need.
+# Safe to run again: only missing packages are installed.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  qtbase5-dev qtbase5-dev-tools
+  libgl-dev
+  fonts-ipafont-gothic
+  xvfb xauth xdotool x11-utils openbox imagemagick
+  desktop-file-utils appstream
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update
+  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,52 @@
+#pragma once
+// The agenda file: one memo per date, kept in one INI section of a code page
+// 932 text file. Every operation goes to the file when it is called; nothing
+// is cached, so another program's edits are always seen.
+#include "store/safefile.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace tavlo {
+
+// Why a write or delete did not happen; None means the file now holds it.
+struct StoreResult {
+    FileError error = FileError::None;
+    int sysErrno = 0;
+    QString unmappable; // with FileError::Other from WriteMemo: text without a CP932 form
+    bool ok() const { return error == FileError::None; }
+};
+
+class AgendaFile
+{
+public:
+    // A value longer than this comes back cut (a hand-edited file only).
+    static constexpr int kReadCapacity = 16383;
+
+    AgendaFile(QString path, QString section);
+
+    const QString &path() const { return m_path; }
+    const QString &section() const { return m_section; }
+
+    // The start-up scan: the date keys in file order, never an error.
+    QStringList ListDateKeys() const;
+
+    // The stored memo value (still encoded), or nothing when the key, its
+    // section or the file is missing, or the value is empty.
+    std::optional<QString> ReadMemo(const QString &key) const;
+
+    // Stores the value under the key. Refuses (and writes nothing) when a
+    // name or the value holds CR, LF or NUL, or has no code page 932 form.
+    StoreResult WriteMemo(const QString &key, const QString &value) const;
+
+    // Removes the key's line. A missing key, section or file changes nothing.
+    StoreResult DeleteDate(const QString &key) const;
+
+private:
+    QString m_path;
+    QString m_section;
+    QByteArray m_sectionBytes;
+};
+
+} // namespace tavlo

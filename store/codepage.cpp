@@ -1,0 +1,155 @@
+#include "store/codepage.h"
+
+#include <cerrno>
+#include <iconv.h>
+#include <mutex>
+#include <vector>
+
+namespace tavlo {
+namespace {
+
+// "CP932" and not "SHIFT_JIS": glibc's SHIFT_JIS maps 0x5C to the yen sign,
+// which would turn every backslash in a memo into another character.
+constexpr const char *kCodePage = "CP932";
+
+// One converter per direction; iconv_t keeps state, so each use resets it and
+// holds the lock (all callers are on the UI thread; the lock is for tests).
+class Converter
+{
+public:
+    Converter(const char *to, const char *from) : m_cd(iconv_open(to, from)) {}
+    ~Converter()
+    {
+        if (m_cd != reinterpret_cast<iconv_t>(-1))
+            iconv_close(m_cd);
+    }
+    Converter(const Converter &) = delete;
+    Converter &operator=(const Converter &) = delete;
+
+    bool valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+    iconv_t handle() const { return m_cd; }
+    std::mutex &mutex() { return m_mutex; }
+
+private:
+    iconv_t m_cd;
+    std::mutex m_mutex;
+};
+
+Converter &encoder()
+{
+    static Converter c(kCodePage, "UTF-16LE");
+    return c;
+}
+
+Converter &decoder()
+{
+    static Converter c("UTF-16LE", kCodePage);
+    return c;
+}
+
+bool isAscii(const char *data, qsizetype size)
+{
+    for (qsizetype i = 0; i < size; ++i)
+        if (static_cast<unsigned char>(data[i]) >= 0x80)
+            return false;
+    return true;
+}
+
+bool isAscii(const QString &text)
+{
+    for (QChar c : text)
+        if (c.unicode() >= 0x80)
+            return false;
+    return true;
+}
+
+} // namespace
+
+Cp932Encoded toCp932(const QString &text)
+{
+    Cp932Encoded result;
+    if (isAscii(text)) {
+        result.bytes = text.toLatin1();
+        return result;
+    }
+
+    Converter &conv = encoder();
+    std::lock_guard<std::mutex> lock(conv.mutex());
+    iconv(conv.handle(), nullptr, nullptr, nullptr, nullptr);
+
+    result.bytes.resize(text.size() * 2 + 16);
+    const auto *units = reinterpret_cast<const char16_t *>(text.utf16());
+    qsizetype i = 0;
+    qsizetype written = 0;
+    while (i < text.size()) {
+        // Feed one code point at a time only after a failure; normally the
+        // whole remainder goes in one call.
+        char *in = const_cast<char *>(reinterpret_cast<const char *>(units + i));
+        size_t inLeft = size_t(text.size() - i) * 2;
+        char *out = result.bytes.data() + written;
+        size_t outLeft = size_t(result.bytes.size() - written);
+        const size_t rc = iconv(conv.handle(), &in, &inLeft, &out, &outLeft);
+        const int err = errno;
+        written = out - result.bytes.data();
+        i = text.size() - qsizetype(inLeft / 2);
+        if (rc != size_t(-1))
+            break;
+        if (err == E2BIG) {
+            result.bytes.resize(result.bytes.size() * 2);
+            continue;
+        }
+        // EILSEQ or EINVAL: the code point at i has no form (or is a lone
+        // surrogate). Name it and step over it.
+        qsizetype len = 1;
+        if (QChar::isHighSurrogate(units[i]) && i + 1 < text.size()
+            && QChar::isLowSurrogate(units[i + 1]))
+            len = 2;
+        const QString ch = text.mid(i, len);
+        if (!result.unmappable.contains(ch))
+            result.unmappable += ch;
+        i += len;
+        iconv(conv.handle(), nullptr, nullptr, nullptr, nullptr);
+    }
+    result.bytes.resize(written);
+    return result;
+}
+
+QString fromCp932(const char *data, qsizetype size)
+{
+    if (isAscii(data, size))
+        return QString::fromLatin1(data, int(size));
+
+    Converter &conv = decoder();
+    std::lock_guard<std::mutex> lock(conv.mutex());
+    iconv(conv.handle(), nullptr, nullptr, nullptr, nullptr);
+
+    // Every input byte yields at most one UTF-16 unit.
+    std::vector<char16_t> buffer(size_t(size) + 1);
+    char *in = const_cast<char *>(data);
+    size_t inLeft = size_t(size);
+    char *out = reinterpret_cast<char *>(buffer.data());
+    size_t outLeft = buffer.size() * 2;
+    while (inLeft > 0) {
+        const size_t rc = iconv(conv.handle(), &in, &inLeft, &out, &outLeft);
+        if (rc != size_t(-1))
+            break;
+        // An invalid or truncated sequence: one replacement character for
+        // its first byte, then carry on after it.
+        auto *o = reinterpret_cast<char16_t *>(out);
+        *o = 0xFFFD;
+        out += 2;
+        outLeft -= 2;
+        ++in;
+        --inLeft;
+        iconv(conv.handle(), nullptr, nullptr, nullptr, nullptr);
+    }
+    const auto units = qsizetype((out - reinterpret_cast<char *>(buffer.data())) / 2);
+    return QString(reinterpret_cast<const QChar *>(buffer.data()), int(units));
+}
+
+QString fromCp932(const QByteArray &bytes)
+{
+    return fromCp932(bytes.constData(), bytes.size());
+}
+
+} // namespace tavlo

@@ -1,0 +1,32 @@
+#pragma once
+// Conversion between the program's Unicode text and code page 932, the
+// agenda file's encoding.
+#include <QByteArray>
+#include <QString>
+
+namespace tavlo {
+
+struct Cp932Encoded {
+    QByteArray bytes;
+    // Characters with no code page 932 form, each listed once, in the order
+    // they first occur. Empty when the whole text converted.
+    QString unmappable;
+    bool ok() const { return unmappable.isEmpty(); }
+};
+
+// Encodes the text. Characters without a code page 932 form are left out of
+// `bytes` and named in `unmappable`; nothing is ever replaced by "?".
+Cp932Encoded toCp932(const QString &text);
+
+// Decodes bytes. Bytes that are not valid code page 932 come back as U+FFFD,
+// one per offending byte; decoding never fails.
+QString fromCp932(const QByteArray &bytes);
+QString fromCp932(const char *data, qsizetype size);
+
+// True for the first byte of a double-byte character.
+inline bool isCp932LeadByte(unsigned char b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+} // namespace tavlo

@@ -1,0 +1,49 @@
+#pragma once
+// Whole-file reads and crash-safe whole-file replacement.
+#include <QByteArray>
+#include <QString>
+
+namespace tavlo {
+
+enum class FileError {
+    None,
+    NotFound,          // the file is not there (reads only)
+    ReadOnlyFile,      // the file exists but may not be written
+    FolderNotWritable, // no new file may be made in its folder
+    FolderMissing,     // the folder is not there
+    DiskFull,          // no space (or quota) left
+    NotAFile,          // a folder, FIFO, device ... stands at the path
+    TooLarge,          // more than this program will hold in memory
+    Exists,            // the target of a no-replace copy is there already
+    Mismatch,          // a copy read back differs from its source
+    Other,             // any other system error; see sysErrno
+};
+
+struct FileResult {
+    FileError error = FileError::None;
+    int sysErrno = 0;
+    bool ok() const { return error == FileError::None; }
+};
+
+struct FileBytes {
+    FileResult result;
+    QByteArray bytes;
+};
+
+// Reads a regular file whole. Never blocks on a FIFO or a device: anything
+// but a regular file is refused with NotAFile.
+FileBytes readWholeFile(const QString &path);
+
+// Replaces (or creates) the file with `bytes` so that a crash at any moment
+// leaves either the old or the new content: a temporary file in the same
+// folder is written, flushed to disk and renamed over the target, then the
+// folder is flushed. An existing file keeps its permission bits, and a
+// symbolic link keeps pointing at its target, which is what gets replaced.
+// On failure the old file is unchanged and no temporary file is left.
+FileResult replaceFileAtomically(const QString &path, const QByteArray &bytes);
+
+// Writes `bytes` as a new file at `path`, whole or not at all: never replaces
+// an existing file (Exists), and verifies the result by reading it back.
+FileResult createFileExclusively(const QString &path, const QByteArray &bytes);
+
+} // namespace tavlo

@@ -1,0 +1,273 @@
+#include "store/agendafile.h"
+#include "store/codepage.h"
+#include "store/memo.h"
+#include "testsupport.h"
+
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+using namespace tavlo;
+using namespace tavlo::test;
+
+class tst_AgendaFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void firstWriteCreatesFile();
+    void roundTrip_data();
+    void roundTrip();
+    void refusedValues_data();
+    void refusedValues();
+    void readCapacity_data();
+    void readCapacity();
+    void readNoValue_data();
+    void readNoValue();
+    void scanOfOddFiles();
+    void deleteMissingChangesNothing_data();
+    void deleteMissingChangesNothing();
+    void keepsPermissionsAndLinks();
+    void readOnlyFile_data();
+    void readOnlyFile();
+    void unwritableFolder();
+    void missingFolder();
+    void folderInPlaceOfFile();
+    void seesOtherProgramsEdits();
+
+private:
+    QString path() const { return m_dir->filePath(QStringLiteral("tavlo.txt")); }
+    AgendaFile store() const { return AgendaFile(path(), QStringLiteral("tavlo")); }
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_AgendaFile::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void tst_AgendaFile::firstWriteCreatesFile()
+{
+    QVERIFY(store().ListDateKeys().isEmpty());
+    QVERIFY(store().WriteMemo(QStringLiteral("2003.12.24"), EncodeMemo(QStringLiteral("Milk\r\nBread"))).ok());
+    QVERIFY(store().WriteMemo(QStringLiteral("2003.12.25"), QStringLiteral("（文字列を削除すると、追加した日付が削除されます）")).ok());
+    QByteArray expected("[tavlo]\r\n2003.12.24=Milk\x0F" "Bread\r\n2003.12.25=");
+    expected += QByteArray::fromHex("816995b68e9a97f182f08ded8f9c82b782e982c6814192c789c182b582bd93fa957482aa8ded8f9c82b382ea82dc82b7816a");
+    expected += "\r\n";
+    QCOMPARE(readBytes(path()), expected);
+    QCOMPARE(store().ListDateKeys(), QStringList({QStringLiteral("2003.12.24"), QStringLiteral("2003.12.25")}));
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("tavlo.txt")});
+}
+
+void tst_AgendaFile::roundTrip_data()
+{
+    QTest::addColumn<QString>("memo");
+    QTest::newRow("blanks kept") << QStringLiteral("  two blanks either side  ");
+    QTest::newRow("quotes kept") << QStringLiteral("\"quoted\"");
+    QTest::newRow("ini characters") << QStringLiteral("a=b;c[d]");
+    QTest::newRow("0x5C second bytes") << QStringLiteral("表示ソフト\\");
+    QTest::newRow("multi-line") << QStringLiteral("line 1\r\n\r\nline 3\r\n");
+    QTest::newRow("4096 bytes") << QString(2048, QChar(0x8868));
+    QTest::newRow("marker typed in") << QStringLiteral("x") + QChar(0x0F);
+}
+
+void tst_AgendaFile::roundTrip()
+{
+    QFETCH(QString, memo);
+    writeBytes(path(), "[tavlo]\r\n2004.01.01=other\r\n");
+    const QString value = EncodeMemo(memo);
+    QVERIFY(store().WriteMemo(QStringLiteral("2004.01.02"), value).ok());
+    QCOMPARE(store().ReadMemo(QStringLiteral("2004.01.02")).value_or(QStringLiteral("<none>")), value);
+    QCOMPARE(store().ReadMemo(QStringLiteral("2004.01.01")).value_or(QStringLiteral("<none>")), QStringLiteral("other"));
+}
+
+void tst_AgendaFile::refusedValues_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("unmappable");
+    QTest::newRow("lone CR") << QStringLiteral("2004.01.01") << QStringLiteral("a\rb") << QString();
+    QTest::newRow("lone LF") << QStringLiteral("2004.01.01") << QStringLiteral("a\nb") << QString();
+    QTest::newRow("NUL") << QStringLiteral("2004.01.01") << QStringLiteral("a") + QChar(0) << QString();
+    QTest::newRow("emoji") << QStringLiteral("2004.01.01") << QStringLiteral("ok 😀") << QStringLiteral("😀");
+    QTest::newRow("key with =") << QStringLiteral("a=b") << QStringLiteral("x") << QString();
+    QTest::newRow("key like a section") << QStringLiteral("[x]") << QStringLiteral("x") << QString();
+}
+
+void tst_AgendaFile::refusedValues()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QString, unmappable);
+    const QByteArray before("[tavlo]\r\n2004.01.01=old\r\n");
+    writeBytes(path(), before);
+    const StoreResult result = store().WriteMemo(key, value);
+    QVERIFY(!result.ok());
+    QCOMPARE(result.unmappable, unmappable);
+    QCOMPARE(readBytes(path()), before);
+}
+
+void tst_AgendaFile::readCapacity_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("length"); // characters returned
+    QTest::newRow("16383 ascii bytes whole") << QByteArray(16383, 'a') << 16383;
+    QTest::newRow("longer ascii cut to 16383") << QByteArray(20000, 'a') << 16383;
+    // 16382 single bytes and a double-byte character across the cut: the
+    // half character is left out.
+    QTest::newRow("no half character at the cut") << QByteArray(16382, 'a') + "\x95\x5C" + "bbb" << 16382;
+    QTest::newRow("double-byte characters only") << QByteArray("\x88\x9F").repeated(10000) << -1;
+    QTest::newRow("cut at the first NUL") << QByteArray("ab\0cd", 5) << 2;
+}
+
+void tst_AgendaFile::readCapacity()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(int, length);
+    writeBytes(path(), "[tavlo]\r\nk=" + value + "\r\n");
+    const std::optional<QString> got = store().ReadMemo(QStringLiteral("k"));
+    QVERIFY(got.has_value());
+    if (length >= 0) {
+        QCOMPARE(int(got->size()), length);
+    } else {
+        QVERIFY(!got->contains(QChar(0xFFFD)));
+    }
+    QVERIFY(toCp932(*got).bytes.size() <= AgendaFile::kReadCapacity);
+}
+
+void tst_AgendaFile::readNoValue_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("no file") << QByteArray("<none>");
+    QTest::newRow("empty value") << QByteArray("[tavlo]\r\n2004.01.01=\r\n");
+    QTest::newRow("other section only") << QByteArray("[x]\r\n2004.01.01=a\r\n");
+    QTest::newRow("value starts with NUL") << QByteArray("[tavlo]\r\n2004.01.01=\0a\r\n", 24);
+}
+
+void tst_AgendaFile::readNoValue()
+{
+    QFETCH(QByteArray, file);
+    if (file != "<none>")
+        writeBytes(path(), file);
+    QVERIFY(!store().ReadMemo(QStringLiteral("2004.01.01")).has_value());
+}
+
+void tst_AgendaFile::scanOfOddFiles()
+{
+    // A FIFO must not block the start-up, a folder must not break it.
+    QVERIFY(::mkfifo(QFile::encodeName(path()).constData(), 0600) == 0);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(store().ListDateKeys().isEmpty());
+    QVERIFY(!store().ReadMemo(QStringLiteral("1")).has_value());
+    QVERIFY(!store().WriteMemo(QStringLiteral("1"), QStringLiteral("a")).ok());
+    QVERIFY(timer.elapsed() < 2000);
+    QFile::remove(path());
+    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("tavlo.txt")));
+    QVERIFY(store().ListDateKeys().isEmpty());
+    // A scan of a large file stops at its first empty line.
+    QFile::remove(path());
+    QDir(m_dir->path()).rmdir(QStringLiteral("tavlo.txt"));
+    QByteArray big("[tavlo]\r\n1=a\r\n\r\n");
+    big += QByteArray(8 << 20, 'x');
+    writeBytes(path(), big);
+    QCOMPARE(store().ListDateKeys(), QStringList{QStringLiteral("1")});
+}
+
+void tst_AgendaFile::deleteMissingChangesNothing_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("no file") << QByteArray("<none>");
+    QTest::newRow("no key") << QByteArray("[tavlo]\r\n2004.01.02=a\r\n");
+    QTest::newRow("no section") << QByteArray("[x]\r\n2004.01.01=a\r\n");
+}
+
+void tst_AgendaFile::deleteMissingChangesNothing()
+{
+    QFETCH(QByteArray, file);
+    if (file != "<none>")
+        writeBytes(path(), file);
+    QVERIFY(store().DeleteDate(QStringLiteral("2004.01.01")).ok());
+    QCOMPARE(readBytes(path()), file == "<none>" ? QByteArray("<missing>") : file);
+    QCOMPARE(folderEntries(m_dir->path()).size(), file == "<none>" ? 0 : 1);
+}
+
+void tst_AgendaFile::keepsPermissionsAndLinks()
+{
+    const QString real = m_dir->filePath(QStringLiteral("real.txt"));
+    writeBytes(real, "[tavlo]\r\n1=a\r\n");
+    QVERIFY(::chmod(QFile::encodeName(real).constData(), 0640) == 0);
+    QVERIFY(QFile::link(real, path()));
+    QVERIFY(store().WriteMemo(QStringLiteral("1"), QStringLiteral("b")).ok());
+    QVERIFY(QFileInfo(path()).isSymLink());
+    QCOMPARE(readBytes(real), QByteArray("[tavlo]\r\n1=b\r\n"));
+    struct stat st;
+    QVERIFY(::stat(QFile::encodeName(real).constData(), &st) == 0);
+    QCOMPARE(int(st.st_mode & 0777), 0640);
+}
+
+void tst_AgendaFile::readOnlyFile_data()
+{
+    QTest::addColumn<bool>("write"); // else delete
+    QTest::newRow("write") << true;
+    QTest::newRow("delete") << false;
+}
+
+void tst_AgendaFile::readOnlyFile()
+{
+    QFETCH(bool, write);
+    const QByteArray before("[tavlo]\r\n2004.01.01=a\r\n");
+    writeBytes(path(), before);
+    QVERIFY(::chmod(QFile::encodeName(path()).constData(), 0444) == 0);
+    const StoreResult result = write ? store().WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b"))
+                                     : store().DeleteDate(QStringLiteral("2004.01.01"));
+    QCOMPARE(result.error, FileError::ReadOnlyFile);
+    QCOMPARE(readBytes(path()), before);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("tavlo.txt")});
+}
+
+void tst_AgendaFile::unwritableFolder()
+{
+    const QString folder = m_dir->filePath(QStringLiteral("locked"));
+    QVERIFY(QDir().mkdir(folder));
+    const QByteArray before("[tavlo]\r\n2004.01.01=a\r\n");
+    UnwritableFolder locked(folder, QStringLiteral("tavlo.txt"), before);
+    QVERIFY(locked.ok());
+    const AgendaFile s(folder + QStringLiteral("/tavlo.txt"), QStringLiteral("tavlo"));
+    QCOMPARE(s.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b")).error, FileError::FolderNotWritable);
+    QCOMPARE(s.DeleteDate(QStringLiteral("2004.01.01")).error, FileError::FolderNotWritable);
+    QCOMPARE(readBytes(folder + QStringLiteral("/tavlo.txt")), before);
+    QCOMPARE(folderEntries(folder), QStringList{QStringLiteral("tavlo.txt")});
+    QCOMPARE(s.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("a"));
+}
+
+void tst_AgendaFile::missingFolder()
+{
+    const AgendaFile s(m_dir->filePath(QStringLiteral("gone/tavlo.txt")), QStringLiteral("tavlo"));
+    QCOMPARE(s.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b")).error, FileError::FolderMissing);
+    QVERIFY(folderEntries(m_dir->path()).isEmpty());
+}
+
+void tst_AgendaFile::folderInPlaceOfFile()
+{
+    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("tavlo.txt")));
+    QCOMPARE(store().WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b")).error, FileError::NotAFile);
+    QCOMPARE(store().DeleteDate(QStringLiteral("2004.01.01")).error, FileError::NotAFile);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("tavlo.txt")});
+}
+
+void tst_AgendaFile::seesOtherProgramsEdits()
+{
+    writeBytes(path(), "[tavlo]\r\n1=a\r\n");
+    const AgendaFile s = store();
+    QVERIFY(s.WriteMemo(QStringLiteral("2"), QStringLiteral("b")).ok());
+    writeBytes(path(), "[tavlo]\r\n1=edited elsewhere\r\n3=c\r\n");
+    QVERIFY(s.WriteMemo(QStringLiteral("2"), QStringLiteral("B")).ok());
+    QCOMPARE(readBytes(path()), QByteArray("[tavlo]\r\n1=edited elsewhere\r\n3=c\r\n2=B\r\n"));
+}
+
+QTEST_GUILESS_MAIN(tst_AgendaFile)
+#include "tst_agendafile.moc"

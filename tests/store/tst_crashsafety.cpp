@@ -1,0 +1,60 @@
+// A process saving in a loop is killed with SIGKILL at random moments; every
+// time, the agenda file must hold one whole save, never a torn or empty file.
+#include "store/agendafile.h"
+#include "testsupport.h"
+
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace tavlo;
+using namespace tavlo::test;
+
+class tst_CrashSafety : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void killWhileSaving();
+};
+
+void tst_CrashSafety::killWhileSaving()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
+    const QByteArray initial("[tavlo]\r\n2004.01.01=v0-\r\n");
+    writeBytes(path, initial);
+    const QRegularExpression whole(QStringLiteral("^\\[tavlo\\]\\r\\n2004\\.01\\.01=v(\\d+)-(x*)\\r\\n$"));
+
+    constexpr int kKills = 25;
+    long lastSeen = 0;
+    int progressed = 0;
+    for (int i = 0; i < kKills; ++i) {
+        QProcess writer;
+        writer.start(QStringLiteral(TAVLO_AGENDA_WRITER), {path});
+        QVERIFY(writer.waitForReadyRead(5000));
+        QTest::qSleep(int(QRandomGenerator::global()->bounded(2, 40)));
+        ::kill(pid_t(writer.processId()), SIGKILL);
+        QVERIFY(writer.waitForFinished(5000));
+
+        const QByteArray bytes = readBytes(path);
+        const QRegularExpressionMatch m = whole.match(QString::fromLatin1(bytes));
+        QVERIFY2(m.hasMatch(), bytes.left(80).constData());
+        const long n = m.captured(1).toLong();
+        QCOMPARE(int(m.captured(2).size()), int(n % 50) * 100);
+        if (n != lastSeen)
+            ++progressed;
+        lastSeen = n;
+        // The next start reads it.
+        QCOMPARE(AgendaFile(path, QStringLiteral("tavlo")).ListDateKeys(), QStringList{QStringLiteral("2004.01.01")});
+    }
+    // The kills must have landed while saves were going on, not only before.
+    QVERIFY(progressed >= kKills / 2);
+    qInfo("kills: %d, saves seen completed up to #%ld; leftover temporary files: %d", kKills, lastSeen,
+          int(folderEntries(dir.path()).size() - 1));
+}
+
+QTEST_GUILESS_MAIN(tst_CrashSafety)
+#include "tst_crashsafety.moc"

@@ -1,0 +1,198 @@
+#include "store/profile.h"
+
+#include <QtTest>
+
+using namespace tavlo;
+
+class tst_Profile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void scan_data();
+    void scan();
+    void scanInPieces_data();
+    void scanInPieces();
+    void read_data();
+    void read();
+    void write_data();
+    void write();
+    void remove_data();
+    void remove();
+};
+
+using Keys = QList<QByteArray>;
+
+void tst_Profile::scan_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<Keys>("keys");
+    QTest::newRow("empty file") << QByteArray() << Keys{};
+    QTest::newRow("section line only") << QByteArray("[tavlo]\r\n") << Keys{};
+    QTest::newRow("two entries") << QByteArray("[tavlo]\r\n2003.12.24=a\r\n2003.12.25=b\r\n")
+                                 << Keys{"2003.12.24", "2003.12.25"};
+    QTest::newRow("starts with an empty line") << QByteArray("\r\n[tavlo]\r\n2003.12.24=a\r\n") << Keys{};
+    QTest::newRow("stops at an empty line") << QByteArray("[t]\r\n1=a\r\n\r\n2=b\r\n") << Keys{"1"};
+    QTest::newRow("stops at a line without =") << QByteArray("[t]\r\n1=a\r\nnoise\r\n2=b\r\n") << Keys{"1"};
+    QTest::newRow("line beginning with = gives an empty key") << QByteArray("=x\r\n") << Keys{""};
+    QTest::newRow("other sections' keys too") << QByteArray("[a]\r\n1=x\r\n[b]\r\n2=y\r\n") << Keys{"1", "2"};
+    QTest::newRow("duplicate key twice") << QByteArray("1=a\r\n1=b\r\n") << Keys{"1", "1"};
+    QTest::newRow("last line without line end") << QByteArray("[t]\r\n1=a\r\n2=b") << Keys{"1", "2"};
+    QTest::newRow("keys untrimmed, first = splits") << QByteArray(" 1 = a=b\r\n") << Keys{" 1 "};
+    QTest::newRow("LF line ends") << QByteArray("[t]\n1=a\n2=b\n") << Keys{"1", "2"};
+    QTest::newRow("lone CR line ends") << QByteArray("[t]\r1=a\r2=b\r") << Keys{"1", "2"};
+    QTest::newRow("lone CR as the very last byte") << QByteArray("1=a\r") << Keys{"1"};
+    QTest::newRow("empty line made of LF after CR LF") << QByteArray("1=a\r\n\n2=b\r\n") << Keys{"1"};
+    QTest::newRow("section line without ]") << QByteArray("[broken\r\n1=a\r\n") << Keys{"1"};
+}
+
+void tst_Profile::scan()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(Keys, keys);
+    QCOMPARE(profile::scanKeys(file), keys);
+}
+
+void tst_Profile::scanInPieces_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("CR LF split between pieces") << QByteArray("[t]\r\n1=a\r\n2=b\r\n\r\n3=c\r\n");
+    QTest::newRow("lone CRs") << QByteArray("[t]\r1=a\r2=b\r\r3=c");
+    QTest::newRow("stop in the middle") << QByteArray("[t]\n1=a\nxx\n2=b\n");
+    QTest::newRow("no line end at all") << QByteArray("1=abcdef");
+}
+
+// Every way of cutting the file into two pieces gives the whole-file result.
+void tst_Profile::scanInPieces()
+{
+    QFETCH(QByteArray, file);
+    const Keys whole = profile::scanKeys(file);
+    for (int cut = 0; cut <= file.size(); ++cut) {
+        Keys keys;
+        profile::KeyScanner scanner(keys);
+        QByteArray buffer = file.left(cut);
+        const qsizetype used = scanner.feed(buffer, false);
+        if (!scanner.stopped()) {
+            buffer = buffer.mid(used) + file.mid(cut);
+            scanner.feed(buffer, true);
+        }
+        QVERIFY2(keys == whole, qPrintable(QStringLiteral("cut at %1").arg(cut)));
+    }
+}
+
+void tst_Profile::read_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QByteArray>("value");
+    const QByteArray f("[other]\r\n1=wrong\r\n[Tavlo]\r\n;1=comment\r\n1= blanks and \"quotes\" ;[=\x0F \r\nX=up\r\n2=\r\n");
+    QTest::newRow("value exactly as written") << f << QByteArray("1") << true
+                                              << QByteArray(" blanks and \"quotes\" ;[=\x0F ");
+    QTest::newRow("key case-insensitive") << f << QByteArray("x") << true << QByteArray("up");
+    QTest::newRow("empty value") << f << QByteArray("2") << true << QByteArray();
+    QTest::newRow("missing key") << f << QByteArray("3") << false << QByteArray();
+    QTest::newRow("missing section") << QByteArray("[other]\r\n1=a\r\n") << QByteArray("1") << false << QByteArray();
+    QTest::newRow("section after an empty line still read") << QByteArray("\r\n[tavlo]\r\n1=a\r\n") << QByteArray("1") << true << QByteArray("a");
+    QTest::newRow("first of two keys") << QByteArray("[tavlo]\r\n1=a\r\n1=b\r\n") << QByteArray("1") << true << QByteArray("a");
+    QTest::newRow("first of two sections") << QByteArray("[tavlo]\r\n1=a\r\n[tavlo]\r\n1=b\r\n") << QByteArray("1") << true << QByteArray("a");
+    QTest::newRow("untrimmed key must match as spelled") << QByteArray("[tavlo]\r\n1 =a\r\n") << QByteArray("1") << false << QByteArray();
+}
+
+void tst_Profile::read()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, key);
+    QFETCH(bool, found);
+    QFETCH(QByteArray, value);
+    const std::optional<QByteArray> got = profile::readValue(file, "tavlo", key);
+    QCOMPARE(got.has_value(), found);
+    if (found)
+        QCOMPARE(*got, value);
+}
+
+void tst_Profile::write_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("creates section and entry") << QByteArray() << QByteArray("1") << QByteArray("a")
+                                               << QByteArray("[tavlo]\r\n1=a\r\n");
+    QTest::newRow("replaces in place, keeps spelling and line end")
+        << QByteArray("[TAVLO]\n; note\nAb=old\nz=1\n") << QByteArray("aB") << QByteArray("new")
+        << QByteArray("[TAVLO]\n; note\nAb=new\nz=1\n");
+    QTest::newRow("new key after the last entry, before empty lines")
+        << QByteArray("[tavlo]\r\n1=a\r\n\r\n[x]\r\ny=1\r\n") << QByteArray("2") << QByteArray("b")
+        << QByteArray("[tavlo]\r\n1=a\r\n2=b\r\n\r\n[x]\r\ny=1\r\n");
+    QTest::newRow("new key after a last line without line end")
+        << QByteArray("[tavlo]\r\n1=a") << QByteArray("2") << QByteArray("b")
+        << QByteArray("[tavlo]\r\n1=a\r\n2=b\r\n");
+    QTest::newRow("new key into an empty section") << QByteArray("[tavlo]\n[x]\n") << QByteArray("1") << QByteArray("a")
+                                                   << QByteArray("[tavlo]\n1=a\r\n[x]\n");
+    QTest::newRow("missing section appended, not behind trailing empty lines")
+        << QByteArray("[x]\r\ny=1\r\n\r\n\r\n") << QByteArray("1") << QByteArray("a")
+        << QByteArray("[x]\r\ny=1\r\n[tavlo]\r\n1=a\r\n\r\n\r\n");
+    QTest::newRow("missing section after a line without line end")
+        << QByteArray("[x]\ny=1") << QByteArray("1") << QByteArray("a")
+        << QByteArray("[x]\ny=1\r\n[tavlo]\r\n1=a\r\n");
+    QTest::newRow("file of empty lines: section goes first")
+        << QByteArray("\r\n\r\n") << QByteArray("1") << QByteArray("a")
+        << QByteArray("[tavlo]\r\n1=a\r\n\r\n\r\n");
+    QTest::newRow("value with blanks, quotes, marker")
+        << QByteArray("[tavlo]\r\n") << QByteArray("1") << QByteArray(" \"q\" =;\x0F ")
+        << QByteArray("[tavlo]\r\n1= \"q\" =;\x0F \r\n");
+    QTest::newRow("only the first of duplicate keys")
+        << QByteArray("[tavlo]\r\n1=a\r\n1=b\r\n") << QByteArray("1") << QByteArray("c")
+        << QByteArray("[tavlo]\r\n1=c\r\n1=b\r\n");
+    QTest::newRow("new key after a lone CR at the end")
+        << QByteArray("[tavlo]\r1=a\r") << QByteArray("2") << QByteArray("b")
+        << QByteArray("[tavlo]\r1=a\r2=b\r\n");
+    QTest::newRow("mixed line ends untouched")
+        << QByteArray("[tavlo]\r1=a\n2=b\r\n") << QByteArray("2") << QByteArray("B")
+        << QByteArray("[tavlo]\r1=a\n2=B\r\n");
+}
+
+void tst_Profile::write()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, value);
+    QFETCH(QByteArray, after);
+    const QByteArray written = profile::writeValue(before, "tavlo", key, value);
+    QCOMPARE(written, after);
+    QCOMPARE(profile::readValue(written, "tavlo", key).value_or("<none>"), value);
+}
+
+void tst_Profile::remove_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("after"); // empty: nothing changes
+    QTest::newRow("removes the line, keeps the section line")
+        << QByteArray("[tavlo]\r\n1=a\r\n") << QByteArray("1") << QByteArray("[tavlo]\r\n");
+    QTest::newRow("middle line with LF") << QByteArray("[tavlo]\n1=a\n2=b\n3=c\n") << QByteArray("2")
+                                         << QByteArray("[tavlo]\n1=a\n3=c\n");
+    QTest::newRow("last line without line end") << QByteArray("[tavlo]\r\n1=a\r\n2=b") << QByteArray("2")
+                                                << QByteArray("[tavlo]\r\n1=a\r\n");
+    QTest::newRow("key in another section is not ours")
+        << QByteArray("[x]\r\n1=a\r\n[tavlo]\r\n") << QByteArray("1") << QByteArray();
+    QTest::newRow("missing key") << QByteArray("[tavlo]\r\n1=a\r\n") << QByteArray("2") << QByteArray();
+    QTest::newRow("missing section") << QByteArray("[x]\r\n") << QByteArray("1") << QByteArray();
+}
+
+void tst_Profile::remove()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, after);
+    const std::optional<QByteArray> removed = profile::removeKey(before, "tavlo", key);
+    QCOMPARE(removed.has_value(), !after.isEmpty());
+    if (removed) {
+        QCOMPARE(*removed, after);
+        QVERIFY(!profile::readValue(*removed, "tavlo", key).has_value());
+    }
+}
+
+QTEST_APPLESS_MAIN(tst_Profile)
+#include "tst_profile.moc"

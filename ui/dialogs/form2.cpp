@@ -1,0 +1,148 @@
+#include "ui/dialogs/form2.h"
+
+#include "ui/clock.h"
+#include "ui/dialogs/numberreader.h"
+#include "ui/fonts.h"
+#include "ui/messagebox.h"
+
+#include <QDate>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+namespace tavlo {
+
+QString FormatDateKey(int year, int month, int day)
+{
+    if (year < 1 || year > 9999 || !QDate(year, month, day).isValid())
+        return QString();
+    return QString::asprintf("%04d.%02d.%02d", year, month, day);
+}
+
+Form2::Form2(QWidget *owner, QString *addDate) : QDialog(owner), m_addDate(addDate)
+{
+    setWindowTitle(QStringLiteral("年月日追加"));
+    setFont(WindowFont(9.0));
+    setFixedSize(Twips(2505), Twips(1245));
+    setModal(true);
+
+    Label1 = new QLabel(QStringLiteral("日付を入力してください。"), this);
+    Label1->setGeometry(Twips(120), Twips(120), Twips(2220), Twips(240));
+
+    struct Box { int left, width, maxLength, labelLeft; const char *unit; const char *name; };
+    const Box boxes[3] = {{120, 555, 4, 780, "年", "年"},
+                          {1080, 315, 2, 1500, "月", "月"},
+                          {1800, 315, 2, 2220, "日", "日"}};
+    for (int i = 0; i < 3; ++i) {
+        Text1[i] = new QLineEdit(this);
+        Text1[i]->setGeometry(Twips(boxes[i].left), Twips(420), Twips(boxes[i].width), Twips(270));
+        Text1[i]->setMaxLength(boxes[i].maxLength); // typed and pasted alike
+        Text1[i]->setAccessibleName(QString::fromUtf8(boxes[i].name));
+        Text1[i]->installEventFilter(this);
+        Label2[i] = new QLabel(QString::fromUtf8(boxes[i].unit), this);
+        Label2[i]->setGeometry(Twips(boxes[i].labelLeft), Twips(480), Twips(195), Twips(240));
+    }
+
+    Frame1 = new QGroupBox(this);
+    Frame1->setGeometry(Twips(1080), Twips(780), Twips(1335), Twips(435));
+    Command1 = new QPushButton(QStringLiteral("追加"), Frame1);
+    Command1->setGeometry(Twips(60), Twips(60), Twips(555), Twips(315));
+    Command1->setDefault(true);
+    Command1->setAccessibleName(Command1->text());
+    Command2 = new QPushButton(QStringLiteral("戻る"), Frame1);
+    Command2->setGeometry(Twips(720), Twips(60), Twips(555), Twips(315));
+    Command2->setAutoDefault(false);
+    Command2->setAccessibleName(Command2->text());
+
+    setTabOrder(Text1[0], Text1[1]);
+    setTabOrder(Text1[1], Text1[2]);
+    setTabOrder(Text1[2], Command1);
+    setTabOrder(Command1, Command2);
+
+    connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form2::Command2_Click);
+
+    Form_Load();
+}
+
+void Form2::Form_Load()
+{
+    const QDate today = Clock::now().date();
+    Text1[0]->setText(QString::number(today.year()));
+    Text1[1]->setText(QString::number(today.month()));
+    Text1[2]->setText(QString::number(today.day()));
+}
+
+void Form2::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event); // Qt centres a dialog on its owner
+    Text1[0]->setFocus(Qt::TabFocusReason);
+}
+
+bool Form2::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        for (int i = 0; i < 3; ++i)
+            if (watched == Text1[i])
+                Text1_GotFocus(i);
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void Form2::Text1_GotFocus(int Index)
+{
+    QLineEdit *box = Text1[Index];
+    box->selectAll();
+    // A mouse click places the cursor after the focus arrives; select again
+    // once the click has been handled.
+    QTimer::singleShot(0, box, [box] {
+        if (box->hasFocus())
+            box->selectAll();
+    });
+}
+
+void Form2::ReportInvalid(const QString &message, int focusIndex)
+{
+    MsgBox(this, message, vbCritical, QStringLiteral("処理中断"));
+    Text1[focusIndex]->setFocus(Qt::OtherFocusReason);
+    Text1_GotFocus(focusIndex);
+}
+
+void Form2::Command1_Click()
+{
+    const int thisYear = Clock::now().date().year();
+    const QString invalid = QStringLiteral("不正な年月日です。");
+    const std::optional<qint16> year = ReadBoxNumber(Text1[0]->text());
+    const std::optional<qint16> month = ReadBoxNumber(Text1[1]->text());
+    const std::optional<qint16> day = ReadBoxNumber(Text1[2]->text());
+
+    if (!year || *year < thisYear - 1)
+        return ReportInvalid(invalid, 0);
+    if (!month || *month < 1 || *month > 12)
+        return ReportInvalid(invalid, 1);
+    if (!day || *day < 1 || *day > 31)
+        return ReportInvalid(invalid, 2);
+    const QString key = FormatDateKey(*year, *month, *day);
+    if (key.isEmpty())
+        return ReportInvalid(QStringLiteral("年月日チェックで異常を検出しました。"), 0);
+
+    *m_addDate = key;
+    accept();
+}
+
+void Form2::Command2_Click()
+{
+    m_addDate->clear();
+    QDialog::reject();
+}
+
+void Form2::reject()
+{
+    // Escape and the window frame's close both come here; both go back.
+    Command2_Click();
+}
+
+} // namespace tavlo

@@ -1,0 +1,393 @@
+#include "ui/main/form1.h"
+
+#include "store/backup.h"
+#include "store/memo.h"
+#include "ui/clock.h"
+#include "ui/dialogs/form2.h"
+#include "ui/dialogs/form3.h"
+#include "ui/editortext.h"
+#include "ui/fonts.h"
+#include "ui/keycodes.h"
+#include "ui/messagebox.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cstring>
+
+namespace tavlo {
+
+const char *const kMainWindowTitle = "スケジュール管理ツール";
+const char *const kPlaceholderMemo = "（文字列を削除すると、追加した日付が削除されます）";
+
+namespace {
+
+const QString kTitleAborted = QStringLiteral("処理中断");
+const QString kTitleFault = QStringLiteral("異常検出");
+
+QString FailureReason(const StoreResult &result)
+{
+    switch (result.error) {
+    case FileError::ReadOnlyFile: return QStringLiteral("ファイルが読み取り専用です。");
+    case FileError::FolderNotWritable: return QStringLiteral("フォルダーに書き込む権限がありません。");
+    case FileError::FolderMissing: return QStringLiteral("フォルダーが見つかりません。");
+    case FileError::DiskFull: return QStringLiteral("ディスクの空き容量が足りません。");
+    case FileError::NotAFile: return QStringLiteral("同じ名前のフォルダーなどがあり、ファイルとして扱えません。");
+    case FileError::TooLarge: return QStringLiteral("ファイルが大きすぎます。");
+    default:
+        return QStringLiteral("システムエラー: %1").arg(QString::fromLocal8Bit(std::strerror(result.sysErrno)));
+    }
+}
+
+QPushButton *MakeButton(QWidget *parent, const char *caption, int left, int width)
+{
+    auto *button = new QPushButton(QString::fromUtf8(caption), parent);
+    button->setGeometry(Twips(left), Twips(60), Twips(width), Twips(435));
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->setAccessibleName(button->text());
+    return button;
+}
+
+} // namespace
+
+Form1::Form1(const QString &dataFile, const QString &section, QWidget *parent)
+    : QWidget(parent), m_store(dataFile, section)
+{
+    CreateControls();
+}
+
+void Form1::CreateControls()
+{
+    setWindowTitle(QString::fromUtf8(kMainWindowTitle));
+    setFont(WindowFont(9.0));
+    setFixedSize(Twips(9000), Twips(5460));
+
+    List1 = new QListWidget(this);
+    List1->setGeometry(Twips(120), Twips(180), Twips(1575), Twips(5100));
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Every item is one date key: one common height spares measuring each.
+    List1->setUniformItemSizes(true);
+    List1->setAccessibleName(QStringLiteral("日付一覧"));
+
+    Text1 = new QPlainTextEdit(this);
+    Text1->setGeometry(Twips(1860), Twips(540), Twips(6975), Twips(4215));
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setTabChangesFocus(true);
+    Text1->setAccessibleName(QStringLiteral("メモ"));
+
+    Frame1 = new QGroupBox(this);
+    Frame1->setGeometry(Twips(1860), Twips(4860), Twips(7035), Twips(555));
+    Frame1->setFocusPolicy(Qt::NoFocus);
+
+    Command1 = MakeButton(Frame1, "日付追加", 60, 1095);
+    Command2 = MakeButton(Frame1, "更新", 1320, 1095);
+    Command3 = MakeButton(Frame1, "サイズ変更", 2580, 1215);
+    Command6 = MakeButton(Frame1, "別保存", 4260, 975);
+    Command4 = MakeButton(Frame1, "？", 5400, 555);
+    Command5 = MakeButton(Frame1, "終了", 6120, 855);
+
+    Label1 = new QLabel(QStringLiteral("変更を加えた文字列は、「更新」ボタン押下で保存されます。"), this);
+    Label1->setGeometry(Twips(1860), Twips(180), Twips(7020), Twips(300));
+    Label1->setFont(WindowFont(9.75));
+
+    setTabOrder(List1, Text1);
+    setTabOrder(Text1, Command1);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Command3);
+    setTabOrder(Command3, Command6);
+    setTabOrder(Command6, Command4);
+    setTabOrder(Command4, Command5);
+
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+    // Selection, not the current item, is what a date switch is: the view may
+    // move its current item on focus without selecting it.
+    connect(List1, &QListWidget::itemSelectionChanged, this, &Form1::List1_Click);
+    connect(Text1, &QPlainTextEdit::textChanged, this, &Form1::Text1_Change);
+    List1->installEventFilter(this);
+    Text1->installEventFilter(this);
+}
+
+void Form1::AddDateKeys(const QStringList &keys)
+{
+    if (keys.isEmpty())
+        return;
+    QStringList all;
+    all.reserve(List1->count() + keys.size());
+    for (int i = 0; i < List1->count(); ++i)
+        all.append(List1->item(i)->text());
+    all.append(keys);
+    // Plain character-code order, the same on every machine; equal keys keep
+    // their order, so duplicates in a hand-edited file show as they are.
+    std::stable_sort(all.begin(), all.end());
+    List1->clear();
+    List1->addItems(all);
+}
+
+void Form1::AddSortedItem(const QString &key)
+{
+    int low = 0;
+    int high = List1->count();
+    while (low < high) { // first item that sorts after the key
+        const int mid = (low + high) / 2;
+        if (key < List1->item(mid)->text())
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    List1->insertItem(low, key);
+}
+
+void Form1::RemoveItem(int index)
+{
+    // Clear the current item first: otherwise the list would make the next
+    // date current and load its memo.
+    List1->setCurrentRow(-1);
+    delete List1->takeItem(index);
+}
+
+int Form1::CurrentIndex() const
+{
+    const QModelIndexList selected = List1->selectionModel()->selectedRows();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+void Form1::SelectItem(int index)
+{
+    List1->setCurrentRow(index);
+}
+
+void Form1::Restore()
+{
+    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    // Keys are acted on and then passed on: the widgets still see every one.
+    if (watched == List1 && event->type() == QEvent::KeyRelease) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (!key->isAutoRepeat())
+            List1_KeyUp(VirtualKeyCode(key), ShiftState(key));
+    } else if (watched == Text1 && event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        Text1_KeyDown(VirtualKeyCode(key), ShiftState(key));
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// --- Date list and memo loading -------------------------------------------
+
+void Form1::List1_Click()
+{
+    const int index = CurrentIndex();
+    if (index < 0)
+        return;
+    const std::optional<QString> value = m_store.ReadMemo(List1->item(index)->text());
+    // A date without a readable memo shows an empty editor rather than the
+    // previous date's memo, which a save would then store under this date.
+    SetEditorText(Text1, value ? DecodeMemo(*value) : QString());
+    mstrLoadedText = EditorText(Text1);
+    QCoreApplication::processEvents();
+    Command2->setEnabled(false);
+}
+
+void Form1::List1_KeyUp(int KeyCode, int Shift)
+{
+    if (KeyCode == vbKeyDelete && Shift == 0) {
+        const int index = CurrentIndex();
+        if (index < 0)
+            return;
+        SetEditorText(Text1, QString());
+        const StoreResult result = m_store.DeleteDate(List1->item(index)->text());
+        if (!result.ok()) {
+            ReportSaveFailure(result);
+            List1_Click(); // the date is still there: show its memo again
+            return;
+        }
+        RemoveItem(index);
+    } else if (KeyCode == vbKeyReturn && Shift == 0) {
+        Command1_Click();
+    }
+}
+
+// --- Memo editing and saving ----------------------------------------------
+
+bool Form1::IsSameText(const QString &text) const
+{
+    return text == mstrLoadedText;
+}
+
+void Form1::Text1_Change()
+{
+    Command2->setEnabled(!IsSameText(EditorText(Text1)));
+}
+
+void Form1::Text1_KeyDown(int KeyCode, int Shift)
+{
+    if (KeyCode == vbKeyA && Shift == vbCtrlMask) {
+        Text1->selectAll();
+    } else if (KeyCode == vbKeyS && Shift == vbCtrlMask) {
+        // Only a save disables the button: a memo that was not stored must
+        // keep showing as unsaved.
+        if (Command2->isEnabled())
+            SaveCurrentMemo();
+    }
+}
+
+void Form1::Command2_Click()
+{
+    SaveCurrentMemo();
+}
+
+bool Form1::SaveCurrentMemo()
+{
+    const int index = CurrentIndex();
+    if (index < 0)
+        return false;
+    const QString encoded = EncodeMemo(EditorText(Text1));
+    const MemoSize size = MeasureMemo(encoded);
+    if (!size.unmappable.isEmpty()) {
+        MsgBox(this,
+               QStringLiteral("次の文字はファイルに保存できません。\r\n") + size.unmappable,
+               vbExclamation, kTitleAborted);
+        return false;
+    }
+    if (!FitsMemoSizeLimit(size)) {
+        MsgBox(this, QStringLiteral("データサイズが 4096 バイトを超えています。"), vbExclamation,
+               kTitleAborted);
+        return false;
+    }
+    const QString key = List1->item(index)->text();
+    if (!encoded.isEmpty()) {
+        const StoreResult result = m_store.WriteMemo(key, encoded);
+        if (!result.ok()) {
+            ReportSaveFailure(result);
+            return false;
+        }
+        Text1->setFocus();
+        Text1->selectAll();
+    } else {
+        const StoreResult result = m_store.DeleteDate(key);
+        if (!result.ok()) {
+            ReportSaveFailure(result);
+            return false;
+        }
+        RemoveItem(index);
+    }
+    mstrLoadedText = EditorText(Text1);
+    Command2->setEnabled(false);
+    return true;
+}
+
+void Form1::ReportSaveFailure(const StoreResult &result)
+{
+    MsgBox(this,
+           m_store.path() + QStringLiteral("\r\nへの保存が失敗しました。\r\n") + FailureReason(result),
+           vbCritical, kTitleFault);
+}
+
+// --- Adding a date ---------------------------------------------------------
+
+void Form1::Command1_Click()
+{
+    gstrAddDate.clear();
+    {
+        Form2 dialog(this, &gstrAddDate);
+        dialog.exec();
+    }
+    if (gstrAddDate.isEmpty())
+        return;
+    const int count = List1->count();
+    for (int i = 0; i < count; ++i) {
+        if (List1->item(i)->text() == gstrAddDate) {
+            MsgBox(this, QStringLiteral("同じ日付が存在しています。"), vbOKOnly, kTitleAborted);
+            return;
+        }
+    }
+    // Stored first: a date shown in the list but missing from the file would
+    // look kept and is not.
+    const StoreResult result = m_store.WriteMemo(gstrAddDate, QString::fromUtf8(kPlaceholderMemo));
+    if (!result.ok()) {
+        ReportSaveFailure(result);
+        return;
+    }
+    AddSortedItem(gstrAddDate);
+}
+
+// --- Text size ---------------------------------------------------------------
+
+void Form1::Command3_Click()
+{
+    QFont textFont = Text1->font();
+    QFont listFont = List1->font();
+    if (textFont.pointSizeF() >= 12.0) {
+        textFont.setPointSizeF(9.0);
+        listFont.setPointSizeF(9.0);
+    } else {
+        textFont.setPointSizeF(textFont.pointSizeF() + 3.0);
+        listFont.setPointSizeF(listFont.pointSizeF() + 3.0);
+    }
+    Text1->setFont(textFont);
+    List1->setFont(listFont);
+}
+
+// --- About box ---------------------------------------------------------------
+
+void Form1::Command4_Click()
+{
+    Form3 about(this);
+    about.exec();
+}
+
+// --- Exit --------------------------------------------------------------------
+
+void Form1::Command5_Click()
+{
+    close();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (Form_Unload())
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool Form1::Form_Unload()
+{
+    return MsgBox(this, QStringLiteral("終了します。\r\nよろしいですか？"), vbYesNo,
+                  QStringLiteral("終了確認"))
+        != vbNo;
+}
+
+// --- Backup copy -------------------------------------------------------------
+
+void Form1::Command6_Click()
+{
+    const QString backup = BackupPathFor(m_store.path(), Clock::now());
+    if (MakeBackupCopy(m_store.path(), backup).ok())
+        MsgBox(this, backup + QStringLiteral("\r\nという名前で保存しました。"), vbOKOnly,
+               QStringLiteral("処理完了"));
+    else
+        MsgBox(this, backup + QStringLiteral("\r\nという名前の保存が失敗しました。"), vbCritical,
+               kTitleFault);
+}
+
+} // namespace tavlo

@@ -1,0 +1,92 @@
+#pragma once
+// The main window: the date list, the memo editor and the command buttons.
+#include "store/agendafile.h"
+
+#include <QWidget>
+
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace tavlo {
+
+// The main window's title; a second start finds the running copy by it.
+extern const char *const kMainWindowTitle;
+
+// Stored for every new date until the user writes its memo.
+extern const char *const kPlaceholderMemo;
+
+class Form1 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    Form1(const QString &dataFile, const QString &section, QWidget *parent = nullptr);
+
+    // The add-date dialog's answer: a date key, or empty when cancelled.
+    QString gstrAddDate;
+
+    // Adds the start-up scan's keys in one batch, each at its sorted place.
+    void AddDateKeys(const QStringList &keys);
+
+    // The selected date's row, or -1 when no date is selected.
+    int CurrentIndex() const;
+
+    // Marks the item selected, which makes it current and loads its memo.
+    void SelectItem(int index);
+
+    // Shows the window at its normal size and place and brings it forward
+    // (a second start asks for this).
+    void Restore();
+
+    const QString &dataFile() const { return m_store.path(); }
+    const QString &loadedText() const { return mstrLoadedText; }
+
+    QListWidget *List1;
+    QPlainTextEdit *Text1;
+    QGroupBox *Frame1;
+    QPushButton *Command1;
+    QPushButton *Command2;
+    QPushButton *Command3;
+    QPushButton *Command6;
+    QPushButton *Command4;
+    QPushButton *Command5;
+    QLabel *Label1;
+
+public slots:
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void Command6_Click();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private slots:
+    void List1_Click();
+    void Text1_Change();
+
+private:
+    void List1_KeyUp(int KeyCode, int Shift);
+    void Text1_KeyDown(int KeyCode, int Shift);
+    bool Form_Unload();
+    bool IsSameText(const QString &text) const;
+
+    // The update command; true when the memo was written or its date deleted.
+    bool SaveCurrentMemo();
+    void AddSortedItem(const QString &key);
+    // Removes the item and leaves no item current.
+    void RemoveItem(int index);
+    void ReportSaveFailure(const StoreResult &result);
+    void CreateControls();
+
+    AgendaFile m_store;
+    QString mstrLoadedText;
+};
+
+} // namespace tavlo

@@ -1,0 +1,59 @@
+#include "ui/messagebox.h"
+
+#include "ui/editortext.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace tavlo {
+namespace {
+
+MsgBoxHandler &handler()
+{
+    static MsgBoxHandler h;
+    return h;
+}
+
+int ShowRealMessageBox(QWidget *parent, const QString &text, int style, const QString &title)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(title);
+    box.setText(FromCrLf(text));
+    box.setTextFormat(Qt::PlainText);
+    switch (style & 0xF0) {
+    case vbCritical: box.setIcon(QMessageBox::Critical); break;
+    case vbExclamation: box.setIcon(QMessageBox::Warning); break;
+    default: box.setIcon(QMessageBox::NoIcon); break;
+    }
+    if ((style & 0x0F) == vbYesNo) {
+        QPushButton *yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
+        QPushButton *no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+        box.setDefaultButton(yes);
+        box.setEscapeButton(no);
+        box.exec();
+        return box.clickedButton() == yes ? vbYes : vbNo;
+    }
+    QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    box.exec();
+    return vbOK;
+}
+
+} // namespace
+
+int MsgBox(QWidget *parent, const QString &text, int style, const QString &title)
+{
+    if (handler())
+        return handler()(parent, text, style, title);
+    return ShowRealMessageBox(parent, text, style, title);
+}
+
+MsgBoxHandler SetMsgBoxHandler(MsgBoxHandler h)
+{
+    MsgBoxHandler previous = std::move(handler());
+    handler() = std::move(h);
+    return previous;
+}
+
+} // namespace tavlo
