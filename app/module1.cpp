@@ -21,6 +21,17 @@ AgendaLocation AgendaLocationFor(const QString &executablePath)
     return AgendaLocation{exe.absolutePath() + QLatin1Char('/') + base + QStringLiteral(".txt"), base};
 }
 
+void ShowMainWindow(Form1 &form)
+{
+    form.setWindowTitle(QString::fromUtf8(kMainWindowTitle));
+    form.AddDateKeys(AgendaFile(form.dataFile(), form.section()).ListDateKeys());
+    form.show();
+    if (form.List1->count() == 0)
+        form.Command1_Click();
+    else
+        form.SelectItem(0);
+}
+
 int Main()
 {
     const AgendaLocation location = AgendaLocationFor(QCoreApplication::applicationFilePath());
@@ -36,14 +47,8 @@ int Main()
     QApplication::setFont(WindowFont(9.0));
 
     Form1 form(gstrDataFile, location.section);
-    form.setWindowTitle(QString::fromUtf8(kMainWindowTitle));
     QObject::connect(&instance, &SingleInstance::restoreRequested, &form, &Form1::Restore);
-    form.AddDateKeys(AgendaFile(gstrDataFile, location.section).ListDateKeys());
-    form.show();
-    if (form.List1->count() == 0)
-        form.Command1_Click();
-    else
-        form.SelectItem(0);
+    ShowMainWindow(form);
     return QApplication::exec();
 }
 

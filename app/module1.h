@@ -16,6 +16,13 @@ struct AgendaLocation {
 // complete base name (everything before the last dot of its file name).
 AgendaLocation AgendaLocationFor(const QString &executablePath);
 
+class Form1;
+
+// The start-up after the single-copy check: titles and fills the hidden
+// window, shows it, then selects the first date or, with none, runs the
+// add-date command.
+void ShowMainWindow(Form1 &form);
+
 // Runs the program; returns its exit status.
 int Main();
 

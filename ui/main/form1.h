@@ -42,6 +42,7 @@ public:
     void Restore();
 
     const QString &dataFile() const { return m_store.path(); }
+    const QString &section() const { return m_store.section(); }
     const QString &loadedText() const { return mstrLoadedText; }
 
     QListWidget *List1;

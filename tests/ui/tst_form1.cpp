@@ -1,0 +1,246 @@
+// The main window as built: controls, layout, focus order, fonts, the sorted
+// list, and the start-up that fills and shows it.
+#include "app/module1.h"
+#include "ui/dialogs/form2.h"
+#include "uitestsupport.h"
+
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+
+using namespace tavlo;
+using namespace tavlo::test;
+
+class tst_Form1 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void controls_data();
+    void controls();
+    void initialState();
+    void focusChain();
+    void fontsRenderJapanese();
+    void sortedList_data();
+    void sortedList();
+    void startUp_data();
+    void startUp();
+    void agendaLocation_data();
+    void agendaLocation();
+};
+
+void tst_Form1::initTestCase()
+{
+    InstallFontSubstitutes();
+}
+
+void tst_Form1::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QRect>("geometry"); // pixels, relative to the parent
+    QTest::newRow("List1") << "List1" << QString() << QRect(8, 12, 105, 340);
+    QTest::newRow("Text1") << "Text1" << QString() << QRect(124, 36, 465, 281);
+    QTest::newRow("Frame1") << "Frame1" << QString() << QRect(124, 324, 469, 37);
+    QTest::newRow("Command1") << "Command1" << "日付追加" << QRect(4, 4, 73, 29);
+    QTest::newRow("Command2") << "Command2" << "更新" << QRect(88, 4, 73, 29);
+    QTest::newRow("Command3") << "Command3" << "サイズ変更" << QRect(172, 4, 81, 29);
+    QTest::newRow("Command6") << "Command6" << "別保存" << QRect(284, 4, 65, 29);
+    QTest::newRow("Command4") << "Command4" << "？" << QRect(360, 4, 37, 29);
+    QTest::newRow("Command5") << "Command5" << "終了" << QRect(408, 4, 57, 29);
+    QTest::newRow("Label1") << "Label1" << "変更を加えた文字列は、「更新」ボタン押下で保存されます。"
+                            << QRect(124, 12, 468, 20);
+}
+
+void tst_Form1::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QRect, geometry);
+    MainWindowFixture fx;
+    Form1 &f = fx.start();
+    const QMap<QString, QWidget *> widgets{{"List1", f.List1},       {"Text1", f.Text1},       {"Frame1", f.Frame1},
+                                           {"Command1", f.Command1}, {"Command2", f.Command2}, {"Command3", f.Command3},
+                                           {"Command6", f.Command6}, {"Command4", f.Command4}, {"Command5", f.Command5},
+                                           {"Label1", f.Label1}};
+    QWidget *w = widgets.value(name);
+    QCOMPARE(w->geometry(), geometry);
+    if (auto *button = qobject_cast<QPushButton *>(w)) {
+        QCOMPARE(button->text(), caption);
+        QCOMPARE(button->parentWidget(), static_cast<QWidget *>(f.Frame1));
+        QVERIFY(!button->isDefault());
+        QVERIFY(!button->autoDefault());
+        QCOMPARE(button->accessibleName(), caption);
+    } else if (auto *label = qobject_cast<QLabel *>(w)) {
+        QCOMPARE(label->text(), caption);
+        QCOMPARE(label->font().pointSizeF(), 9.75);
+    } else {
+        QCOMPARE(w->parentWidget(), static_cast<QWidget *>(&f));
+    }
+    QCOMPARE(w->font().family(), QString::fromUtf8(kWindowFontFamily));
+}
+
+void tst_Form1::initialState()
+{
+    MainWindowFixture fx;
+    Form1 f(fx.path(), QStringLiteral("tavlo"));
+    QCOMPARE(f.windowTitle(), QStringLiteral("スケジュール管理ツール"));
+    QCOMPARE(f.size(), QSize(600, 364));
+    QCOMPARE(f.List1->count(), 0);
+    QCOMPARE(f.CurrentIndex(), -1);
+    QVERIFY(f.Text1->toPlainText().isEmpty());
+    QVERIFY(f.Command2->isEnabled());
+    QVERIFY(f.gstrAddDate.isEmpty());
+    QVERIFY(f.loadedText().isEmpty());
+    QCOMPARE(f.List1->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(f.Text1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QVERIFY(!f.Text1->isReadOnly());
+    QCOMPARE(f.font().pointSizeF(), 9.0);
+    QCOMPARE(f.List1->font().pointSizeF(), 9.0);
+    QCOMPARE(f.Text1->font().pointSizeF(), 9.0);
+    QVERIFY(!f.List1->accessibleName().isEmpty());
+    QVERIFY(!f.Text1->accessibleName().isEmpty());
+}
+
+void tst_Form1::focusChain()
+{
+    MainWindowFixture fx("[tavlo]\r\n2004.01.01=a\r\n");
+    Form1 &f = fx.start();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    f.Command2->setEnabled(true); // as after an edit; a disabled button takes no focus
+    f.List1->setFocus();
+    const QList<QWidget *> expected{f.Text1,    f.Command1, f.Command2, f.Command3,
+                                    f.Command6, f.Command4, f.Command5, f.List1};
+    for (QWidget *next : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), next);
+    }
+    // Enter in the editor is a line break: no button is pressed.
+    f.Text1->setFocus();
+    MsgBoxRecorder boxes;
+    QTest::keyClick(f.Text1, Qt::Key_Return);
+    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("\na"));
+    QVERIFY(boxes.calls.isEmpty());
+}
+
+void tst_Form1::fontsRenderJapanese()
+{
+    // The window font family is not installed anywhere; it must resolve to
+    // a font that has the captions' glyphs, not to boxes.
+    const QFont font = WindowFont(9.0);
+    const QFontInfo info(font);
+    const QFontMetrics metrics(font);
+    QVERIFY2(metrics.inFont(QChar(0x65E5)) && metrics.inFont(QChar(0x30B5)), qPrintable(info.family()));
+    QCOMPARE(font.family(), QStringLiteral("ＭＳ ゴシック"));
+}
+
+void tst_Form1::sortedList_data()
+{
+    QTest::addColumn<QStringList>("startKeys");
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("out of order") << QStringList{"2003.12.26", "2003.12.01", "2004.01.05"} << QStringList{}
+                                  << QStringList{"2003.12.01", "2003.12.26", "2004.01.05"};
+    QTest::newRow("added earlier than all") << QStringList{"2004.01.05", "2004.02.01"} << QStringList{"2003.01.01"}
+                                            << QStringList{"2003.01.01", "2004.01.05", "2004.02.01"};
+    QTest::newRow("added in the middle and last") << QStringList{"2004.01.05", "2004.03.01"}
+                                                  << QStringList{"2004.02.01", "2004.04.01"}
+                                                  << QStringList{"2004.01.05", "2004.02.01", "2004.03.01", "2004.04.01"};
+    QTest::newRow("duplicates allowed, code order not locale")
+        << QStringList{"b", "B", "a", "a", "é"} << QStringList{}
+        << QStringList{"B", "a", "a", "b", "é"};
+}
+
+void tst_Form1::sortedList()
+{
+    QFETCH(QStringList, startKeys);
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, shown);
+    MainWindowFixture fx;
+    Form1 &f = fx.start();
+    f.AddDateKeys(startKeys);
+    for (const QString &date : added) {
+        Clock::setFixed(QDateTime(QDate::fromString(date, QStringLiteral("yyyy.MM.dd")), QTime(12, 0)));
+        WhenModalShows([](QWidget *dialog) { QTest::keyClick(dialog, Qt::Key_Return); });
+        f.Command1_Click();
+    }
+    Clock::reset();
+    QCOMPARE(fx.listTexts(), shown);
+}
+
+void tst_Form1::startUp_data()
+{
+    QTest::addColumn<QByteArray>("agenda"); // null: no file
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<bool>("dialogOpens");
+    QTest::addColumn<QString>("memo");
+    QTest::newRow("entries in any order: earliest selected")
+        << QByteArray("[tavlo]\r\n2004.02.01=late\r\n2003.12.24=Milk\x0F" "Bread\r\n")
+        << QStringList{"2003.12.24", "2004.02.01"} << false << QStringLiteral("Milk\nBread");
+    QTest::newRow("no file") << QByteArray() << QStringList{} << true << QString();
+    QTest::newRow("section line only") << QByteArray("[tavlo]\r\n") << QStringList{} << true << QString();
+    QTest::newRow("empty line first hides entries")
+        << QByteArray("\r\n[tavlo]\r\n2004.01.01=a\r\n") << QStringList{} << true << QString();
+}
+
+void tst_Form1::startUp()
+{
+    QFETCH(QByteArray, agenda);
+    QFETCH(QStringList, shown);
+    QFETCH(bool, dialogOpens);
+    QFETCH(QString, memo);
+    MainWindowFixture fx(agenda);
+    Form1 form(fx.path(), QStringLiteral("tavlo"));
+    bool opened = false;
+    bool mainVisible = false;
+    WhenModalShows([&](QWidget *dialog) {
+        opened = qobject_cast<Form2 *>(dialog) != nullptr;
+        mainVisible = form.isVisible();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    ShowMainWindow(form);
+    QCOMPARE(form.windowTitle(), QStringLiteral("スケジュール管理ツール"));
+    QVERIFY(form.isVisible());
+    QStringList texts;
+    for (int i = 0; i < form.List1->count(); ++i)
+        texts << form.List1->item(i)->text();
+    QCOMPARE(texts, shown);
+    QCOMPARE(opened, dialogOpens);
+    if (dialogOpens) {
+        QVERIFY(mainVisible); // the window is shown before the dialog opens
+        QVERIFY(form.Command2->isEnabled());
+        QCOMPARE(form.CurrentIndex(), -1);
+    } else {
+        QTest::qWait(20); // let the stray timer go
+        QCOMPARE(form.CurrentIndex(), 0);
+        QCOMPARE(form.Text1->toPlainText(), memo);
+        QVERIFY(!form.Command2->isEnabled());
+    }
+    QCOMPARE(test::readBytes(fx.path()), agenda.isNull() ? QByteArray("<missing>") : agenda);
+}
+
+void tst_Form1::agendaLocation_data()
+{
+    QTest::addColumn<QString>("exe");
+    QTest::addColumn<QString>("dataFile");
+    QTest::addColumn<QString>("section");
+    QTest::newRow("tavlo") << "/opt/t/tavlo" << "/opt/t/tavlo.txt" << "tavlo";
+    QTest::newRow("classic") << "/opt/t/tavlo_classic" << "/opt/t/tavlo_classic.txt" << "tavlo_classic";
+    QTest::newRow("dots: complete base name") << "/opt/t/my.tavlo.bin" << "/opt/t/my.tavlo.txt" << "my.tavlo";
+    QTest::newRow("root folder keeps both slashes") << "/tavlo" << "//tavlo.txt" << "tavlo";
+}
+
+void tst_Form1::agendaLocation()
+{
+    QFETCH(QString, exe);
+    QFETCH(QString, dataFile);
+    QFETCH(QString, section);
+    const AgendaLocation loc = AgendaLocationFor(exe);
+    QCOMPARE(loc.dataFile, dataFile);
+    QCOMPARE(loc.section, section);
+}
+
+QTEST_MAIN(tst_Form1)
+#include "tst_form1.moc"

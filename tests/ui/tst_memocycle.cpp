@@ -1,0 +1,393 @@
+// Loading, editing, saving and deleting memos, driven by real key and mouse
+// events on the widgets.
+#include "uitestsupport.h"
+
+#include <sys/stat.h>
+
+using namespace tavlo;
+using namespace tavlo::test;
+
+namespace {
+const QByteArray kTwoDates("[tavlo]\r\n2004.01.01=Milk\x0F" "Bread\r\n2004.01.02=second\r\n");
+
+void clickItem(QListWidget *list, int row)
+{
+    const QRect r = list->visualItemRect(list->item(row));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
+}
+} // namespace
+
+class tst_MemoCycle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void loadTwoLineMemo();
+    void clickAndArrowsLoad();
+    void dirtyCycle_data();
+    void dirtyCycle();
+    void saveWith_data();
+    void saveWith();
+    void emptyMemoDeletesDate();
+    void sizeLimit_data();
+    void sizeLimit();
+    void listKeys_data();
+    void listKeys();
+    void holdingDeleteDeletesOne();
+    void deleteOnlyDate();
+    void noCurrentDate();
+    void ctrlKeysInEditor_data();
+    void ctrlKeysInEditor();
+    void failedSaveIsReported_data();
+    void failedSaveIsReported();
+    void failedDeleteKeepsDate();
+    void unmappableRefused();
+    void unreadableDateEmptiesEditor();
+};
+
+void tst_MemoCycle::loadTwoLineMemo()
+{
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("Milk\nBread"));
+    QCOMPARE(f.loadedText(), QStringLiteral("Milk\r\nBread"));
+    QVERIFY(!f.Command2->isEnabled());
+}
+
+void tst_MemoCycle::clickAndArrowsLoad()
+{
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    clickItem(f.List1, 1);
+    QCOMPARE(f.CurrentIndex(), 1);
+    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("second"));
+    QTest::keyClick(f.List1, Qt::Key_Up);
+    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("Milk\nBread"));
+    QVERIFY(!f.Command2->isEnabled());
+    // Another program changed the file: the next load shows its content.
+    writeBytes(fx.path(), "[tavlo]\r\n2004.01.01=a\r\n2004.01.02=changed\r\n");
+    QTest::keyClick(f.List1, Qt::Key_Down);
+    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("changed"));
+}
+
+void tst_MemoCycle::dirtyCycle_data()
+{
+    QTest::addColumn<QString>("typed");   // typed at the end of "second"
+    QTest::addColumn<int>("backspaces");  // then erased
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("type and delete again") << "x" << 1 << false;
+    QTest::newRow("typed and kept") << "x" << 0 << true;
+    QTest::newRow("letter case counts") << "D" << 2 << true; // "seconD"
+}
+
+void tst_MemoCycle::dirtyCycle()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, backspaces);
+    QFETCH(bool, enabled);
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    f.SelectItem(1);
+    f.Text1->setFocus();
+    f.Text1->moveCursor(QTextCursor::End);
+    QTest::keyClicks(f.Text1, typed);
+    QVERIFY(f.Command2->isEnabled());
+    for (int i = 0; i < backspaces; ++i)
+        QTest::keyClick(f.Text1, Qt::Key_Backspace);
+    if (typed == QLatin1String("D"))
+        QTest::keyClicks(f.Text1, QStringLiteral("D")); // "seconD" against "second"
+    QCOMPARE(f.Command2->isEnabled(), enabled);
+}
+
+void tst_MemoCycle::saveWith_data()
+{
+    QTest::addColumn<bool>("ctrlS");
+    QTest::newRow("update button") << false;
+    QTest::newRow("Ctrl+S") << true;
+}
+
+void tst_MemoCycle::saveWith()
+{
+    QFETCH(bool, ctrlS);
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    f.Text1->setFocus();
+    f.Text1->moveCursor(QTextCursor::End);
+    QTest::keyClick(f.Text1, Qt::Key_Return);
+    CommitText(f.Text1, QStringLiteral("表ソ"));
+    if (ctrlS)
+        QTest::keyClick(f.Text1, Qt::Key_S, Qt::ControlModifier);
+    else
+        QTest::mouseClick(f.Command2, Qt::LeftButton);
+    QCOMPARE(readBytes(fx.path()), QByteArray("[tavlo]\r\n2004.01.01=Milk\x0F" "Bread\x0F\x95\x5C\x83\x5C\r\n2004.01.02=second\r\n"));
+    QVERIFY(!f.Command2->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(f.Text1));
+    QCOMPARE(f.Text1->textCursor().selectedText().size(), f.Text1->toPlainText().size());
+    QCOMPARE(f.loadedText(), QStringLiteral("Milk\r\nBread\r\n表ソ"));
+    // Ctrl+S with nothing changed does nothing.
+    QTest::keyClick(f.Text1, Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(!f.Command2->isEnabled());
+}
+
+void tst_MemoCycle::emptyMemoDeletesDate()
+{
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    f.Text1->setFocus();
+    QTest::keyClick(f.Text1, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(f.Text1, Qt::Key_Delete);
+    QVERIFY(f.Command2->isEnabled());
+    QTest::mouseClick(f.Command2, Qt::LeftButton);
+    QCOMPARE(fx.listTexts(), QStringList{"2004.01.02"});
+    QCOMPARE(readBytes(fx.path()), QByteArray("[tavlo]\r\n2004.01.02=second\r\n"));
+    QCOMPARE(f.CurrentIndex(), -1);
+    QVERIFY(f.Text1->toPlainText().isEmpty());
+    QVERIFY(!f.Command2->isEnabled());
+}
+
+void tst_MemoCycle::sizeLimit_data()
+{
+    QTest::addColumn<QString>("memo");
+    QTest::addColumn<bool>("ctrlS");
+    QTest::addColumn<bool>("saved");
+    const QString full(2048, QChar(0x8868));
+    QTest::newRow("4096 bytes saved") << full << false << true;
+    QTest::newRow("4097 bytes refused by the button") << full + QStringLiteral("\n") << false << false;
+    QTest::newRow("4097 bytes refused by Ctrl+S") << full + QStringLiteral("\n") << true << false;
+}
+
+void tst_MemoCycle::sizeLimit()
+{
+    QFETCH(QString, memo);
+    QFETCH(bool, ctrlS);
+    QFETCH(bool, saved);
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    MsgBoxRecorder boxes;
+    f.Text1->setPlainText(memo);
+    f.Text1->setFocus();
+    if (ctrlS)
+        QTest::keyClick(f.Text1, Qt::Key_S, Qt::ControlModifier);
+    else
+        f.Command2->click();
+    if (saved) {
+        QVERIFY(boxes.calls.isEmpty());
+        QCOMPARE(readBytes(fx.path()).size(), kTwoDates.size() - 10 + 4096);
+        QVERIFY(!f.Command2->isEnabled());
+    } else {
+        QCOMPARE(boxes.calls.size(), 1);
+        QCOMPARE(boxes.calls[0].text, QStringLiteral("データサイズが 4096 バイトを超えています。"));
+        QCOMPARE(boxes.calls[0].title, QStringLiteral("処理中断"));
+        QCOMPARE(boxes.calls[0].style, 48);
+        QCOMPARE(readBytes(fx.path()), kTwoDates);
+        QCOMPARE(f.Text1->toPlainText(), memo);
+        QVERIFY(f.Command2->isEnabled()); // also after Ctrl+S: nothing was saved
+    }
+}
+
+void tst_MemoCycle::listKeys_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("deletes");
+    QTest::addColumn<bool>("dialog");
+    QTest::newRow("Delete") << int(Qt::Key_Delete) << int(Qt::NoModifier) << true << false;
+    QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << int(Qt::ShiftModifier) << false << false;
+    QTest::newRow("Ctrl+Delete") << int(Qt::Key_Delete) << int(Qt::ControlModifier) << false << false;
+    QTest::newRow("Alt+Delete") << int(Qt::Key_Delete) << int(Qt::AltModifier) << false << false;
+    QTest::newRow("Enter") << int(Qt::Key_Return) << int(Qt::NoModifier) << false << true;
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << false << true;
+    QTest::newRow("Shift+Enter") << int(Qt::Key_Return) << int(Qt::ShiftModifier) << false << false;
+    QTest::newRow("Ctrl+Enter") << int(Qt::Key_Return) << int(Qt::ControlModifier) << false << false;
+}
+
+void tst_MemoCycle::listKeys()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(bool, deletes);
+    QFETCH(bool, dialog);
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    f.List1->setFocus();
+    f.Text1->setPlainText(QStringLiteral("unsaved"));
+    bool opened = false;
+    WhenModalShows([&](QWidget *d) {
+        opened = true;
+        QTest::keyClick(d, Qt::Key_Escape);
+    });
+    QTest::keyClick(f.List1, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QTest::qWait(30);
+    QCOMPARE(opened, dialog);
+    if (!opened)
+        QApplication::processEvents(); // the polling timer is still armed: let it fire on nothing
+    if (deletes) {
+        QCOMPARE(fx.listTexts(), QStringList{"2004.01.02"});
+        QCOMPARE(readBytes(fx.path()), QByteArray("[tavlo]\r\n2004.01.02=second\r\n"));
+        QCOMPARE(f.CurrentIndex(), -1);
+        QVERIFY(f.Text1->toPlainText().isEmpty());
+        QVERIFY(f.Command2->isEnabled()); // the snapshot still holds the deleted memo
+    } else {
+        QCOMPARE(fx.listTexts().size(), 2);
+        QCOMPARE(readBytes(fx.path()), kTwoDates);
+        QCOMPARE(f.Text1->toPlainText(), QStringLiteral("unsaved"));
+    }
+}
+
+void tst_MemoCycle::holdingDeleteDeletesOne()
+{
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    f.List1->setFocus();
+    for (int i = 0; i < 5; ++i) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(), true);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Delete, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(f.List1, &press);
+        QApplication::sendEvent(f.List1, &release);
+    }
+    QCOMPARE(fx.listTexts().size(), 2);
+    QTest::keyRelease(f.List1, Qt::Key_Delete);
+    QCOMPARE(fx.listTexts(), QStringList{"2004.01.02"});
+}
+
+void tst_MemoCycle::deleteOnlyDate()
+{
+    MainWindowFixture fx("[tavlo]\r\n2004.01.01=only\r\n");
+    Form1 &f = fx.start();
+    QTest::keyClick(f.List1, Qt::Key_Delete);
+    QCOMPARE(f.List1->count(), 0);
+    QVERIFY(f.Text1->toPlainText().isEmpty());
+    QCOMPARE(readBytes(fx.path()), QByteArray("[tavlo]\r\n"));
+}
+
+void tst_MemoCycle::noCurrentDate()
+{
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    f.List1->setCurrentRow(-1);
+    MsgBoxRecorder boxes;
+    f.Text1->setFocus();
+    QTest::keyClicks(f.Text1, QStringLiteral("x"));
+    QVERIFY(f.Command2->isEnabled());
+    f.Command2->click();
+    QVERIFY(f.Command2->isEnabled());
+    QTest::keyClick(f.Text1, Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(f.Command2->isEnabled()); // nothing saved, so still shown as unsaved
+    QCOMPARE(readBytes(fx.path()), kTwoDates);
+    QVERIFY(boxes.calls.isEmpty());
+    // Deleting with no date selected does nothing either.
+    QTest::keyClick(f.List1, Qt::Key_Delete);
+    QCOMPARE(fx.listTexts().size(), 2);
+}
+
+void tst_MemoCycle::ctrlKeysInEditor_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("saves");
+    QTest::newRow("Ctrl+S") << int(Qt::Key_S) << int(Qt::ControlModifier) << true;
+    QTest::newRow("Ctrl+Shift+S") << int(Qt::Key_S) << int(Qt::ControlModifier | Qt::ShiftModifier) << false;
+    QTest::newRow("Ctrl+Alt+S") << int(Qt::Key_S) << int(Qt::ControlModifier | Qt::AltModifier) << false;
+    QTest::newRow("Alt+S") << int(Qt::Key_S) << int(Qt::AltModifier) << false;
+}
+
+void tst_MemoCycle::ctrlKeysInEditor()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(bool, saves);
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    f.Text1->setPlainText(QStringLiteral("changed"));
+    f.Text1->setFocus();
+    QTest::keyClick(f.Text1, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(readBytes(fx.path()).contains("=changed"), saves);
+    QCOMPARE(f.Command2->isEnabled(), !saves);
+    // Ctrl+A selects the whole memo.
+    f.Text1->moveCursor(QTextCursor::End);
+    QTest::keyClick(f.Text1, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(f.Text1->textCursor().selectedText(), f.Text1->toPlainText());
+}
+
+void tst_MemoCycle::failedSaveIsReported_data()
+{
+    QTest::addColumn<QString>("memo"); // empty: the save is a deletion
+    QTest::newRow("write") << "new text";
+    QTest::newRow("delete") << "";
+}
+
+void tst_MemoCycle::failedSaveIsReported()
+{
+    QFETCH(QString, memo);
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
+    MsgBoxRecorder boxes;
+    f.Text1->setPlainText(memo);
+    f.Text1->setFocus();
+    QTest::keyClick(f.Text1, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(boxes.calls.size(), 1);
+    QCOMPARE(boxes.calls[0].style, 16);
+    QCOMPARE(boxes.calls[0].title, QStringLiteral("異常検出"));
+    QVERIFY(boxes.calls[0].text.startsWith(fx.path() + QStringLiteral("\r\n")));
+    QVERIFY(boxes.calls[0].text.contains(QStringLiteral("保存が失敗しました")));
+    QCOMPARE(readBytes(fx.path()), kTwoDates);
+    QCOMPARE(f.Text1->toPlainText(), memo);
+    QCOMPARE(f.loadedText(), QStringLiteral("Milk\r\nBread"));
+    QVERIFY(f.Command2->isEnabled());
+    QCOMPARE(fx.listTexts().size(), 2);
+    QCOMPARE(f.CurrentIndex(), 0);
+    QCOMPARE(folderEntries(fx.folder()), QStringList{"tavlo.txt"});
+}
+
+void tst_MemoCycle::failedDeleteKeepsDate()
+{
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
+    MsgBoxRecorder boxes;
+    QTest::keyClick(f.List1, Qt::Key_Delete);
+    QCOMPARE(boxes.calls.size(), 1);
+    QCOMPARE(boxes.calls[0].title, QStringLiteral("異常検出"));
+    QCOMPARE(fx.listTexts().size(), 2);
+    QCOMPARE(f.CurrentIndex(), 0);
+    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("Milk\nBread"));
+    QVERIFY(!f.Command2->isEnabled());
+    QCOMPARE(readBytes(fx.path()), kTwoDates);
+}
+
+void tst_MemoCycle::unmappableRefused()
+{
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    MsgBoxRecorder boxes;
+    f.Text1->setPlainText(QStringLiteral("party 🎉 and 한"));
+    f.Command2->click();
+    QCOMPARE(boxes.calls.size(), 1);
+    QCOMPARE(boxes.calls[0].style, 48);
+    QCOMPARE(boxes.calls[0].title, QStringLiteral("処理中断"));
+    QVERIFY(boxes.calls[0].text.endsWith(QStringLiteral("🎉한")));
+    QCOMPARE(readBytes(fx.path()), kTwoDates);
+    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("party 🎉 and 한"));
+    QVERIFY(f.Command2->isEnabled());
+}
+
+void tst_MemoCycle::unreadableDateEmptiesEditor()
+{
+    MainWindowFixture fx("[tavlo]\r\n2004.01.01=first\r\n2004.01.02=\r\n");
+    Form1 &f = fx.start();
+    f.Text1->setPlainText(QStringLiteral("edited first"));
+    f.SelectItem(1);
+    QVERIFY(f.Text1->toPlainText().isEmpty());
+    QVERIFY(f.loadedText().isEmpty());
+    QVERIFY(!f.Command2->isEnabled());
+    // So no save writes the first date's memo under the second date.
+    QTest::keyClick(f.Text1, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(readBytes(fx.path()), QByteArray("[tavlo]\r\n2004.01.01=first\r\n2004.01.02=\r\n"));
+}
+
+QTEST_MAIN(tst_MemoCycle)
+#include "tst_memocycle.moc"

@@ -1,0 +1,119 @@
+#pragma once
+// Widget-test helpers: a recorder behind the message-box seam, answering a
+// modal dialog once it is the active modal widget, and a main window over an
+// agenda file in a temporary folder.
+#include "testsupport.h"
+#include "ui/clock.h"
+#include "ui/fonts.h"
+#include "ui/main/form1.h"
+#include "ui/messagebox.h"
+
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace tavlo::test {
+
+struct MsgBoxCall {
+    QString text;
+    int style;
+    QString title;
+};
+
+// Answers every message box with `answer` and keeps what was asked.
+class MsgBoxRecorder
+{
+public:
+    explicit MsgBoxRecorder(int answer = vbOK) : m_answer(answer)
+    {
+        SetMsgBoxHandler([this](QWidget *, const QString &text, int style, const QString &title) {
+            calls.append(MsgBoxCall{text, style, title});
+            if (onShow)
+                onShow();
+            return m_answer;
+        });
+    }
+    ~MsgBoxRecorder() { SetMsgBoxHandler({}); }
+    void setAnswer(int answer) { m_answer = answer; }
+
+    QList<MsgBoxCall> calls;
+    std::function<void()> onShow; // runs while the box would be up
+
+private:
+    int m_answer;
+};
+
+// Runs `action` on the next modal widget that becomes active (polling, as
+// Qt's own tests do), once.
+inline void WhenModalShows(std::function<void(QWidget *)> action)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            action(modal);
+        }
+    });
+    timer->start();
+}
+
+// Text as an input method commits it (how Japanese reaches an editor).
+inline void CommitText(QWidget *widget, const QString &text)
+{
+    QInputMethodEvent event;
+    event.setCommitString(text);
+    QApplication::sendEvent(widget, &event);
+}
+
+// A main window over tavlo.txt in a fresh temporary folder, started the way
+// the program starts (filled, shown, first date selected).
+class MainWindowFixture
+{
+public:
+    explicit MainWindowFixture(const QByteArray &agenda = QByteArray())
+    {
+        InstallFontSubstitutes();
+        if (!agenda.isNull())
+            writeBytes(path(), agenda);
+    }
+
+    QString path() const { return m_dir.filePath(QStringLiteral("tavlo.txt")); }
+    QString folder() const { return m_dir.path(); }
+
+    // Builds and shows the window; with an empty list the caller must be
+    // ready to answer the add-date dialog.
+    Form1 &start()
+    {
+        m_form = std::make_unique<Form1>(path(), QStringLiteral("tavlo"));
+        m_form->AddDateKeys(AgendaFile(path(), QStringLiteral("tavlo")).ListDateKeys());
+        m_form->show();
+        if (m_form->List1->count() > 0)
+            m_form->SelectItem(0);
+        QApplication::setActiveWindow(m_form.get());
+        return *m_form;
+    }
+    Form1 &form() { return *m_form; }
+
+    QStringList listTexts() const
+    {
+        QStringList out;
+        for (int i = 0; i < m_form->List1->count(); ++i)
+            out << m_form->List1->item(i)->text();
+        return out;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<Form1> m_form;
+};
+
+} // namespace tavlo::test
