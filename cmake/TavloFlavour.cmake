@@ -1,7 +1,7 @@
 # One flavour of the program: a static library per layer, the program and its
 # tests, all linked against one Qt major version.
 function(tavlo_add_flavour)
-  cmake_parse_arguments(F "" "QT;PROGRAM;SUFFIX" "" ${ARGN})
+  cmake_parse_arguments(F "" "QT;PROGRAM;OTHER;SUFFIX" "" ${ARGN})
   set(qt Qt${F_QT})
   set(src ${PROJECT_SOURCE_DIR})
 
@@ -41,7 +41,7 @@ function(tavlo_add_flavour)
   install(TARGETS ${F_PROGRAM} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
   if(TAVLO_BUILD_TESTS)
-    tavlo_add_tests(${F_SUFFIX} ${qt} ${core} ${F_PROGRAM})
+    tavlo_add_tests(${F_SUFFIX} ${qt} ${core} ${F_PROGRAM} ${F_OTHER})
   endif()
   if(TAVLO_BUILD_BENCH)
     add_executable(bench_store_${F_SUFFIX} ${src}/bench/bench_store.cpp)
@@ -55,7 +55,7 @@ endfunction()
 
 # A Qt Test executable per source file, registered with CTest under the
 # flavour's suffix so both builds' results stand side by side.
-function(tavlo_add_tests suffix qt core program)
+function(tavlo_add_tests suffix qt core program other)
   set(src ${PROJECT_SOURCE_DIR})
   set(tests
     store/tst_codepage store/tst_memo store/tst_profile store/tst_agendafile
@@ -71,6 +71,7 @@ function(tavlo_add_tests suffix qt core program)
     target_link_libraries(${exe} PRIVATE ${core} ${qt}::Test)
     target_compile_definitions(${exe} PRIVATE
       TAVLO_PROGRAM="$<TARGET_FILE:${program}>"
+      TAVLO_OTHER_PROGRAM="$<TARGET_FILE:${other}>"
       TAVLO_AGENDA_WRITER="$<TARGET_FILE:agenda_writer_${suffix}>")
     add_test(NAME ${name}_${suffix} COMMAND ${exe})
     set_tests_properties(${name}_${suffix} PROPERTIES

@@ -66,6 +66,7 @@ Form2::Form2(QWidget *owner, QString *addDate) : QDialog(owner), m_addDate(addDa
     connect(Command2, &QPushButton::clicked, this, &Form2::Command2_Click);
 
     Form_Load();
+    Text1[0]->setFocus(Qt::TabFocusReason);
 }
 
 void Form2::Form_Load()

@@ -18,6 +18,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <cstring>
@@ -132,6 +133,7 @@ void Form1::AddDateKeys(const QStringList &keys)
     // Plain character-code order, the same on every machine; equal keys keep
     // their order, so duplicates in a hand-edited file show as they are.
     std::stable_sort(all.begin(), all.end());
+    const QSignalBlocker quiet(List1);
     List1->clear();
     List1->addItems(all);
 }
@@ -147,6 +149,8 @@ void Form1::AddSortedItem(const QString &key)
         else
             low = mid + 1;
     }
+    // The selected date stays selected; a shift of its row is no date switch.
+    const QSignalBlocker quiet(List1);
     List1->insertItem(low, key);
 }
 

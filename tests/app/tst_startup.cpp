@@ -1,0 +1,172 @@
+// The single running copy, with real processes: a second start ends at once
+// without touching the agenda file, simultaneous starts leave exactly one
+// copy, and a killed copy does not block the next start.
+#include "app/singleinstance.h"
+#include "testsupport.h"
+#include "ui/main/form1.h"
+
+#include <QFileInfo>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace tavlo;
+using namespace tavlo::test;
+
+class tst_Startup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void secondStartEnds_data();
+    void secondStartEnds();
+    void simultaneousStarts();
+    void killedCopyDoesNotBlock();
+
+private:
+    // A copy of a program in its own folder, so agenda files never collide.
+    QString install(const QString &program, const QString &name);
+    QProcess *start(const QString &exe);
+    bool waitUntilListening(int ms = 10000);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_runtime;
+    QList<QProcess *> m_processes;
+};
+
+void tst_Startup::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_runtime = m_dir->filePath(QStringLiteral("runtime"));
+    QDir().mkpath(m_runtime);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime));
+}
+
+void tst_Startup::cleanup()
+{
+    for (QProcess *p : m_processes) {
+        p->kill();
+        p->waitForFinished(5000);
+        delete p;
+    }
+    m_processes.clear();
+    m_dir.reset();
+}
+
+QString tst_Startup::install(const QString &program, const QString &name)
+{
+    const QString folder = m_dir->filePath(name + QStringLiteral("-dir"));
+    QDir().mkpath(folder);
+    const QString exe = folder + QLatin1Char('/') + name;
+    QFile::copy(program, exe);
+    QFile(exe).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    writeBytes(folder + QLatin1Char('/') + QFileInfo(exe).completeBaseName() + QStringLiteral(".txt"),
+               "[" + QFileInfo(exe).completeBaseName().toUtf8() + "]\r\n2004.05.07=memo\r\n");
+    return exe;
+}
+
+QProcess *tst_Startup::start(const QString &exe)
+{
+    auto *p = new QProcess;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
+    p->setProcessEnvironment(env);
+    p->setProgram(exe);
+    p->start();
+    p->waitForStarted(5000);
+    m_processes.append(p);
+    return p;
+}
+
+bool tst_Startup::waitUntilListening(int ms)
+{
+    const QString socket = SingleInstance(QString::fromUtf8(kMainWindowTitle)).socketPath();
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        if (QFileInfo::exists(socket))
+            return true;
+        QTest::qWait(10);
+    }
+    return false;
+}
+
+void tst_Startup::secondStartEnds_data()
+{
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("same program") << QStringLiteral(TAVLO_PROGRAM) << QStringLiteral("tavlo");
+    QTest::newRow("renamed copy") << QStringLiteral(TAVLO_PROGRAM) << QStringLiteral("diary.bin");
+    QTest::newRow("the other build") << QStringLiteral(TAVLO_OTHER_PROGRAM) << QStringLiteral("other");
+}
+
+void tst_Startup::secondStartEnds()
+{
+    QFETCH(QString, second);
+    QFETCH(QString, name);
+    QProcess *first = start(install(QStringLiteral(TAVLO_PROGRAM), QStringLiteral("first")));
+    QVERIFY(waitUntilListening());
+
+    const QString exe = install(second, name);
+    const QString agenda = QFileInfo(exe).absolutePath() + QLatin1Char('/') + QFileInfo(exe).completeBaseName() + QStringLiteral(".txt");
+    const QByteArray before = readBytes(agenda);
+    const QDateTime stamp = QFileInfo(agenda).lastModified();
+    QTest::qSleep(20);
+
+    QElapsedTimer t;
+    t.start();
+    QProcess *again = start(exe);
+    QVERIFY(again->waitForFinished(5000));
+    const qint64 took = t.elapsed();
+    qInfo("second start ended after %lld ms", took);
+    QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+    QCOMPARE(again->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(again->exitCode(), 0);
+    QCOMPARE(readBytes(agenda), before);
+    QCOMPARE(QFileInfo(agenda).lastModified(), stamp);
+    QCOMPARE(first->state(), QProcess::Running);
+}
+
+void tst_Startup::simultaneousStarts()
+{
+    const QString exe = install(QStringLiteral(TAVLO_PROGRAM), QStringLiteral("tavlo"));
+    QList<QProcess *> copies;
+    for (int i = 0; i < 4; ++i)
+        copies.append(start(exe));
+    QVERIFY(waitUntilListening());
+    QTest::qWait(1500);
+    int running = 0;
+    for (QProcess *p : copies) {
+        if (p->state() == QProcess::Running) {
+            ++running;
+        } else {
+            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p->exitCode(), 0);
+        }
+    }
+    QCOMPARE(running, 1);
+}
+
+void tst_Startup::killedCopyDoesNotBlock()
+{
+    const QString exe = install(QStringLiteral(TAVLO_PROGRAM), QStringLiteral("tavlo"));
+    QProcess *first = start(exe);
+    QVERIFY(waitUntilListening());
+    ::kill(pid_t(first->processId()), SIGKILL);
+    QVERIFY(first->waitForFinished(5000));
+    // Its lock file and socket file are still there.
+    QVERIFY(QFileInfo::exists(SingleInstance(QString::fromUtf8(kMainWindowTitle)).socketPath()));
+    QProcess *next = start(exe);
+    QVERIFY(!next->waitForFinished(1500));
+    QCOMPARE(next->state(), QProcess::Running);
+    // And it is the running copy now: a further start ends at once.
+    QProcess *third = start(exe);
+    QVERIFY(third->waitForFinished(3000));
+    QCOMPARE(third->exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_Startup)
+#include "tst_startup.moc"
