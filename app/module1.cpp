@@ -5,6 +5,8 @@
 #include "ui/main/form1.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QWindow>
 #include <QFileInfo>
 #include <QListWidget>
 
@@ -26,6 +28,12 @@ void ShowMainWindow(Form1 &form)
     form.setWindowTitle(QString::fromUtf8(kMainWindowTitle));
     form.AddDateKeys(AgendaFile(form.dataFile(), form.section()).ListDateKeys());
     form.show();
+    // The add-date dialog centres on the window, so let the window system
+    // place it first (bounded, in case no window manager answers).
+    QElapsedTimer placed;
+    placed.start();
+    while (form.windowHandle() && !form.windowHandle()->isExposed() && placed.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, 20);
     if (form.List1->count() == 0)
         form.Command1_Click();
     else

@@ -9,7 +9,7 @@ packages=(
   qtbase5-dev qtbase5-dev-tools
   libgl-dev
   fonts-ipafont-gothic
-  xvfb xauth xdotool x11-utils openbox imagemagick
+  xvfb xauth xdotool x11-utils wmctrl openbox imagemagick python3
   desktop-file-utils appstream
   clang libclang-rt-14-dev
 )

@@ -15,9 +15,9 @@ const QByteArray kPlaceholder = QByteArray::fromHex(
     "816995b68e9a97f182f08ded8f9c82b782e982c6814192c789c182b582bd93fa957482aa8ded8f9c82b382ea82dc82b7816a");
 
 // Answers the add-date dialog with the given date, or goes back when empty.
-void AnswerDialog(const QString &year, const QString &month, const QString &day, bool *seen = nullptr)
+AnswerModal AnswerDialog(const QString &year, const QString &month, const QString &day, bool *seen = nullptr)
 {
-    WhenModalShows([=](QWidget *w) {
+    return AnswerModal([=](QWidget *w) {
         auto *d = qobject_cast<Form2 *>(w);
         if (seen)
             *seen = d != nullptr;
@@ -74,7 +74,7 @@ void tst_AddDate::addsInSortedPlace()
     f.SelectItem(1);
     f.Text1->setPlainText(QStringLiteral("unsaved edit"));
     QVERIFY(f.Command2->isEnabled());
-    AnswerDialog(QStringLiteral("2004"), month, day);
+    const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), month, day);
     QTest::mouseClick(f.Command1, Qt::LeftButton);
     const QString key = QStringLiteral("2004.%1.%2").arg(month.toInt(), 2, 10, QLatin1Char('0')).arg(day.toInt(), 2, 10, QLatin1Char('0'));
     QCOMPARE(f.gstrAddDate, key);
@@ -92,7 +92,7 @@ void tst_AddDate::duplicateRefused()
     MainWindowFixture fx(kAgenda);
     Form1 &f = fx.start();
     MsgBoxRecorder boxes;
-    AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), QStringLiteral("20"));
+    const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), QStringLiteral("20"));
     f.Command1_Click();
     QCOMPARE(boxes.calls.size(), 1);
     QCOMPARE(boxes.calls[0].text, QStringLiteral("同じ日付が存在しています。"));
@@ -107,13 +107,13 @@ void tst_AddDate::goingBackChangesNothing()
     MainWindowFixture fx(kAgenda);
     Form1 &f = fx.start();
     f.gstrAddDate = QStringLiteral("stale");
-    AnswerDialog(QString(), QString(), QString());
+    const AnswerModal answer = AnswerDialog(QString(), QString(), QString());
     f.Command1_Click();
     QVERIFY(f.gstrAddDate.isEmpty());
     QCOMPARE(f.List1->count(), 2);
     QCOMPARE(readBytes(fx.path()), kAgenda);
     // The frame's close counts as going back too.
-    WhenModalShows([](QWidget *d) { d->close(); });
+    const AnswerModal answer1([](QWidget *d) { d->close(); });
     f.Command1_Click();
     QCOMPARE(f.List1->count(), 2);
 }
@@ -131,7 +131,7 @@ void tst_AddDate::triggers()
     QFETCH(int, how);
     MainWindowFixture fx(how == 2 ? QByteArray("") : kAgenda);
     bool seen = false;
-    AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), QStringLiteral("7"), &seen);
+    const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), QStringLiteral("7"), &seen);
     Form1 &f = fx.start(); // with an empty list this opens the dialog itself
     if (how == 2) {
         f.Command1_Click(); // what start-up runs with an empty list
@@ -155,7 +155,7 @@ void tst_AddDate::placeholderShowsWhenSelected()
 {
     MainWindowFixture fx(kAgenda);
     Form1 &f = fx.start();
-    AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), QStringLiteral("7"));
+    const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), QStringLiteral("7"));
     f.Command1_Click();
     f.SelectItem(1);
     QCOMPARE(f.Text1->toPlainText(), QStringLiteral("（文字列を削除すると、追加した日付が削除されます）"));
@@ -168,7 +168,7 @@ void tst_AddDate::failedWriteNotListed()
     Form1 &f = fx.start();
     QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
     MsgBoxRecorder boxes;
-    AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), QStringLiteral("7"));
+    const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), QStringLiteral("7"));
     f.Command1_Click();
     QCOMPARE(boxes.calls.size(), 1);
     QCOMPARE(boxes.calls[0].title, QStringLiteral("異常検出"));

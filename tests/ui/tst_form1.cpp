@@ -163,7 +163,7 @@ void tst_Form1::sortedList()
     f.AddDateKeys(startKeys);
     for (const QString &date : added) {
         Clock::setFixed(QDateTime(QDate::fromString(date, QStringLiteral("yyyy.MM.dd")), QTime(12, 0)));
-        WhenModalShows([](QWidget *dialog) { QTest::keyClick(dialog, Qt::Key_Return); });
+        const AnswerModal answer([](QWidget *dialog) { QTest::keyClick(dialog, Qt::Key_Return); });
         f.Command1_Click();
     }
     Clock::reset();
@@ -195,7 +195,7 @@ void tst_Form1::startUp()
     Form1 form(fx.path(), QStringLiteral("tavlo"));
     bool opened = false;
     bool mainVisible = false;
-    WhenModalShows([&](QWidget *dialog) {
+    const AnswerModal answer1([&](QWidget *dialog) {
         opened = qobject_cast<Form2 *>(dialog) != nullptr;
         mainVisible = form.isVisible();
         QTest::keyClick(dialog, Qt::Key_Escape);
@@ -213,7 +213,6 @@ void tst_Form1::startUp()
         QVERIFY(form.Command2->isEnabled());
         QCOMPARE(form.CurrentIndex(), -1);
     } else {
-        QTest::qWait(20); // let the stray timer go
         QCOMPARE(form.CurrentIndex(), 0);
         QCOMPARE(form.Text1->toPlainText(), memo);
         QVERIFY(!form.Command2->isEnabled());

@@ -93,7 +93,7 @@ void tst_Form3::openedFromMainWindow()
     Form1 &f = fx.start();
     f.Text1->setPlainText(QStringLiteral("unsaved"));
     bool seen = false;
-    WhenModalShows([&](QWidget *w) {
+    const AnswerModal answer([&](QWidget *w) {
         seen = qobject_cast<Form3 *>(w) != nullptr;
         QTest::keyClick(w, Qt::Key_Escape);
     });

@@ -97,7 +97,7 @@ void tst_Helpers::realMessageBox()
     owner.show();
     QString title, text;
     int seenIcon = -1, seenButtons = -1;
-    WhenModalShows([&](QWidget *w) {
+    const AnswerModal reply([&](QWidget *w) {
         auto *box = qobject_cast<QMessageBox *>(w);
         QVERIFY(box);
         title = box->windowTitle();

@@ -50,21 +50,27 @@ private:
     int m_answer;
 };
 
-// Runs `action` on the next modal widget that becomes active (polling, as
-// Qt's own tests do), once.
-inline void WhenModalShows(std::function<void(QWidget *)> action)
+// Runs `action` once on the next modal widget that becomes active (polling,
+// as Qt's own tests do), for as long as this object lives.
+class AnswerModal
 {
-    auto *timer = new QTimer;
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
-        if (QWidget *modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            action(modal);
-        }
-    });
-    timer->start();
-}
+public:
+    explicit AnswerModal(std::function<void(QWidget *)> action) : m_timer(std::make_unique<QTimer>())
+    {
+        QTimer *timer = m_timer.get();
+        timer->setInterval(5);
+        QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
+            if (QWidget *modal = QApplication::activeModalWidget()) {
+                timer->stop();
+                action(modal);
+            }
+        });
+        timer->start();
+    }
+
+private:
+    std::unique_ptr<QTimer> m_timer;
+};
 
 // Text as an input method commits it (how Japanese reaches an editor).
 inline void CommitText(QWidget *widget, const QString &text)

@@ -184,10 +184,18 @@ void Form1::Restore()
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     // Keys are acted on and then passed on: the widgets still see every one.
-    if (watched == List1 && event->type() == QEvent::KeyRelease) {
+    if (watched == List1 && event->type() == QEvent::KeyPress) {
+        m_keyPressedInList = static_cast<QKeyEvent *>(event)->key();
+    } else if (watched == List1 && event->type() == QEvent::KeyRelease) {
+        // Only a key pressed here counts: the release of the Enter that
+        // closed a dialog must not open the add-date dialog again.
         auto *key = static_cast<QKeyEvent *>(event);
-        if (!key->isAutoRepeat())
+        if (!key->isAutoRepeat() && key->key() == m_keyPressedInList) {
+            m_keyPressedInList = 0;
             List1_KeyUp(VirtualKeyCode(key), ShiftState(key));
+        }
+    } else if (watched == List1 && event->type() == QEvent::FocusOut) {
+        m_keyPressedInList = 0;
     } else if (watched == Text1 && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         Text1_KeyDown(VirtualKeyCode(key), ShiftState(key));

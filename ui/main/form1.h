@@ -88,6 +88,7 @@ private:
 
     AgendaFile m_store;
     QString mstrLoadedText;
+    int m_keyPressedInList = 0; // Qt key last pressed while the list had the focus
 };
 
 } // namespace tavlo

@@ -1,0 +1,324 @@
+#!/usr/bin/env python3
+"""Whole-program checks: the real program under Xvfb with a window manager,
+driven only from outside with real X input, checked by what a user sees
+(window titles) and keeps (the agenda file's bytes).
+
+Usage: run_e2e.py --program PATH --shots FOLDER
+"""
+import argparse
+import datetime
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+PLACEHOLDER = "（文字列を削除すると、追加した日付が削除されます）".encode("cp932")
+MAIN_TITLE = "スケジュール管理ツール"
+
+# Control centres in the main window's client area, in pixels.
+LIST_ITEM0 = (20, 18)
+EDITOR = (300, 150)
+BUTTON = {
+    "add": (124 + 4 + 36, 324 + 4 + 14),
+    "update": (124 + 88 + 36, 338),
+    "backup": (124 + 284 + 32, 338),
+    "about": (124 + 360 + 18, 338),
+    "exit": (124 + 408 + 28, 338),
+}
+
+ARGS = None
+ENV = None
+
+
+def x(*cmd, check=True):
+    return subprocess.run(cmd, env=ENV, check=check, capture_output=True, text=True).stdout
+
+
+def find_window(title, timeout=10.0):
+    """The id of the visible window titled exactly `title`."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        out = x("xdotool", "search", "--onlyvisible", "--name", "^" + re.escape(title) + "$", check=False)
+        ids = out.split()
+        if ids:
+            return ids[-1]
+        time.sleep(0.05)
+    raise AssertionError("no window titled %r appeared" % title)
+
+
+def window_gone(title, timeout=5.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        out = x("xdotool", "search", "--onlyvisible", "--name", "^" + re.escape(title) + "$", check=False)
+        if not out.split():
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def viewable(wid):
+    return "IsViewable" in x("xwininfo", "-id", wid, check=False)
+
+
+def activate(wid):
+    """Gives the window the keyboard, as a click on it would."""
+    def active():
+        return x("xdotool", "getactivewindow", check=False).strip() == wid
+    for _ in range(3):
+        x("xdotool", "windowactivate", "--sync", wid, check=False)
+        if wait_for(active, 1.0):
+            break
+    time.sleep(0.1)
+
+
+def click(wid, point):
+    x("xdotool", "mousemove", "--window", wid, str(point[0]), str(point[1]), "click", "1")
+    time.sleep(0.15)
+
+
+def key(*keys):
+    x("xdotool", "key", "--delay", "30", *keys)
+    time.sleep(0.15)
+
+
+def type_text(text):
+    x("xdotool", "type", "--delay", "20", text)
+    time.sleep(0.1)
+
+
+def screenshot(wid, name):
+    os.makedirs(ARGS.shots, exist_ok=True)
+    x("import", "-window", wid, os.path.join(ARGS.shots, name))
+
+
+def wait_for(predicate, timeout=5.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return predicate()
+
+
+class Program:
+    """A copy of the program in a folder of its own."""
+
+    def __init__(self, agenda=None):
+        self.dir = tempfile.mkdtemp(prefix="tavlo-e2e-")
+        self.name = os.path.basename(ARGS.program)
+        self.exe = os.path.join(self.dir, self.name)
+        shutil.copy2(ARGS.program, self.exe)
+        self.agenda = os.path.join(self.dir, self.name + ".txt")
+        if agenda is not None:
+            with open(self.agenda, "wb") as f:
+                f.write(agenda.replace(b"{S}", self.name.encode()))
+        self.runtime = os.path.join(self.dir, "runtime")
+        os.mkdir(self.runtime, 0o700)
+        self.procs = []
+
+    def start(self):
+        env = dict(ENV, XDG_RUNTIME_DIR=self.runtime)
+        p = subprocess.Popen([self.exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.procs.append(p)
+        return p
+
+    def bytes(self):
+        try:
+            with open(self.agenda, "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    def close(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def today_key():
+    return datetime.date.today().strftime("%Y.%m.%d").encode()
+
+
+class EndToEnd(unittest.TestCase):
+    def setUp(self):
+        self.programs = []
+
+    def tearDown(self):
+        for prog in self.programs:
+            prog.close()
+        window_gone(MAIN_TITLE, 3)
+
+    def launch(self, agenda=None):
+        prog = Program(agenda)
+        self.programs.append(prog)
+        proc = prog.start()
+        return prog, proc
+
+    def main_window(self):
+        wid = find_window(MAIN_TITLE)
+        activate(wid)
+        return wid
+
+    def test_first_start_adds_today(self):
+        prog, _ = self.launch()
+        dialog = find_window("年月日追加")
+        screenshot(dialog, "add-date-dialog.png")
+        activate(dialog)
+        key("Return")
+        self.assertTrue(window_gone("年月日追加"))
+        self.assertTrue(wait_for(lambda: prog.bytes() is not None))
+        expected = b"[" + prog.name.encode() + b"]\r\n" + today_key() + b"=" + PLACEHOLDER + b"\r\n"
+        self.assertEqual(prog.bytes(), expected)
+        # The Enter that closed the dialog does not open it again once its
+        # release reaches the date list.
+        time.sleep(0.5)
+        self.assertTrue(window_gone("年月日追加", 0.1))
+
+    def test_two_line_memo_with_ctrl_s(self):
+        prog, _ = self.launch(b"[{S}]\r\n2004.05.07=old\r\n")
+        wid = self.main_window()
+        click(wid, LIST_ITEM0)
+        click(wid, EDITOR)
+        key("ctrl+a")
+        type_text("Milk")
+        key("Return")
+        type_text("Bread")
+        screenshot(wid, "main-window.png")
+        key("ctrl+s")
+        self.assertTrue(wait_for(lambda: b"Milk\x0fBread" in prog.bytes()))
+        self.assertEqual(prog.bytes(), b"[" + prog.name.encode() + b"]\r\n2004.05.07=Milk\x0fBread\r\n")
+
+    def test_update_button(self):
+        prog, _ = self.launch(b"[{S}]\r\n2004.05.07=old\r\n")
+        wid = self.main_window()
+        click(wid, EDITOR)
+        key("ctrl+End")
+        type_text(" and new")
+        click(wid, BUTTON["update"])
+        self.assertTrue(wait_for(lambda: prog.bytes().endswith(b"2004.05.07=old and new\r\n")))
+
+    def test_delete_key_in_list(self):
+        prog, _ = self.launch(b"[{S}]\r\n2004.05.07=a\r\n2004.05.08=b\r\n")
+        wid = self.main_window()
+        click(wid, LIST_ITEM0)
+        key("Delete")
+        self.assertTrue(wait_for(lambda: prog.bytes() == b"[" + prog.name.encode() + b"]\r\n2004.05.08=b\r\n"))
+
+    def test_duplicate_date_refused(self):
+        before = b"[{S}]\r\n" + today_key() + b"=memo\r\n"
+        prog, _ = self.launch(before)
+        wid = self.main_window()
+        click(wid, BUTTON["add"])
+        dialog = find_window("年月日追加")
+        activate(dialog)
+        key("Return")
+        box = find_window("処理中断")
+        activate(box)
+        key("Return")
+        self.assertTrue(window_gone("処理中断"))
+        self.assertEqual(prog.bytes(), before.replace(b"{S}", prog.name.encode()))
+
+    def test_backup_copy(self):
+        prog, _ = self.launch(b"[{S}]\r\n2004.05.07=keep me\r\n")
+        wid = self.main_window()
+        click(wid, BUTTON["backup"])
+        box = find_window("処理完了")
+        copies = [f for f in os.listdir(prog.dir) if re.fullmatch(re.escape(prog.name) + r"_\d{8}_\d{6}\.txt", f)]
+        self.assertEqual(len(copies), 1)
+        with open(os.path.join(prog.dir, copies[0]), "rb") as f:
+            self.assertEqual(f.read(), prog.bytes())
+        activate(box)
+        key("Return")
+        self.assertTrue(window_gone("処理完了"))
+
+    def test_second_start_restores_minimised_window(self):
+        prog, first = self.launch(b"[{S}]\r\n2004.05.07=a\r\n")
+        wid = self.main_window()
+        x("xdotool", "windowminimize", "--sync", wid)
+        self.assertTrue(wait_for(lambda: not viewable(wid)))
+        stamp = os.stat(prog.agenda).st_mtime_ns
+        started = time.monotonic()
+        second = prog.start()
+        self.assertEqual(second.wait(timeout=5), 0)
+        self.assertLess(time.monotonic() - started, 1.5)
+        self.assertTrue(wait_for(lambda: viewable(wid)), "the first window did not come back")
+        self.assertIsNone(first.poll())
+        self.assertEqual(os.stat(prog.agenda).st_mtime_ns, stamp)
+
+    def test_exit_question(self):
+        prog, proc = self.launch(b"[{S}]\r\n2004.05.07=a\r\n")
+        wid = self.main_window()
+        click(wid, BUTTON["exit"])
+        box = find_window("終了確認")
+        activate(box)
+        key("Escape")  # No
+        self.assertTrue(window_gone("終了確認"))
+        time.sleep(0.3)
+        self.assertIsNone(proc.poll())
+        self.assertTrue(viewable(wid))
+        # A close request from the window manager asks the same; Enter is Yes.
+        x("wmctrl", "-i", "-c", wid)
+        box = find_window("終了確認")
+        activate(box)
+        key("Return")
+        self.assertEqual(proc.wait(timeout=5), 0)
+        self.assertEqual(prog.bytes(), b"[" + prog.name.encode() + b"]\r\n2004.05.07=a\r\n")
+
+    def test_about_box(self):
+        prog, _ = self.launch(b"[{S}]\r\n2004.05.07=a\r\n")
+        wid = self.main_window()
+        click(wid, BUTTON["about"])
+        about = find_window("バージョン情報")
+        screenshot(about, "about-box.png")
+        activate(about)
+        key("Return")
+        self.assertTrue(window_gone("バージョン情報"))
+
+
+def start_display():
+    read_fd, write_fd = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                            pass_fds=[write_fd], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read_fd, 16)
+        if not chunk:
+            raise RuntimeError("Xvfb did not start")
+        number += chunk
+    os.close(read_fd)
+    return xvfb, ":" + number.decode().strip()
+
+
+def main():
+    global ARGS, ENV
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--shots", required=True)
+    ARGS, rest = parser.parse_known_args()
+    xvfb, display = start_display()
+    ENV = {k: v for k, v in os.environ.items() if not k.startswith("QT_QPA")}
+    ENV["DISPLAY"] = display
+    ENV["LC_ALL"] = "C.UTF-8"
+    wm = subprocess.Popen(["openbox"], env=ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(0.5)
+    try:
+        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
+    finally:
+        wm.terminate()
+        xvfb.terminate()
+        wm.wait()
+        xvfb.wait()
+    failed = len(result.failures) + len(result.errors)
+    print("%d passed, %d failed" % (result.testsRun - failed, failed))
+    sys.exit(0 if result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()
