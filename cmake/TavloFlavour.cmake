@@ -71,7 +71,7 @@ function(tavlo_add_tests suffix qt core program other)
     target_link_libraries(${exe} PRIVATE ${core} ${qt}::Test)
     target_compile_definitions(${exe} PRIVATE
       TAVLO_PROGRAM="$<TARGET_FILE:${program}>"
-      TAVLO_OTHER_PROGRAM="$<TARGET_FILE:${other}>"
+      TAVLO_OTHER_PROGRAM="$<$<TARGET_EXISTS:${other}>:$<TARGET_FILE:${other}>>"
       TAVLO_AGENDA_WRITER="$<TARGET_FILE:agenda_writer_${suffix}>")
     add_test(NAME ${name}_${suffix} COMMAND ${exe})
     set_tests_properties(${name}_${suffix} PROPERTIES

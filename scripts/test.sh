@@ -1,10 +1,22 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both programs and runs every test of both
 # builds: store, widget and start-up tests, the whole-program checks under
-# Xvfb, and a short fuzzing run.
+# Xvfb, packaging, and a short fuzzing run; first the store, start-up and
+# widget tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$here/scripts/setup.sh"
+
+echo "== Sanitizer build (tavlo, Qt 6) =="
+cmake -S "$here" -B "$here/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DTAVLO_SANITIZE=ON \
+      -DTAVLO_BUILD_CLASSIC=OFF -DTAVLO_BUILD_BENCH=OFF > /dev/null
+cmake --build "$here/build-sanitize" -j2
+(cd "$here/build-sanitize" &&
+ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+ LSAN_OPTIONS=suppressions="$here/tests/lsan.supp" \
+ ctest -j2 --output-on-failure --timeout 600)
+
+echo "== Both builds =="
 cmake -S "$here" -B "$here/build" -DCMAKE_BUILD_TYPE=Release
 cmake --build "$here/build" -j2
 cd "$here/build"

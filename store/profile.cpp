@@ -68,13 +68,15 @@ bool isSectionLine(const char *data, const Line &line)
     return !line.empty() && data[line.begin] == '[';
 }
 
+// The line names the section when it begins with "[", the name and "]";
+// whatever follows the "]" does not matter. (Taking the name up to the first
+// "]" would never find a section whose own name holds one.)
 bool isSection(const char *data, const Line &line, const QByteArray &section)
 {
-    const char *name = data + line.begin + 1;
-    const qsizetype rest = line.end - line.begin - 1;
-    const auto *close = static_cast<const char *>(std::memchr(name, ']', size_t(rest)));
-    const qsizetype len = close ? close - name : rest;
-    return sameName(name, len, section);
+    const qsizetype len = line.end - line.begin;
+    if (len < section.size() + 2 || data[line.begin + 1 + section.size()] != ']')
+        return false;
+    return sameName(data + line.begin + 1, section.size(), section);
 }
 
 // Position of the "=" of an entry line for `key`, or -1.

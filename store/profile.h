@@ -4,8 +4,8 @@
 //
 // Rules:
 // - Lines end in CR LF, LF or a lone CR; a last line without an end counts.
-// - A line whose first byte is "[" is a section line; the name is what stands
-//   between "[" and the first "]" (or the line's end).
+// - A line whose first byte is "[" is a section line; it opens the section
+//   whose name stands between that "[" and a "]" (anything after is ignored).
 // - In a section, a line holding "=" is an entry; its key is every byte before
 //   the first "=", its value every byte after it, both taken as they are
 //   (no trimming, no quote stripping). A line beginning with ";" is a comment.

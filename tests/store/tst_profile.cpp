@@ -19,6 +19,7 @@ private slots:
     void write();
     void remove_data();
     void remove();
+    void sectionNameWithBracket();
 };
 
 using Keys = QList<QByteArray>;
@@ -96,6 +97,8 @@ void tst_Profile::read_data()
     QTest::newRow("section after an empty line still read") << QByteArray("\r\n[tavlo]\r\n1=a\r\n") << QByteArray("1") << true << QByteArray("a");
     QTest::newRow("first of two keys") << QByteArray("[tavlo]\r\n1=a\r\n1=b\r\n") << QByteArray("1") << true << QByteArray("a");
     QTest::newRow("first of two sections") << QByteArray("[tavlo]\r\n1=a\r\n[tavlo]\r\n1=b\r\n") << QByteArray("1") << true << QByteArray("a");
+    QTest::newRow("text after the section's ]") << QByteArray("[tavlo] ; note\r\n1=a\r\n") << QByteArray("1") << true << QByteArray("a");
+    QTest::newRow("section line without ] is no match") << QByteArray("[tavlo\r\n1=a\r\n") << QByteArray("1") << false << QByteArray();
     QTest::newRow("untrimmed key must match as spelled") << QByteArray("[tavlo]\r\n1 =a\r\n") << QByteArray("1") << false << QByteArray();
 }
 
@@ -192,6 +195,17 @@ void tst_Profile::remove()
         QCOMPARE(*removed, after);
         QVERIFY(!profile::readValue(*removed, "tavlo", key).has_value());
     }
+}
+
+// Found by fuzzing: a program named "a]b" keeps the section [a]b], which must
+// be found again.
+void tst_Profile::sectionNameWithBracket()
+{
+    const QByteArray file = profile::writeValue("o]", "\x08]", "ol;", "");
+    QCOMPARE(file, QByteArray("o]\r\n[\x08]]\r\nol;=\r\n"));
+    QCOMPARE(profile::readValue(file, "\x08]", "ol;").value_or("<none>"), QByteArray());
+    const QByteArray twice = profile::writeValue(file, "\x08]", "ol;", "v");
+    QCOMPARE(twice, QByteArray("o]\r\n[\x08]]\r\nol;=v\r\n"));
 }
 
 QTEST_APPLESS_MAIN(tst_Profile)

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the fuzz target with clang and runs it for a bounded time over a
+# copy of the seed corpus (which holds every input that once broke it).
+# Usage: run_fuzz.sh BUILD_DIR SECONDS
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="$1"
+seconds="$2"
+cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake --build "$build" -j2 > /dev/null
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+cp "$here"/corpus/* "$work"/
+cd "$build"
+# Every stored input first, then new ones for the given time.
+./fuzz_profile "$here"/corpus/*
+./fuzz_profile -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 "$work" 2>&1 | tail -n 12
