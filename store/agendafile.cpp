@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -56,55 +57,53 @@ StoreResult fromFile(const FileResult &r)
     return out;
 }
 
-// Reads in steps so that a huge file is read only as far as the scan goes.
-class ChunkedScan
+// Hands the file's lines to `onLine` until it returns false, reading in
+// pieces so that only as much of the file is read as the answer needs and a
+// huge file never has to fit in memory at once. Anything but a regular file
+// (a FIFO would block) counts as missing. Returns false when nothing was read.
+template <class OnLine>
+bool streamLines(const QString &path, OnLine &&onLine)
 {
-public:
-    explicit ChunkedScan(const QString &path)
-    {
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        struct stat st;
-        if (m_fd >= 0 && (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
     }
-    ~ChunkedScan()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
+    constexpr qsizetype kMaxPiece = 1 << 20;
+    std::vector<char> buffer(size_t(qBound<qsizetype>(4096, qsizetype(st.st_size) + 1, kMaxPiece)));
+    size_t have = 0;
+    for (;;) {
+        if (have == buffer.size()) // one line longer than the buffer
+            buffer.resize(buffer.size() * 2);
+        ssize_t n;
+        do {
+            n = ::read(fd, buffer.data() + have, buffer.size() - have);
+        } while (n < 0 && errno == EINTR);
+        const bool atEnd = n <= 0;
+        if (!atEnd)
+            have += size_t(n);
+        const profile::LineFeed feed = profile::forEachLine(buffer.data(), qsizetype(have), atEnd, onLine);
+        if (feed.stopped || atEnd)
+            break;
+        std::memmove(buffer.data(), buffer.data() + feed.used, have - size_t(feed.used));
+        have -= size_t(feed.used);
     }
-    ChunkedScan(const ChunkedScan &) = delete;
-    ChunkedScan &operator=(const ChunkedScan &) = delete;
+    ::close(fd);
+    return true;
+}
 
-    QList<QByteArray> run()
-    {
-        QList<QByteArray> keys;
-        if (m_fd < 0)
-            return keys;
-        constexpr size_t kChunk = 1 << 20;
-        std::vector<char> chunk(kChunk);
-        QByteArray buffer;
-        profile::KeyScanner scanner(keys);
-        for (;;) {
-            ssize_t n;
-            do {
-                n = ::read(m_fd, chunk.data(), kChunk);
-            } while (n < 0 && errno == EINTR);
-            const bool atEnd = n <= 0;
-            if (!atEnd)
-                buffer.append(chunk.data(), int(n));
-            const qsizetype used = scanner.feed(buffer, atEnd);
-            if (scanner.stopped() || atEnd)
-                break;
-            buffer.remove(0, int(used));
-        }
-        return keys;
-    }
-
-private:
-    int m_fd = -1;
-};
+// Writes the file as the splice makes it from the old content, without
+// building the new content in memory first.
+FileResult applyToFile(const QString &path, const QByteArray &old, const profile::Splice &splice)
+{
+    const qsizetype rest = splice.at + splice.remove;
+    return replaceFileAtomically(path, {BytePiece{old.constData(), size_t(splice.at)},
+                                        BytePiece{splice.insert.constData(), size_t(splice.insert.size())},
+                                        BytePiece{old.constData() + rest, size_t(old.size() - rest)}});
+}
 
 } // namespace
 
@@ -116,10 +115,15 @@ AgendaFile::AgendaFile(QString path, QString section)
 QStringList AgendaFile::ListDateKeys() const
 {
     QStringList keys;
-    const QList<QByteArray> raw = ChunkedScan(m_path).run();
-    keys.reserve(raw.size());
-    for (const QByteArray &key : raw)
-        keys.append(fromCp932(key));
+    streamLines(m_path, [&keys](const char *line, qsizetype size) {
+        qsizetype keyLength = 0;
+        switch (profile::scanLine(line, size, &keyLength)) {
+        case profile::ScanStep::Stop: return false;
+        case profile::ScanStep::Skip: return true;
+        case profile::ScanStep::Key: keys.append(fromCp932(line, keyLength)); return true;
+        }
+        return false;
+    });
     return keys;
 }
 
@@ -128,10 +132,9 @@ std::optional<QString> AgendaFile::ReadMemo(const QString &key) const
     const Cp932Encoded k = toCp932(key);
     if (!k.ok() || !isValidKey(key))
         return std::nullopt;
-    const FileBytes file = readWholeFile(m_path);
-    if (!file.result.ok())
-        return std::nullopt;
-    const std::optional<QByteArray> value = profile::readValue(file.bytes, m_sectionBytes, k.bytes);
+    profile::ValueFinder finder(m_sectionBytes, k.bytes);
+    streamLines(m_path, [&finder](const char *line, qsizetype size) { return finder.line(line, size); });
+    const std::optional<QByteArray> &value = finder.value();
     if (!value)
         return std::nullopt;
     const qsizetype size = readablePrefix(*value, kReadCapacity);
@@ -160,8 +163,7 @@ StoreResult AgendaFile::WriteMemo(const QString &key, const QString &value) cons
     const FileBytes file = readWholeFile(m_path);
     if (!file.result.ok() && file.result.error != FileError::NotFound)
         return fromFile(file.result);
-    return fromFile(replaceFileAtomically(
-        m_path, profile::writeValue(file.bytes, m_sectionBytes, k.bytes, v.bytes)));
+    return fromFile(applyToFile(m_path, file.bytes, profile::planWrite(file.bytes, m_sectionBytes, k.bytes, v.bytes)));
 }
 
 StoreResult AgendaFile::DeleteDate(const QString &key) const
@@ -174,10 +176,10 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
         return StoreResult{};
     if (!file.result.ok())
         return fromFile(file.result);
-    const std::optional<QByteArray> updated = profile::removeKey(file.bytes, m_sectionBytes, k.bytes);
-    if (!updated)
+    const std::optional<profile::Splice> splice = profile::planRemove(file.bytes, m_sectionBytes, k.bytes);
+    if (!splice)
         return StoreResult{};
-    return fromFile(replaceFileAtomically(m_path, *updated));
+    return fromFile(applyToFile(m_path, file.bytes, *splice));
 }
 
 } // namespace tavlo

@@ -1,52 +1,7 @@
 #include "store/profile.h"
 
-#include <cstring>
-
 namespace tavlo::profile {
 namespace {
-
-struct Line {
-    qsizetype begin = 0;
-    qsizetype end = 0;  // end of the content, before the line end
-    qsizetype next = 0; // first byte of the next line
-    bool empty() const { return end == begin; }
-    bool hasLineEnd() const { return next > end; }
-};
-
-// Walks the lines of a byte array; one memchr per line end, no copies.
-class LineReader
-{
-public:
-    explicit LineReader(const QByteArray &bytes) : m_data(bytes.constData()), m_size(bytes.size()) {}
-
-    bool next(Line &line)
-    {
-        if (m_pos >= m_size)
-            return false;
-        line.begin = m_pos;
-        const char *start = m_data + m_pos;
-        const qsizetype rest = m_size - m_pos;
-        const auto *lf = static_cast<const char *>(std::memchr(start, '\n', size_t(rest)));
-        const qsizetype lfAt = lf ? lf - m_data : m_size;
-        const auto *cr = static_cast<const char *>(std::memchr(start, '\r', size_t(lfAt - m_pos)));
-        if (cr) {
-            line.end = cr - m_data;
-            line.next = (lf && line.end + 1 == lfAt) ? lfAt + 1 : line.end + 1;
-        } else {
-            line.end = lfAt;
-            line.next = lf ? lfAt + 1 : m_size;
-        }
-        m_pos = line.next;
-        return true;
-    }
-
-    const char *data() const { return m_data; }
-
-private:
-    const char *m_data;
-    qsizetype m_size;
-    qsizetype m_pos = 0;
-};
 
 char asciiLower(char c)
 {
@@ -57,39 +12,37 @@ bool sameName(const char *a, qsizetype aLen, const QByteArray &b)
 {
     if (aLen != b.size())
         return false;
+    const char *bd = b.constData();
     for (qsizetype i = 0; i < aLen; ++i)
-        if (asciiLower(a[i]) != asciiLower(b.constData()[i]))
+        if (asciiLower(a[i]) != asciiLower(bd[i]))
             return false;
     return true;
 }
 
-bool isSectionLine(const char *data, const Line &line)
+bool isSectionLine(const char *line, qsizetype size)
 {
-    return !line.empty() && data[line.begin] == '[';
+    return size > 0 && line[0] == '[';
 }
 
 // The line names the section when it begins with "[", the name and "]";
 // whatever follows the "]" does not matter. (Taking the name up to the first
 // "]" would never find a section whose own name holds one.)
-bool isSection(const char *data, const Line &line, const QByteArray &section)
+bool isSection(const char *line, qsizetype size, const QByteArray &section)
 {
-    const qsizetype len = line.end - line.begin;
-    if (len < section.size() + 2 || data[line.begin + 1 + section.size()] != ']')
+    if (size < section.size() + 2 || line[1 + section.size()] != ']')
         return false;
-    return sameName(data + line.begin + 1, section.size(), section);
+    return sameName(line + 1, section.size(), section);
 }
 
 // Position of the "=" of an entry line for `key`, or -1.
-qsizetype entryFor(const char *data, const Line &line, const QByteArray &key)
+qsizetype entryFor(const char *line, qsizetype size, const QByteArray &key)
 {
-    if (line.empty() || data[line.begin] == ';')
+    if (size <= key.size() || line[0] == ';' || line[key.size()] != '=')
         return -1;
-    const auto *eq = static_cast<const char *>(
-        std::memchr(data + line.begin, '=', size_t(line.end - line.begin)));
-    if (!eq)
+    // The key is everything before the first "=": none may come earlier.
+    if (std::memchr(line, '=', size_t(key.size())))
         return -1;
-    const qsizetype keyLen = eq - (data + line.begin);
-    return sameName(data + line.begin, keyLen, key) ? eq - data : -1;
+    return sameName(line, key.size(), key) ? key.size() : -1;
 }
 
 struct Location {
@@ -107,17 +60,19 @@ struct Location {
 Location locate(const QByteArray &file, const QByteArray &section, const QByteArray &key)
 {
     Location loc;
-    LineReader reader(file);
-    const char *data = reader.data();
+    const char *data = file.constData();
+    LineReader reader(data, file.size());
     enum { Before, Inside, After } state = Before;
     Line line;
     while (reader.next(line)) {
+        const char *text = data + line.begin;
+        const qsizetype size = line.end - line.begin;
         if (!line.empty()) {
             loc.anyNonEmpty = true;
             loc.lastNonEmpty = line;
         }
-        if (isSectionLine(data, line)) {
-            if (state == Before && isSection(data, line, section)) {
+        if (isSectionLine(text, size)) {
+            if (state == Before && isSection(text, size, section)) {
                 state = Inside;
                 loc.sectionFound = true;
                 loc.lastInSection = line;
@@ -130,29 +85,24 @@ Location locate(const QByteArray &file, const QByteArray &section, const QByteAr
             continue;
         if (!line.empty())
             loc.lastInSection = line;
-        const qsizetype eq = entryFor(data, line, key);
+        const qsizetype eq = entryFor(text, size, key);
         if (eq >= 0) {
             loc.keyFound = true;
             loc.keyLine = line;
-            loc.keyEquals = eq;
+            loc.keyEquals = line.begin + eq;
             return loc;
         }
     }
     return loc;
 }
 
-// Inserts `text` (which ends in CR LF) right after `line`, giving the line a
-// CR LF first when it has no line end of its own.
-QByteArray insertAfter(const QByteArray &file, const Line &line, const QByteArray &text)
+// Inserting `text` (which ends in CR LF) right after `line`, giving the line
+// a CR LF first when it has no line end of its own.
+Splice insertAfter(const Line &line, QByteArray text)
 {
-    QByteArray out;
-    out.reserve(file.size() + text.size() + 2);
-    out.append(file.constData(), int(line.next));
     if (!line.hasLineEnd())
-        out.append("\r\n", 2);
-    out.append(text);
-    out.append(file.constData() + line.next, int(file.size() - line.next));
-    return out;
+        text.prepend("\r\n", 2);
+    return Splice{line.next, 0, std::move(text)};
 }
 
 QByteArray entryLine(const QByteArray &key, const QByteArray &value)
@@ -165,81 +115,96 @@ QByteArray entryLine(const QByteArray &key, const QByteArray &value)
 
 } // namespace
 
-qsizetype KeyScanner::feed(const QByteArray &bytes, bool atEnd)
+ScanStep scanLine(const char *line, qsizetype size, qsizetype *keyLength)
 {
-    LineReader reader(bytes);
-    const char *data = reader.data();
-    Line line;
-    qsizetype used = 0;
-    while (!m_stopped && reader.next(line)) {
-        // A line is only whole once its end is seen; a CR at the very end of
-        // a piece may be the first half of CR LF.
-        const bool whole = atEnd || (line.hasLineEnd() && !(line.next == bytes.size() && data[line.end] == '\r'));
-        if (!whole)
-            break;
-        used = line.next;
-        if (line.empty()) {
-            m_stopped = true;
-            break;
-        }
-        if (data[line.begin] == '[')
-            continue;
-        const auto *eq = static_cast<const char *>(
-            std::memchr(data + line.begin, '=', size_t(line.end - line.begin)));
-        if (!eq) {
-            m_stopped = true;
-            break;
-        }
-        m_keys.append(QByteArray(data + line.begin, int(eq - (data + line.begin))));
-    }
-    return used;
+    if (size == 0)
+        return ScanStep::Stop;
+    if (line[0] == '[')
+        return ScanStep::Skip;
+    const auto *eq = static_cast<const char *>(std::memchr(line, '=', size_t(size)));
+    if (!eq)
+        return ScanStep::Stop;
+    *keyLength = eq - line;
+    return ScanStep::Key;
 }
 
 QList<QByteArray> scanKeys(const QByteArray &file)
 {
     QList<QByteArray> keys;
-    KeyScanner(keys).feed(file, true);
+    forEachLine(file.constData(), file.size(), true, [&keys](const char *line, qsizetype size) {
+        qsizetype keyLength = 0;
+        switch (scanLine(line, size, &keyLength)) {
+        case ScanStep::Stop: return false;
+        case ScanStep::Skip: return true;
+        case ScanStep::Key: keys.append(QByteArray(line, int(keyLength))); return true;
+        }
+        return false;
+    });
     return keys;
+}
+
+bool ValueFinder::line(const char *data, qsizetype size)
+{
+    if (isSectionLine(data, size)) {
+        if (m_state == Before && isSection(data, size, m_section))
+            m_state = Inside;
+        else if (m_state == Inside)
+            m_state = Done;
+        return m_state != Done;
+    }
+    if (m_state != Inside || size == 0)
+        return true;
+    const qsizetype eq = entryFor(data, size, m_key);
+    if (eq < 0)
+        return true;
+    m_value = QByteArray(data + eq + 1, int(size - eq - 1));
+    m_state = Done;
+    return false;
 }
 
 std::optional<QByteArray> readValue(const QByteArray &file, const QByteArray &section,
                                     const QByteArray &key)
 {
-    const Location loc = locate(file, section, key);
-    if (!loc.keyFound)
-        return std::nullopt;
-    const qsizetype from = loc.keyEquals + 1;
-    return file.mid(from, loc.keyLine.end - from);
+    ValueFinder finder(section, key);
+    forEachLine(file.constData(), file.size(), true,
+                [&finder](const char *line, qsizetype size) { return finder.line(line, size); });
+    return finder.value();
 }
 
-QByteArray writeValue(const QByteArray &file, const QByteArray &section, const QByteArray &key,
-                      const QByteArray &value)
+Splice planWrite(const QByteArray &file, const QByteArray &section, const QByteArray &key,
+                 const QByteArray &value)
 {
     const Location loc = locate(file, section, key);
     if (loc.keyFound) {
         const qsizetype from = loc.keyEquals + 1;
-        QByteArray out = file;
-        out.replace(int(from), int(loc.keyLine.end - from), value);
-        return out;
+        return Splice{from, loc.keyLine.end - from, value};
     }
     if (loc.sectionFound)
-        return insertAfter(file, loc.lastInSection, entryLine(key, value));
+        return insertAfter(loc.lastInSection, entryLine(key, value));
 
     QByteArray text;
     text.append('[').append(section).append("]\r\n", 3).append(entryLine(key, value));
     if (!loc.anyNonEmpty)
-        return text + file;
-    return insertAfter(file, loc.lastNonEmpty, text);
+        return Splice{0, 0, text};
+    return insertAfter(loc.lastNonEmpty, text);
 }
 
-std::optional<QByteArray> removeKey(const QByteArray &file, const QByteArray &section,
-                                    const QByteArray &key)
+std::optional<Splice> planRemove(const QByteArray &file, const QByteArray &section, const QByteArray &key)
 {
     const Location loc = locate(file, section, key);
     if (!loc.keyFound)
         return std::nullopt;
-    QByteArray out = file;
-    out.remove(int(loc.keyLine.begin), int(loc.keyLine.next - loc.keyLine.begin));
+    return Splice{loc.keyLine.begin, loc.keyLine.next - loc.keyLine.begin, QByteArray()};
+}
+
+QByteArray applySplice(const QByteArray &file, const Splice &splice)
+{
+    QByteArray out;
+    out.reserve(file.size() - splice.remove + splice.insert.size());
+    out.append(file.constData(), int(splice.at));
+    out.append(splice.insert);
+    const qsizetype rest = splice.at + splice.remove;
+    out.append(file.constData() + rest, int(file.size() - rest));
     return out;
 }
 

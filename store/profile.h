@@ -14,29 +14,112 @@
 // - An edit changes only the bytes it must; everything else stays as it was.
 #include <QByteArray>
 #include <QList>
+
+#include <cstring>
 #include <optional>
 
 namespace tavlo::profile {
 
-// The start-up scan: keys in file order, up to the first empty line or the
-// first line without "=" (lines beginning with "[" are skipped), whatever
-// section they stand in.
-QList<QByteArray> scanKeys(const QByteArray &file);
+// --- Lines -------------------------------------------------------------------
 
-// The same scan over a file read in pieces, so that a huge file is read only
-// as far as the scan goes.
-class KeyScanner
+struct Line {
+    qsizetype begin = 0;
+    qsizetype end = 0;  // end of the content, before the line end
+    qsizetype next = 0; // first byte of the next line
+    bool empty() const { return end == begin; }
+    bool hasLineEnd() const { return next > end; }
+};
+
+// Walks the lines of a byte range: one memchr per line end, no copies.
+class LineReader
 {
 public:
-    explicit KeyScanner(QList<QByteArray> &keys) : m_keys(keys) {}
-    // Scans the complete lines of `bytes` (all of it when `atEnd`) and returns
-    // how many bytes were used; the caller keeps the rest for the next piece.
-    qsizetype feed(const QByteArray &bytes, bool atEnd);
-    bool stopped() const { return m_stopped; }
+    LineReader(const char *data, qsizetype size) : m_data(data), m_size(size) {}
+
+    bool next(Line &line)
+    {
+        if (m_pos >= m_size)
+            return false;
+        line.begin = m_pos;
+        const char *start = m_data + m_pos;
+        const auto *lf = static_cast<const char *>(std::memchr(start, '\n', size_t(m_size - m_pos)));
+        const qsizetype lfAt = lf ? lf - m_data : m_size;
+        const auto *cr = static_cast<const char *>(std::memchr(start, '\r', size_t(lfAt - m_pos)));
+        if (cr) {
+            line.end = cr - m_data;
+            line.next = (lf && line.end + 1 == lfAt) ? lfAt + 1 : line.end + 1;
+        } else {
+            line.end = lfAt;
+            line.next = lf ? lfAt + 1 : m_size;
+        }
+        m_pos = line.next;
+        return true;
+    }
 
 private:
-    QList<QByteArray> &m_keys;
-    bool m_stopped = false;
+    const char *m_data;
+    qsizetype m_size;
+    qsizetype m_pos = 0;
+};
+
+struct LineFeed {
+    qsizetype used = 0;   // bytes up to the end of the last line handed over
+    bool stopped = false; // the callback asked to stop
+};
+
+// Hands each complete line of a piece of a file to `onLine(data, size)`; the
+// last line counts as complete only `atEnd` (a CR at the very end of a piece
+// may be the first half of CR LF). Stops when `onLine` returns false. The
+// caller keeps the unused rest for the next piece.
+template <class OnLine>
+LineFeed forEachLine(const char *data, qsizetype size, bool atEnd, OnLine &&onLine)
+{
+    LineFeed feed;
+    LineReader reader(data, size);
+    Line line;
+    while (reader.next(line)) {
+        const bool whole = atEnd || (line.hasLineEnd() && !(line.next == size && data[line.end] == '\r'));
+        if (!whole)
+            break;
+        feed.used = line.next;
+        if (!onLine(data + line.begin, line.end - line.begin)) {
+            feed.stopped = true;
+            break;
+        }
+    }
+    return feed;
+}
+
+// --- The start-up scan ---------------------------------------------------------
+
+enum class ScanStep { Key, Skip, Stop };
+
+// One line of the start-up scan: the scan ends at the first empty line and at
+// the first line without "="; lines beginning with "[" are skipped, whatever
+// section they open; otherwise the key is every byte before the first "=".
+ScanStep scanLine(const char *line, qsizetype size, qsizetype *keyLength);
+
+// The keys in file order, up to the scan's stop.
+QList<QByteArray> scanKeys(const QByteArray &file);
+
+// --- Reading -----------------------------------------------------------------
+
+// Looks for a value line by line, so that a file can be read in pieces and
+// the reading can stop as soon as the answer is known.
+class ValueFinder
+{
+public:
+    ValueFinder(const QByteArray &section, const QByteArray &key) : m_section(section), m_key(key) {}
+    // Takes the next line; false once the answer is known (found, or the
+    // section has ended).
+    bool line(const char *data, qsizetype size);
+    const std::optional<QByteArray> &value() const { return m_value; }
+
+private:
+    QByteArray m_section;
+    QByteArray m_key;
+    enum { Before, Inside, Done } m_state = Before;
+    std::optional<QByteArray> m_value;
 };
 
 // The value of `key` in `section`, or nothing when the section or key is
@@ -44,16 +127,44 @@ private:
 std::optional<QByteArray> readValue(const QByteArray &file, const QByteArray &section,
                                     const QByteArray &key);
 
-// The file after setting `key` to `value`. An existing key keeps its line and
-// its spelling; a new key goes right after the section's last non-empty line;
-// a new section goes after the file's last non-empty line. Lines we add end
-// in CR LF. The caller makes sure no name or value holds CR, LF or NUL.
-QByteArray writeValue(const QByteArray &file, const QByteArray &section, const QByteArray &key,
-                      const QByteArray &value);
+// --- Editing -----------------------------------------------------------------
 
-// The file without the key's line, or nothing when there is no such key (the
-// section line stays even when its last entry goes).
-std::optional<QByteArray> removeKey(const QByteArray &file, const QByteArray &section,
-                                    const QByteArray &key);
+// An edit of a file: `remove` bytes at `at` give way to `insert`. Every edit
+// is one such run, so everything else keeps its bytes, and the new file can
+// be written from the old one's pieces without building it first.
+struct Splice {
+    qsizetype at = 0;
+    qsizetype remove = 0;
+    QByteArray insert;
+};
+
+// Setting `key` to `value`. An existing key keeps its line and its spelling;
+// a new key goes right after the section's last non-empty line; a new section
+// goes after the file's last non-empty line. Lines we add end in CR LF. The
+// caller makes sure no name or value holds CR, LF or NUL.
+Splice planWrite(const QByteArray &file, const QByteArray &section, const QByteArray &key,
+                 const QByteArray &value);
+
+// Removing the key's line, or nothing when there is no such key (the section
+// line stays even when its last entry goes).
+std::optional<Splice> planRemove(const QByteArray &file, const QByteArray &section, const QByteArray &key);
+
+QByteArray applySplice(const QByteArray &file, const Splice &splice);
+
+// The whole new file, for callers that want it.
+inline QByteArray writeValue(const QByteArray &file, const QByteArray &section, const QByteArray &key,
+                             const QByteArray &value)
+{
+    return applySplice(file, planWrite(file, section, key, value));
+}
+
+inline std::optional<QByteArray> removeKey(const QByteArray &file, const QByteArray &section,
+                                           const QByteArray &key)
+{
+    const std::optional<Splice> splice = planRemove(file, section, key);
+    if (!splice)
+        return std::nullopt;
+    return applySplice(file, *splice);
+}
 
 } // namespace tavlo::profile

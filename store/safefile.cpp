@@ -72,17 +72,21 @@ private:
     int m_fd;
 };
 
-bool writeAll(int fd, const char *data, size_t size)
+bool writeAll(int fd, const std::vector<BytePiece> &pieces)
 {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
+    for (const BytePiece &piece : pieces) {
+        const char *data = piece.data;
+        size_t size = piece.size;
+        while (size > 0) {
+            const ssize_t n = ::write(fd, data, size);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            data += n;
+            size -= size_t(n);
         }
-        data += n;
-        size -= size_t(n);
     }
     return true;
 }
@@ -131,14 +135,14 @@ void syncFolder(const QByteArray &folder)
 }
 
 // Writes, flushes and closes a fresh temporary file beside `target`.
-FileResult writeTemporary(const QByteArray &target, const QByteArray &bytes, mode_t mode,
+FileResult writeTemporary(const QByteArray &target, const std::vector<BytePiece> &pieces, mode_t mode,
                           QByteArray &tempPath)
 {
     Fd fd(makeTemporary(target, tempPath));
     if (!fd.valid())
         return fail(classify(errno), errno);
     FileResult result;
-    if (::fchmod(fd.get(), mode) != 0 || !writeAll(fd.get(), bytes.constData(), size_t(bytes.size()))
+    if (::fchmod(fd.get(), mode) != 0 || !writeAll(fd.get(), pieces)
         || ::fsync(fd.get()) != 0) {
         result = fail(classify(errno), errno);
     } else if (::close(fd.release()) != 0) {
@@ -210,6 +214,11 @@ FileBytes readWholeFile(const QString &path)
 
 FileResult replaceFileAtomically(const QString &path, const QByteArray &bytes)
 {
+    return replaceFileAtomically(path, {BytePiece{bytes.constData(), size_t(bytes.size())}});
+}
+
+FileResult replaceFileAtomically(const QString &path, const std::vector<BytePiece> &pieces)
+{
     const QByteArray target = resolveTarget(nativePath(path));
     mode_t mode = defaultMode();
     struct stat st;
@@ -229,7 +238,7 @@ FileResult replaceFileAtomically(const QString &path, const QByteArray &bytes)
     }
 
     QByteArray temp;
-    const FileResult written = writeTemporary(target, bytes, mode, temp);
+    const FileResult written = writeTemporary(target, pieces, mode, temp);
     if (!written.ok())
         return written;
     if (::rename(temp.constData(), target.constData()) != 0) {
@@ -245,7 +254,8 @@ FileResult createFileExclusively(const QString &path, const QByteArray &bytes)
 {
     const QByteArray target = nativePath(path);
     QByteArray temp;
-    const FileResult written = writeTemporary(target, bytes, defaultMode(), temp);
+    const FileResult written =
+        writeTemporary(target, {BytePiece{bytes.constData(), size_t(bytes.size())}}, defaultMode(), temp);
     if (!written.ok())
         return written;
     // link() never replaces: two copies aimed at one name cannot both land.

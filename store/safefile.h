@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
+#include <vector>
+
 namespace tavlo {
 
 enum class FileError {
@@ -41,6 +44,14 @@ FileBytes readWholeFile(const QString &path);
 // symbolic link keeps pointing at its target, which is what gets replaced.
 // On failure the old file is unchanged and no temporary file is left.
 FileResult replaceFileAtomically(const QString &path, const QByteArray &bytes);
+
+// The same, with the new content given as pieces written one after the
+// other (so that an edit need not copy the whole file first).
+struct BytePiece {
+    const char *data;
+    size_t size;
+};
+FileResult replaceFileAtomically(const QString &path, const std::vector<BytePiece> &pieces);
 
 // Writes `bytes` as a new file at `path`, whole or not at all: never replaces
 // an existing file (Exists), and verifies the result by reading it back.

@@ -145,11 +145,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check(keys == referenceScan(file), "scan matches the reference");
         const qsizetype cut = in.ConsumeIntegralInRange<qsizetype>(0, file.size());
         QList<QByteArray> pieced;
-        profile::KeyScanner scanner(pieced);
-        const qsizetype used = scanner.feed(file.left(cut), false);
-        check(used <= cut, "a piece is not overrun");
-        if (!scanner.stopped())
-            scanner.feed(file.mid(used), true);
+        const auto onLine = [&pieced](const char *line, qsizetype size) {
+            qsizetype keyLength = 0;
+            const profile::ScanStep step = profile::scanLine(line, size, &keyLength);
+            if (step == profile::ScanStep::Key)
+                pieced.append(QByteArray(line, int(keyLength)));
+            return step != profile::ScanStep::Stop;
+        };
+        const QByteArray first = file.left(cut);
+        const profile::LineFeed feed = profile::forEachLine(first.constData(), first.size(), false, onLine);
+        check(feed.used <= cut, "a piece is not overrun");
+        if (!feed.stopped) {
+            const QByteArray rest = file.mid(feed.used);
+            profile::forEachLine(rest.constData(), rest.size(), true, onLine);
+        }
+        // Reading a value in two pieces finds the same as the whole file.
+        {
+            const QByteArray probe = sanitize(std::string("k"), true);
+            profile::ValueFinder finder(section, probe);
+            const auto take = [&finder](const char *line, qsizetype size) { return finder.line(line, size); };
+            const profile::LineFeed f = profile::forEachLine(first.constData(), first.size(), false, take);
+            if (!f.stopped) {
+                const QByteArray rest = file.mid(f.used);
+                profile::forEachLine(rest.constData(), rest.size(), true, take);
+            }
+            check(finder.value() == profile::readValue(file, section, probe), "a read in pieces matches the whole");
+        }
         check(pieced == keys, "scan in pieces matches the whole");
 
         const QByteArray key = sanitize(in.ConsumeRandomLengthString(12), true);

@@ -70,12 +70,19 @@ void tst_Profile::scanInPieces()
     const Keys whole = profile::scanKeys(file);
     for (int cut = 0; cut <= file.size(); ++cut) {
         Keys keys;
-        profile::KeyScanner scanner(keys);
-        QByteArray buffer = file.left(cut);
-        const qsizetype used = scanner.feed(buffer, false);
-        if (!scanner.stopped()) {
-            buffer = buffer.mid(used) + file.mid(cut);
-            scanner.feed(buffer, true);
+        const auto onLine = [&keys](const char *line, qsizetype size) {
+            qsizetype keyLength = 0;
+            const profile::ScanStep step = profile::scanLine(line, size, &keyLength);
+            if (step == profile::ScanStep::Key)
+                keys.append(QByteArray(line, int(keyLength)));
+            return step != profile::ScanStep::Stop;
+        };
+        const QByteArray first = file.left(cut);
+        const profile::LineFeed feed = profile::forEachLine(first.constData(), first.size(), false, onLine);
+        QVERIFY(feed.used <= cut);
+        if (!feed.stopped) {
+            const QByteArray rest = file.mid(feed.used);
+            profile::forEachLine(rest.constData(), rest.size(), true, onLine);
         }
         QVERIFY2(keys == whole, qPrintable(QStringLiteral("cut at %1").arg(cut)));
     }
