@@ -59,8 +59,12 @@ function(tavlo_add_tests suffix qt core program other)
   set(src ${PROJECT_SOURCE_DIR})
   set(tests
     store/tst_codepage store/tst_memo store/tst_profile store/tst_agendafile
-    store/tst_backup store/tst_crashsafety
+    store/tst_backup store/tst_crashsafety store/tst_faults
     ${TAVLO_UI_TESTS})
+  if(NOT TARGET failing_io)
+    add_library(failing_io SHARED ${src}/tests/faults/failing_io.c)
+    target_link_libraries(failing_io PRIVATE ${CMAKE_DL_LIBS})
+  endif()
   add_executable(agenda_writer_${suffix} ${src}/tests/store/agenda_writer.cpp)
   target_link_libraries(agenda_writer_${suffix} PRIVATE tavlo_store_${suffix})
   foreach(t IN LISTS tests)
@@ -74,8 +78,11 @@ function(tavlo_add_tests suffix qt core program other)
       TAVLO_OTHER_PROGRAM="$<$<TARGET_EXISTS:${other}>:$<TARGET_FILE:${other}>>"
       TAVLO_AGENDA_WRITER="$<TARGET_FILE:agenda_writer_${suffix}>")
     add_test(NAME ${name}_${suffix} COMMAND ${exe})
+    set(env "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8")
+    if(name STREQUAL "tst_faults" AND NOT TAVLO_SANITIZE)
+      list(APPEND env "LD_PRELOAD=$<TARGET_FILE:failing_io>")
+    endif()
     set_tests_properties(${name}_${suffix} PROPERTIES
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8"
-      TIMEOUT 120 LABELS "${suffix}")
+      ENVIRONMENT "${env}" TIMEOUT 120 LABELS "${suffix}")
   endforeach()
 endfunction()

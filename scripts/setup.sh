@@ -10,6 +10,7 @@ packages=(
   libgl-dev
   fonts-ipafont-gothic
   xvfb xauth xdotool x11-utils wmctrl openbox imagemagick python3
+  python3-xlib
   desktop-file-utils appstream
   clang libclang-rt-14-dev
 )

@@ -7,7 +7,9 @@ Usage: run_e2e.py --program PATH --shots FOLDER
 """
 import argparse
 import datetime
+import hashlib
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -93,6 +95,11 @@ def type_text(text):
 def screenshot(wid, name):
     os.makedirs(ARGS.shots, exist_ok=True)
     x("import", "-window", wid, os.path.join(ARGS.shots, name))
+
+
+def write_file(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
 
 
 def wait_for(predicate, timeout=5.0):
@@ -279,6 +286,139 @@ class EndToEnd(unittest.TestCase):
         activate(about)
         key("Return")
         self.assertTrue(window_gone("バージョン情報"))
+
+
+class Faults(unittest.TestCase):
+    """The real program when saving fails or is cut short."""
+
+    def setUp(self):
+        self.programs = []
+
+    def tearDown(self):
+        for prog in self.programs:
+            prog.close()
+        window_gone(MAIN_TITLE, 3)
+
+    def test_file_replaced_by_folder_is_reported(self):
+        prog = Program(b"[{S}]\r\n2004.05.07=a\r\n")
+        self.programs.append(prog)
+        proc = prog.start()
+        wid = find_window(MAIN_TITLE)
+        activate(wid)
+        click(wid, EDITOR)
+        type_text("b")
+        os.remove(prog.agenda)
+        os.mkdir(prog.agenda)
+        key("ctrl+s")
+        box = find_window("異常検出")
+        activate(box)
+        key("Return")
+        self.assertTrue(window_gone("異常検出"))
+        self.assertIsNone(proc.poll())
+        self.assertTrue(os.path.isdir(prog.agenda))
+        self.assertEqual(sorted(os.listdir(prog.dir)), sorted([prog.name, prog.name + ".txt", "runtime"]))
+
+    def test_killed_while_saving(self):
+        """SIGKILL at random moments of saves: the file is always the old or
+        the new content, and the next start reads it."""
+        rng = random.Random(7)
+        memo = b"x" * 3000
+        others = b"".join(b"2003.%02d.%02d=%s\r\n" % (m, d, memo) for m in range(1, 13) for d in range(1, 29))
+        prog = Program(b"[{S}]\r\n2004.05.07=v\r\n" + others)
+        self.programs.append(prog)
+        head = b"[" + prog.name.encode() + b"]\r\n"
+        kills = 6
+        for i in range(kills):
+            proc = prog.start()
+            wid = find_window(MAIN_TITLE)
+            activate(wid)
+            old = prog.bytes()
+            click(wid, LIST_ITEM0)  # 2003.01.01: the list is sorted
+            click(wid, EDITOR)
+            key("ctrl+End")
+            type_text("k")
+            key("ctrl+s")
+            time.sleep(rng.uniform(0.0, 0.05))
+            proc.kill()
+            proc.wait()
+            now = prog.bytes()
+            at = old.index(b"\r\n", old.index(b"\r\n2003.01.01=") + 2)
+            new = old[:at] + b"k" + old[at:]
+            self.assertTrue(now in (old, new), "kill %d left a file that is neither the old nor the new one" % i)
+            self.assertTrue(now.startswith(head))
+            window_gone(MAIN_TITLE, 3)
+        print("kills survived: %d" % kills, file=sys.stderr)
+
+
+class HostileFiles(unittest.TestCase):
+    """Files no one should have, at start-up: the program must open its window
+    with whatever the scan found, never hang or crash, and write nothing."""
+
+    REPORT = []
+
+    @classmethod
+    def tearDownClass(cls):
+        print("\nhostile agenda files (%s):" % os.path.basename(ARGS.program), file=sys.stderr)
+        for row in cls.REPORT:
+            print("  %-34s window after %6.2f s, peak memory %7.1f MB" % row, file=sys.stderr)
+
+    def run_case(self, name, make):
+        prog = Program()
+        try:
+            make(prog.agenda)
+            before = os.lstat(prog.agenda)
+            regular = os.path.isfile(prog.agenda) and not os.path.islink(prog.agenda)
+            digest = hashlib.sha1(prog.bytes()).hexdigest() if regular else None
+            started = time.monotonic()
+            proc = prog.start()
+            find_window(MAIN_TITLE, timeout=60)
+            took = time.monotonic() - started
+            with open("/proc/%d/status" % proc.pid) as f:
+                peak = int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1)) / 1024.0
+            self.assertIsNone(proc.poll())
+            after = os.lstat(prog.agenda)
+            self.assertEqual((before.st_size, before.st_mtime_ns), (after.st_size, after.st_mtime_ns))
+            if digest:
+                self.assertEqual(hashlib.sha1(prog.bytes()).hexdigest(), digest)
+            HostileFiles.REPORT.append((name, took, peak))
+        finally:
+            prog.close()
+            window_gone(MAIN_TITLE, 5)
+
+    def test_200_mb_of_4096_byte_memos(self):
+        def make(path):
+            memo = "表".encode("cp932") * 2048
+            day = datetime.date(1900, 1, 1)
+            with open(path, "wb") as f:
+                f.write(b"[tavlo]\r\n")
+                for _ in range(200 * 1024 * 1024 // (len(memo) + 13)):
+                    f.write(day.strftime("%Y.%m.%d").encode() + b"=" + memo + b"\r\n")
+                    day += datetime.timedelta(days=1)
+        self.run_case("200 MB of 4096-byte memos", make)
+
+    def test_two_million_short_entries(self):
+        def make(path):
+            with open(path, "wb") as f:
+                f.write(b"[tavlo]\r\n" + b"".join(b"k%07d=v\r\n" % i for i in range(2000000)))
+        self.run_case("two million short entries", make)
+
+    def test_one_line_without_line_end(self):
+        self.run_case("one line without a line end", lambda p: write_file(p, b"2004.05.07=memo"))
+
+    def test_10_mb_line(self):
+        self.run_case("a 10 MB line", lambda p: write_file(p, b"[tavlo]\r\n2004.05.07=" + b"a" * (10 << 20) + b"\r\n"))
+
+    def test_binary_noise(self):
+        self.run_case("5 MB of binary noise", lambda p: write_file(p, random.Random(1).randbytes(5 << 20)))
+
+    def test_fifo(self):
+        self.run_case("a FIFO", lambda p: os.mkfifo(p))
+
+    def test_symlink_to_fifo(self):
+        def make(path):
+            os.mkfifo(path + ".fifo")
+            os.symlink(path + ".fifo", path)
+        self.run_case("a symbolic link to a FIFO", make)
 
 
 def start_display():

@@ -1,0 +1,122 @@
+// Real failures while saving: a full file system, and write, flush or rename
+// failing with the errors a disk gives (through a preloaded shim). Each time
+// the failure is reported, the agenda file keeps its old bytes, no temporary
+// file is left, and the next operation works again.
+#include "store/agendafile.h"
+#include "testsupport.h"
+
+#include <QtTest>
+
+#include <cerrno>
+#include <sys/mount.h>
+
+using namespace tavlo;
+using namespace tavlo::test;
+
+class tst_Faults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void injected_data();
+    void injected();
+    void fullFileSystem();
+    void fileGoneOrReplaced();
+};
+
+namespace {
+const QByteArray kBefore("[tavlo]\r\n2004.01.01=old\r\n2004.01.02=keep\r\n");
+}
+
+void tst_Faults::injected_data()
+{
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<int>("err");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("write"); // else delete
+    QTest::newRow("write: disk full") << QByteArray("TAVLO_FAIL_WRITE") << ENOSPC << int(FileError::DiskFull) << true;
+    QTest::newRow("write: I/O error") << QByteArray("TAVLO_FAIL_WRITE") << EIO << int(FileError::Other) << true;
+    QTest::newRow("flush: I/O error") << QByteArray("TAVLO_FAIL_FSYNC") << EIO << int(FileError::Other) << true;
+    QTest::newRow("flush: quota") << QByteArray("TAVLO_FAIL_FSYNC") << EDQUOT << int(FileError::DiskFull) << false;
+    QTest::newRow("rename: I/O error") << QByteArray("TAVLO_FAIL_RENAME") << EIO << int(FileError::Other) << false;
+}
+
+void tst_Faults::injected()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(int, err);
+    QFETCH(int, error);
+    QFETCH(bool, write);
+    if (!qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("failing_io")))
+        QSKIP("needs the failing_io shim preloaded (the test command does that)");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
+    writeBytes(path, kBefore);
+    const AgendaFile store(path, QStringLiteral("tavlo"));
+
+    qputenv(variable.constData(), QByteArray::number(err));
+    const StoreResult result = write ? store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"))
+                                     : store.DeleteDate(QStringLiteral("2004.01.01"));
+    qunsetenv(variable.constData());
+
+    QCOMPARE(int(result.error), error);
+    QCOMPARE(result.sysErrno, err);
+    QCOMPARE(readBytes(path), kBefore);
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("tavlo.txt")});
+    QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).ok());
+    QCOMPARE(store.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("new"));
+}
+
+void tst_Faults::fullFileSystem()
+{
+    QTemporaryDir dir;
+    const QByteArray mountPoint = QFile::encodeName(dir.path());
+    if (::mount("tavlo-full", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("mounting a small file system needs root");
+    struct Unmount {
+        QByteArray at;
+        ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
+    } unmount{mountPoint};
+    const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
+    QByteArray before("[tavlo]\r\n");
+    before += "2004.01.01=" + QByteArray(25000, 'a') + "\r\n";
+    before += "2004.01.03=" + QByteArray(25000, 'c') + "\r\n";
+    writeBytes(path, before);
+    const AgendaFile store(path, QStringLiteral("tavlo"));
+
+    // The new file does not fit beside the old one.
+    const StoreResult result = store.WriteMemo(QStringLiteral("2004.01.02"), QString(4000, QLatin1Char('b')));
+    QCOMPARE(result.error, FileError::DiskFull);
+    QCOMPARE(readBytes(path), before);
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("tavlo.txt")});
+    // Deleting shrinks the file but still needs room for the new copy.
+    QCOMPARE(store.DeleteDate(QStringLiteral("2004.01.01")).error, FileError::DiskFull);
+    QCOMPARE(readBytes(path), before);
+    // Once there is room again, saving works.
+    writeBytes(path, "[tavlo]\r\n");
+    QVERIFY(store.WriteMemo(QStringLiteral("2004.01.02"), QString(4000, QLatin1Char('b'))).ok());
+}
+
+void tst_Faults::fileGoneOrReplaced()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
+    writeBytes(path, kBefore);
+    const AgendaFile store(path, QStringLiteral("tavlo"));
+    // Deleted by someone else: the next save makes a new file, as the first
+    // save always does.
+    QFile::remove(path);
+    QVERIFY(!store.ReadMemo(QStringLiteral("2004.01.01")).has_value());
+    QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("again")).ok());
+    QCOMPARE(readBytes(path), QByteArray("[tavlo]\r\n2004.01.01=again\r\n"));
+    // Replaced by a folder: reported, the folder untouched.
+    QFile::remove(path);
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("tavlo.txt")));
+    QCOMPARE(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("x")).error, FileError::NotAFile);
+    QCOMPARE(store.DeleteDate(QStringLiteral("2004.01.01")).error, FileError::NotAFile);
+    QVERIFY(QFileInfo(path).isDir());
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("tavlo.txt")});
+}
+
+QTEST_GUILESS_MAIN(tst_Faults)
+#include "tst_faults.moc"
