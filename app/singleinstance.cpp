@@ -5,20 +5,26 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
-#include <QThread>
+#include <QSocketNotifier>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+// Plain Unix sockets rather than Qt's local sockets: the network module and
+// the libraries it pulls in would cost every start more than this whole file.
 
 namespace tavlo {
 namespace {
 
-const QByteArray kRestore = "restore\n";
-const QByteArray kDone = "ok\n";
+const char kRestore[] = "restore\n";
+const char kDone[] = "ok\n";
+constexpr int kPeerTimeoutMs = 500;
 
 // The user's runtime folder where the desktop provides one, else the
 // temporary folder; the user id in the name keeps users apart there.
@@ -28,6 +34,48 @@ QString RuntimeFolder()
     if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
         return runtime;
     return QDir::tempPath();
+}
+
+bool MakeAddress(const QString &path, sockaddr_un &address)
+{
+    const QByteArray native = QFile::encodeName(path);
+    if (size_t(native.size()) >= sizeof(address.sun_path))
+        return false;
+    std::memset(&address, 0, sizeof(address));
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+    return true;
+}
+
+void SetTimeouts(int fd, int ms)
+{
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
+}
+
+// Reads up to a line end (or `size - 1` bytes); the socket's timeout bounds it.
+QByteArray ReadLine(int fd, size_t size)
+{
+    QByteArray line;
+    char c;
+    while (size_t(line.size()) + 1 < size) {
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        line.append(c);
+        if (c == '\n')
+            break;
+    }
+    return line;
+}
+
+bool WriteAll(int fd, const char *text)
+{
+    const size_t size = std::strlen(text);
+    return ::send(fd, text, size, MSG_NOSIGNAL) == ssize_t(size);
 }
 
 } // namespace
@@ -41,8 +89,10 @@ SingleInstance::SingleInstance(const QString &key, QObject *parent) : QObject(pa
 
 SingleInstance::~SingleInstance()
 {
-    if (m_server)
-        m_server->close();
+    if (m_listenFd >= 0) {
+        ::close(m_listenFd);
+        ::unlink(QFile::encodeName(socketPath()).constData());
+    }
     if (m_lockFd >= 0)
         ::close(m_lockFd);
 }
@@ -59,49 +109,63 @@ bool SingleInstance::acquire()
     }
     // We hold the lock, so a socket file left here belongs to a copy that
     // ended without cleaning up.
-    QLocalServer::removeServer(socketPath());
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    m_server->listen(socketPath());
-    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
+    sockaddr_un address;
+    if (!MakeAddress(socketPath(), address))
+        return true;
+    ::unlink(address.sun_path);
+    m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (m_listenFd < 0)
+        return true;
+    const mode_t mask = ::umask(0077); // only this user may connect
+    const bool listening = ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0
+        && ::listen(m_listenFd, 8) == 0;
+    ::umask(mask);
+    if (!listening) {
+        ::close(m_listenFd);
+        m_listenFd = -1;
+        return true;
+    }
+    m_notifier = new QSocketNotifier(m_listenFd, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &SingleInstance::onNewConnection);
     return true;
 }
 
 void SingleInstance::onNewConnection()
 {
-    while (QLocalSocket *peer = m_server->nextPendingConnection()) {
-        connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-        connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
-            if (!peer->canReadLine())
-                return;
-            if (peer->readLine() == kRestore) {
-                emit restoreRequested();
-                peer->write(kDone);
-                peer->flush();
-            }
-            peer->disconnectFromServer();
-        });
+    for (;;) {
+        const int peer = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (peer < 0)
+            return; // nothing more waiting (the listening socket does not block)
+        SetTimeouts(peer, kPeerTimeoutMs);
+        if (ReadLine(peer, sizeof(kRestore) + 1) == kRestore) {
+            emit restoreRequested();
+            WriteAll(peer, kDone);
+        }
+        ::close(peer);
     }
 }
 
 bool SingleInstance::askRunningCopyToRestore(int timeoutMs)
 {
+    sockaddr_un address;
+    if (!MakeAddress(socketPath(), address))
+        return false;
     // The running copy may hold the lock but not listen yet: try again
     // until the time is up.
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < timeoutMs) {
-        QLocalSocket socket;
-        socket.connectToServer(socketPath());
-        if (socket.waitForConnected(int(timeoutMs - timer.elapsed()))) {
-            socket.write(kRestore);
-            socket.waitForBytesWritten(int(qMax<qint64>(1, timeoutMs - timer.elapsed())));
-            while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState
-                   && timer.elapsed() < timeoutMs)
-                socket.waitForReadyRead(int(qMax<qint64>(1, timeoutMs - timer.elapsed())));
-            return socket.canReadLine() && socket.readLine() == kDone;
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return false;
+        SetTimeouts(fd, int(qBound<qint64>(1, timeoutMs - timer.elapsed(), qint64(timeoutMs))));
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0) {
+            const bool done = WriteAll(fd, kRestore) && ReadLine(fd, sizeof(kDone) + 1) == kDone;
+            ::close(fd);
+            return done;
         }
-        QThread::msleep(20);
+        ::close(fd);
+        ::usleep(20 * 1000);
     }
     return false;
 }

@@ -8,7 +8,7 @@
 #include <QObject>
 #include <QString>
 
-class QLocalServer;
+class QSocketNotifier;
 
 namespace tavlo {
 
@@ -39,7 +39,8 @@ private:
 
     QString m_base;
     int m_lockFd = -1;
-    QLocalServer *m_server = nullptr;
+    int m_listenFd = -1;
+    QSocketNotifier *m_notifier = nullptr;
 };
 
 } // namespace tavlo

@@ -32,7 +32,7 @@ function(tavlo_add_flavour)
     ${src}/ui/dialogs/numberreader.cpp
     ${src}/app/module1.cpp
     ${src}/app/singleinstance.cpp)
-  target_link_libraries(${core} PUBLIC ${store} ${qt}::Widgets ${qt}::Network)
+  target_link_libraries(${core} PUBLIC ${store} ${qt}::Widgets)
   tavlo_warnings(${core})
 
   add_executable(${F_PROGRAM} ${src}/app/main.cpp)
@@ -46,6 +46,8 @@ function(tavlo_add_flavour)
   if(TAVLO_BUILD_BENCH)
     add_executable(bench_store_${F_SUFFIX} ${src}/bench/bench_store.cpp)
     target_link_libraries(bench_store_${F_SUFFIX} PRIVATE ${store})
+    add_executable(bench_empty_window_${F_SUFFIX} ${src}/bench/empty_window.cpp)
+    target_link_libraries(bench_empty_window_${F_SUFFIX} PRIVATE ${qt}::Widgets)
   endif()
 endfunction()
 

@@ -1,0 +1,285 @@
+#!/usr/bin/python3
+"""Measures the real programs from outside, under Xvfb, with X events:
+
+- start-up: from exec until the main window is mapped and its first paint
+  (which shows the first date's memo) has reached the window;
+- date switch: from a Down key press in the list until the new memo is painted;
+- save: from the release of a click on the update button until the window is
+  repainted after the save, beside the floor of writing the same bytes to a
+  temporary file with flush and rename;
+- memory: peak resident size after start-up and the date switches;
+
+each beside an empty Qt window (a list and a plain-text editor, nothing
+loaded) measured in the same run. Then runs the store's in-process benchmark.
+
+Usage: /usr/bin/python3 bench/run_bench.py [--build build] [--rounds 7]
+"""
+import argparse
+import datetime
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+from Xlib import X, XK, display as xdisplay
+from Xlib.ext import damage, xtest
+
+TITLE = "スケジュール管理ツール"
+
+
+def start_xvfb():
+    r, w = os.pipe()
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                            pass_fds=[w], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(w)
+    data = b""
+    while not data.endswith(b"\n"):
+        data += os.read(r, 16)
+    os.close(r)
+    return proc, ":" + data.decode().strip()
+
+
+def typical_memo(rng):
+    words = ["会議", "打合せ", "資料提出", "買い物", "病院", "歯医者", "誕生日", "予定確認", "Meeting 10:00", "call back",
+             "report", "ジム", "図書館", "振込"]
+    text = ""
+    target = rng.randint(50, 400)
+    while len(text.encode("cp932")) < target:
+        text += rng.choice(words) + rng.choice(["、", " ", "\r\n", "。"])
+    return text
+
+
+def make_agenda(section, years, worst):
+    rng = random.Random(years * 31 + worst)
+    today = datetime.date.today()
+    day = today.replace(year=today.year - years) + datetime.timedelta(days=1)
+    lines = [b"[" + section.encode() + b"]"]
+    big = ("表" * 2048).encode("cp932")
+    while day <= today:
+        memo = big if worst else typical_memo(rng).encode("cp932").replace(b"\r\n", b"\x0f")
+        lines.append(day.strftime("%Y.%m.%d").encode() + b"=" + memo)
+        day += datetime.timedelta(days=1)
+    return b"\r\n".join(lines) + b"\r\n"
+
+
+class Screen:
+    def __init__(self, name):
+        self.d = xdisplay.Display(name)
+        self.root = self.d.screen().root
+        self.d.damage_query_version()  # an extension answers only after this
+        self.root.change_attributes(event_mask=X.SubstructureNotifyMask)
+        self.d.sync()
+        self.damages = {}
+
+    def drain(self):
+        """Forgets a finished program: X reuses its window ids."""
+        self.d.sync()
+        while self.d.pending_events():
+            self.d.next_event()
+        self.damages.clear()
+
+    def next_event(self, deadline):
+        while time.monotonic() < deadline:
+            if self.d.pending_events():
+                return self.d.next_event()
+            time.sleep(0.0002)
+        raise TimeoutError("no X event in time")
+
+    def watch(self, window):
+        if window.id not in self.damages:
+            try:
+                self.damages[window.id] = window.damage_create(damage.DamageReportNonEmpty)
+                self.d.flush()
+            except Exception:
+                pass
+
+    def title(self, window):
+        try:
+            prop = window.get_full_property(self.d.intern_atom("_NET_WM_NAME"), self.d.intern_atom("UTF8_STRING"))
+            return prop.value.decode() if prop else ""
+        except Exception:
+            return ""
+
+    def wait_first_paint(self, title, timeout=30):
+        """Returns (window, time of the first paint after the window with
+        `title` was mapped)."""
+        deadline = time.monotonic() + timeout
+        mapped = None
+        while True:
+            ev = self.next_event(deadline)
+            if ev.type == X.CreateNotify:
+                self.watch(ev.window)
+            elif ev.type == X.MapNotify and mapped is None and self.title(ev.window) == title:
+                mapped = ev.window
+            elif mapped is not None and ev.type == self.d.extension_event.DamageNotify and ev.drawable.id == mapped.id:
+                self.d.damage_subtract(self.damages[mapped.id])
+                return mapped, time.monotonic()
+
+    def wait_paint(self, window, timeout=10):
+        deadline = time.monotonic() + timeout
+        while True:
+            ev = self.next_event(deadline)
+            if ev.type == self.d.extension_event.DamageNotify and ev.drawable.id == window.id:
+                self.d.damage_subtract(self.damages[window.id])
+                return time.monotonic()
+
+    def settle(self, window, quiet=0.15):
+        """Waits until the window has had no paint for `quiet` seconds."""
+        last = time.monotonic()
+        while time.monotonic() - last < quiet:
+            if self.d.pending_events():
+                ev = self.d.next_event()
+                if ev.type == self.d.extension_event.DamageNotify and ev.drawable.id == window.id:
+                    self.d.damage_subtract(self.damages[window.id])
+                    last = time.monotonic()
+            else:
+                time.sleep(0.001)
+
+    def key(self, window, name):
+        code = self.d.keysym_to_keycode(XK.string_to_keysym(name))
+        xtest.fake_input(self.d, X.KeyPress, code)
+        self.d.sync()
+        t = time.monotonic()
+        xtest.fake_input(self.d, X.KeyRelease, code)
+        self.d.flush()
+        return t
+
+    def click(self, window, x, y):
+        geo = window.get_geometry()
+        pos = window.translate_coords(self.root, 0, 0)
+        xtest.fake_input(self.d, X.MotionNotify, x=-pos.x + x, y=-pos.y + y)
+        xtest.fake_input(self.d, X.ButtonPress, 1)
+        self.d.sync()
+        time.sleep(0.02)
+        xtest.fake_input(self.d, X.ButtonRelease, 1)
+        self.d.sync()
+        return time.monotonic()
+
+
+def peak_mb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024.0
+    return float("nan")
+
+
+def floor_write(path, data, rounds):
+    times = []
+    for _ in range(rounds):
+        t = time.monotonic()
+        tmp = path + ".floor"
+        with open(tmp, "wb") as f:
+            f.write(data)
+            f.flush()
+            os.fsync(f.fileno())
+        os.rename(tmp, path + ".floor-done")
+        times.append(time.monotonic() - t)
+    os.remove(path + ".floor-done")
+    return statistics.median(times)
+
+
+def run_program(screen, env, exe, title):
+    t0 = time.monotonic()
+    proc = subprocess.Popen([exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    window, t1 = screen.wait_first_paint(title)
+    return proc, window, t1 - t0
+
+
+def stop(proc):
+    proc.kill()
+    proc.wait()
+
+
+def fmt(values):
+    return "%.1f (%.1f–%.1f)" % (statistics.median(values) * 1e3, min(values) * 1e3, max(values) * 1e3)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", default="build")
+    ap.add_argument("--rounds", type=int, default=7)
+    args = ap.parse_args()
+    build = os.path.abspath(args.build)
+    xvfb, name = start_xvfb()
+    env = {k: v for k, v in os.environ.items() if not k.startswith("QT_QPA")}
+    env["DISPLAY"] = name
+    screen = Screen(name)
+    work = tempfile.mkdtemp(prefix="tavlo-bench-")
+    env["XDG_RUNTIME_DIR"] = work
+    sets = [(1, False), (10, False), (30, False), (100, False), (30, True)]
+    try:
+        for program, empty in (("tavlo", "bench_empty_window_qt6"), ("tavlo_classic", "bench_empty_window_qt5")):
+            print("\n### %s\n" % program)
+            # The floor: the empty window of the same Qt.
+            floor_start, floor_mem = [], []
+            for _ in range(args.rounds):
+                proc, window, took = run_program(screen, env, os.path.join(build, empty), "empty")
+                screen.settle(window)
+                floor_start.append(took)
+                floor_mem.append(peak_mb(proc.pid))
+                stop(proc)
+                screen.drain()
+            print("Empty Qt window: start-up %s ms, peak memory %.1f MB\n" % (fmt(floor_start), statistics.median(floor_mem)))
+            print("| data set | file | start-up ms | ratio | date switch ms | save ms (floor) | ratio | peak MB | ratio |")
+            print("|---|---|---|---|---|---|---|---|---|")
+            for years, worst in sets:
+                folder = os.path.join(work, "%s-%d-%d" % (program, years, worst))
+                os.mkdir(folder)
+                exe = os.path.join(folder, program)
+                shutil.copy2(os.path.join(build, program), exe)
+                agenda = os.path.join(folder, program + ".txt")
+                data = make_agenda(program, years, worst)
+                with open(agenda, "wb") as f:
+                    f.write(data)
+                starts, switches, saves, mems, floors = [], [], [], [], []
+                for r in range(args.rounds):
+                    proc, window, took = run_program(screen, env, exe, TITLE)
+                    starts.append(took)
+                    screen.settle(window)
+                    if r == 0:
+                        # Date switches: Down in the list, first paint after it.
+                        window.set_input_focus(X.RevertToParent, X.CurrentTime)
+                        screen.click(window, 20, 18)
+                        screen.settle(window)
+                        for _ in range(15):
+                            t = screen.key(window, "Down")
+                            switches.append(screen.wait_paint(window) - t)
+                            screen.settle(window, 0.05)
+                        # Saves: change the memo, press the update button.
+                        for i in range(5):
+                            screen.click(window, 300, 150)
+                            screen.key(window, "a")
+                            screen.settle(window, 0.1)
+                            t = screen.click(window, 124 + 88 + 36, 338)
+                            saves.append(screen.wait_paint(window) - t)
+                            screen.settle(window, 0.1)
+                            with open(agenda, "rb") as f:
+                                current = f.read()
+                            floors.append(floor_write(agenda, current, 3))
+                    mems.append(peak_mb(proc.pid))
+                    stop(proc)
+                    screen.drain()
+                label = "%d years of %s memos" % (years, "4096-byte" if worst else "typical")
+                save = statistics.median(saves)
+                floor = statistics.median(floors)
+                print("| %s | %.1f MB | %s | %.2f | %s | %.1f (%.1f) | %.2f | %.1f | %.2f |" % (
+                    label, len(data) / 1e6, fmt(starts), statistics.median(starts) / statistics.median(floor_start),
+                    fmt(switches), save * 1e3, floor * 1e3, save / floor, statistics.median(mems),
+                    statistics.median(mems) / statistics.median(floor_mem)))
+                sys.stdout.flush()
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
+        shutil.rmtree(work, ignore_errors=True)
+    print("\n### Store operations (in process)\n")
+    sys.stdout.flush()
+    subprocess.run([os.path.join(build, "bench_store_qt6")], check=True)
+
+
+if __name__ == "__main__":
+    main()
