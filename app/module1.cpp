@@ -28,16 +28,17 @@ void ShowMainWindow(Form1 &form)
     form.setWindowTitle(QString::fromUtf8(kMainWindowTitle));
     form.AddDateKeys(AgendaFile(form.dataFile(), form.section()).ListDateKeys());
     form.show();
+    if (form.List1->count() > 0) {
+        form.SelectItem(0);
+        return;
+    }
     // The add-date dialog centres on the window, so let the window system
     // place it first (bounded, in case no window manager answers).
     QElapsedTimer placed;
     placed.start();
     while (form.windowHandle() && !form.windowHandle()->isExposed() && placed.elapsed() < 1000)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, 20);
-    if (form.List1->count() == 0)
-        form.Command1_Click();
-    else
-        form.SelectItem(0);
+    form.Command1_Click();
 }
 
 int Main()

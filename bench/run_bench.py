@@ -4,9 +4,9 @@
 - start-up: from exec until the main window is mapped and its first paint
   (which shows the first date's memo) has reached the window;
 - date switch: from a Down key press in the list until the new memo is painted;
-- save: from the release of a click on the update button until the window is
-  repainted after the save, beside the floor of writing the same bytes to a
-  temporary file with flush and rename;
+- save: from the release of a click on the update button until the new file
+  is in place (a new inode at the agenda file's path), beside the floor of
+  writing the same bytes to a temporary file with flush and rename;
 - memory: peak resident size after start-up and the date switches;
 
 each beside an empty Qt window (a list and a plain-text editor, nothing
@@ -149,12 +149,13 @@ class Screen:
         return t
 
     def click(self, window, x, y):
-        geo = window.get_geometry()
+        """Clicks at a point of the window; returns when the button went up,
+        after the repaints of the press have passed."""
         pos = window.translate_coords(self.root, 0, 0)
         xtest.fake_input(self.d, X.MotionNotify, x=-pos.x + x, y=-pos.y + y)
         xtest.fake_input(self.d, X.ButtonPress, 1)
         self.d.sync()
-        time.sleep(0.02)
+        self.settle(window, 0.05)
         xtest.fake_input(self.d, X.ButtonRelease, 1)
         self.d.sync()
         return time.monotonic()
@@ -253,10 +254,17 @@ def main():
                         # Saves: change the memo, press the update button.
                         for i in range(5):
                             screen.click(window, 300, 150)
-                            screen.key(window, "a")
+                            # A 4096-byte memo cannot grow: shorten it instead.
+                            screen.key(window, "BackSpace" if worst else "a")
                             screen.settle(window, 0.1)
+                            # The save is done when the new file has been
+                            # renamed into place: a new inode at the path.
+                            inode = os.stat(agenda).st_ino
                             t = screen.click(window, 124 + 88 + 36, 338)
-                            saves.append(screen.wait_paint(window) - t)
+                            while os.stat(agenda).st_ino == inode:
+                                if time.monotonic() - t > 10:
+                                    raise TimeoutError("the save did not happen")
+                            saves.append(time.monotonic() - t)
                             screen.settle(window, 0.1)
                             with open(agenda, "rb") as f:
                                 current = f.read()
