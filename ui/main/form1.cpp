@@ -131,8 +131,10 @@ void Form1::AddDateKeys(const QStringList &keys)
         all.append(List1->item(i)->text());
     all.append(keys);
     // Plain character-code order, the same on every machine; equal keys keep
-    // their order, so duplicates in a hand-edited file show as they are.
-    std::stable_sort(all.begin(), all.end());
+    // their order, so duplicates in a hand-edited file show as they are. A
+    // file written day by day is in order already.
+    if (!std::is_sorted(all.begin(), all.end()))
+        std::stable_sort(all.begin(), all.end());
     const QSignalBlocker quiet(List1);
     List1->clear();
     List1->addItems(all);
