@@ -25,22 +25,13 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from run_e2e import start_display  # noqa: E402
+
 from Xlib import X, XK, display as xdisplay
 from Xlib.ext import damage, xtest
 
 TITLE = "スケジュール管理ツール"
-
-
-def start_xvfb():
-    r, w = os.pipe()
-    proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                            pass_fds=[w], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(w)
-    data = b""
-    while not data.endswith(b"\n"):
-        data += os.read(r, 16)
-    os.close(r)
-    return proc, ":" + data.decode().strip()
 
 
 def typical_memo(rng):
@@ -206,7 +197,7 @@ def main():
     ap.add_argument("--rounds", type=int, default=7)
     args = ap.parse_args()
     build = os.path.abspath(args.build)
-    xvfb, name = start_xvfb()
+    xvfb, name = start_display()
     env = {k: v for k, v in os.environ.items() if not k.startswith("QT_QPA")}
     env["DISPLAY"] = name
     screen = Screen(name)

@@ -152,7 +152,9 @@ def today_key():
     return datetime.date.today().strftime("%Y.%m.%d").encode()
 
 
-class EndToEnd(unittest.TestCase):
+class ProgramTestCase(unittest.TestCase):
+    """Closes every program a test started, and waits for its window to go."""
+
     def setUp(self):
         self.programs = []
 
@@ -161,6 +163,8 @@ class EndToEnd(unittest.TestCase):
             prog.close()
         window_gone(MAIN_TITLE, 3)
 
+
+class EndToEnd(ProgramTestCase):
     def launch(self, agenda=None):
         prog = Program(agenda)
         self.programs.append(prog)
@@ -288,16 +292,8 @@ class EndToEnd(unittest.TestCase):
         self.assertTrue(window_gone("バージョン情報"))
 
 
-class Faults(unittest.TestCase):
+class Faults(ProgramTestCase):
     """The real program when saving fails or is cut short."""
-
-    def setUp(self):
-        self.programs = []
-
-    def tearDown(self):
-        for prog in self.programs:
-            prog.close()
-        window_gone(MAIN_TITLE, 3)
 
     def test_file_replaced_by_folder_is_reported(self):
         prog = Program(b"[{S}]\r\n2004.05.07=a\r\n")

@@ -29,33 +29,6 @@ void check(bool ok, const char *what)
     }
 }
 
-// The scan, written as plainly as possible.
-QList<QByteArray> referenceScan(const QByteArray &file)
-{
-    QList<QByteArray> keys;
-    qsizetype i = 0;
-    while (i < file.size()) {
-        qsizetype end = i;
-        while (end < file.size() && file[end] != '\r' && file[end] != '\n')
-            ++end;
-        const QByteArray line = file.mid(i, end - i);
-        i = end;
-        if (i < file.size() && file[i] == '\r' && i + 1 < file.size() && file[i + 1] == '\n')
-            i += 2;
-        else if (i < file.size())
-            i += 1;
-        if (line.isEmpty())
-            break;
-        if (line.startsWith('['))
-            continue;
-        const qsizetype eq = line.indexOf('=');
-        if (eq < 0)
-            break;
-        keys.append(line.left(eq));
-    }
-    return keys;
-}
-
 QList<QByteArray> lines(const QByteArray &file)
 {
     QList<QByteArray> out;
@@ -72,6 +45,23 @@ QList<QByteArray> lines(const QByteArray &file)
             i += 1;
     }
     return out;
+}
+
+// The scan, written as plainly as possible.
+QList<QByteArray> referenceScan(const QByteArray &file)
+{
+    QList<QByteArray> keys;
+    for (const QByteArray &line : lines(file)) {
+        if (line.isEmpty())
+            break;
+        if (line.startsWith('['))
+            continue;
+        const qsizetype eq = line.indexOf('=');
+        if (eq < 0)
+            break;
+        keys.append(line.left(eq));
+    }
+    return keys;
 }
 
 // Entry lines for `key` in the first section named `section`.
