@@ -2,13 +2,13 @@
 
 #include "app/singleinstance.h"
 #include "ui/fonts.h"
+#include "ui/main/datelist.h"
 #include "ui/main/form1.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QWindow>
 #include <QFileInfo>
-#include <QListWidget>
+#include <QWindow>
 
 namespace tavlo {
 

@@ -205,7 +205,7 @@ void tst_Form1::startUp()
     QVERIFY(form.isVisible());
     QStringList texts;
     for (int i = 0; i < form.List1->count(); ++i)
-        texts << form.List1->item(i)->text();
+        texts << form.List1->text(i);
     QCOMPARE(texts, shown);
     QCOMPARE(opened, dialogOpens);
     if (dialogOpens) {

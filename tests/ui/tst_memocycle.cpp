@@ -10,9 +10,9 @@ using namespace tavlo::test;
 namespace {
 const QByteArray kTwoDates("[tavlo]\r\n2004.01.01=Milk\x0F" "Bread\r\n2004.01.02=second\r\n");
 
-void clickItem(QListWidget *list, int row)
+void clickItem(DateList *list, int row)
 {
-    const QRect r = list->visualItemRect(list->item(row));
+    const QRect r = list->rowRect(row);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
 }
 } // namespace

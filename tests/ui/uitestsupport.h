@@ -5,12 +5,12 @@
 #include "testsupport.h"
 #include "ui/clock.h"
 #include "ui/fonts.h"
+#include "ui/main/datelist.h"
 #include "ui/main/form1.h"
 #include "ui/messagebox.h"
 
 #include <QApplication>
 #include <QInputMethodEvent>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -113,7 +113,7 @@ public:
     {
         QStringList out;
         for (int i = 0; i < m_form->List1->count(); ++i)
-            out << m_form->List1->item(i)->text();
+            out << m_form->List1->text(i);
         return out;
     }
 

@@ -8,6 +8,7 @@
 #include "ui/editortext.h"
 #include "ui/fonts.h"
 #include "ui/keycodes.h"
+#include "ui/main/datelist.h"
 #include "ui/messagebox.h"
 
 #include <QCloseEvent>
@@ -15,10 +16,8 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSignalBlocker>
 
 #include <algorithm>
 #include <cstring>
@@ -71,11 +70,8 @@ void Form1::CreateControls()
     setFont(WindowFont(9.0));
     setFixedSize(Twips(9000), Twips(5460));
 
-    List1 = new QListWidget(this);
+    List1 = new DateList(this);
     List1->setGeometry(Twips(120), Twips(180), Twips(1575), Twips(5100));
-    List1->setSelectionMode(QAbstractItemView::SingleSelection);
-    // Every item is one date key: one common height spares measuring each.
-    List1->setUniformItemSizes(true);
     List1->setAccessibleName(QStringLiteral("日付一覧"));
 
     Text1 = new QPlainTextEdit(this);
@@ -115,7 +111,7 @@ void Form1::CreateControls()
     connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
     // Selection, not the current item, is what a date switch is: the view may
     // move its current item on focus without selecting it.
-    connect(List1, &QListWidget::itemSelectionChanged, this, &Form1::List1_Click);
+    connect(List1, &DateList::selectionChangedByAnyone, this, &Form1::List1_Click);
     connect(Text1, &QPlainTextEdit::textChanged, this, &Form1::Text1_Change);
     List1->installEventFilter(this);
     Text1->installEventFilter(this);
@@ -125,35 +121,15 @@ void Form1::AddDateKeys(const QStringList &keys)
 {
     if (keys.isEmpty())
         return;
-    QStringList all;
-    all.reserve(List1->count() + keys.size());
-    for (int i = 0; i < List1->count(); ++i)
-        all.append(List1->item(i)->text());
-    all.append(keys);
+    QStringList all = List1->keys() + keys;
     // Plain character-code order, the same on every machine; equal keys keep
     // their order, so duplicates in a hand-edited file show as they are. A
     // file written day by day is in order already.
     if (!std::is_sorted(all.begin(), all.end()))
         std::stable_sort(all.begin(), all.end());
-    const QSignalBlocker quiet(List1);
-    List1->clear();
-    List1->addItems(all);
-}
-
-void Form1::AddSortedItem(const QString &key)
-{
-    int low = 0;
-    int high = List1->count();
-    while (low < high) { // first item that sorts after the key
-        const int mid = (low + high) / 2;
-        if (key < List1->item(mid)->text())
-            high = mid;
-        else
-            low = mid + 1;
-    }
-    // The selected date stays selected; a shift of its row is no date switch.
-    const QSignalBlocker quiet(List1);
-    List1->insertItem(low, key);
+    m_fillingList = true;
+    List1->setSortedKeys(all);
+    m_fillingList = false;
 }
 
 void Form1::RemoveItem(int index)
@@ -161,13 +137,12 @@ void Form1::RemoveItem(int index)
     // Clear the current item first: otherwise the list would make the next
     // date current and load its memo.
     List1->setCurrentRow(-1);
-    delete List1->takeItem(index);
+    List1->removeAt(index);
 }
 
 int Form1::CurrentIndex() const
 {
-    const QModelIndexList selected = List1->selectionModel()->selectedRows();
-    return selected.isEmpty() ? -1 : selected.first().row();
+    return List1->selectedRow();
 }
 
 void Form1::SelectItem(int index)
@@ -210,9 +185,9 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 void Form1::List1_Click()
 {
     const int index = CurrentIndex();
-    if (index < 0)
+    if (index < 0 || m_fillingList)
         return;
-    const std::optional<QString> value = m_store.ReadMemo(List1->item(index)->text());
+    const std::optional<QString> value = m_store.ReadMemo(List1->text(index));
     // A date without a readable memo shows an empty editor rather than the
     // previous date's memo, which a save would then store under this date.
     SetEditorText(Text1, value ? DecodeMemo(*value) : QString());
@@ -228,7 +203,7 @@ void Form1::List1_KeyUp(int KeyCode, int Shift)
         if (index < 0)
             return;
         SetEditorText(Text1, QString());
-        const StoreResult result = m_store.DeleteDate(List1->item(index)->text());
+        const StoreResult result = m_store.DeleteDate(List1->text(index));
         if (!result.ok()) {
             ReportSaveFailure(result);
             List1_Click(); // the date is still there: show its memo again
@@ -287,7 +262,7 @@ bool Form1::SaveCurrentMemo()
                kTitleAborted);
         return false;
     }
-    const QString key = List1->item(index)->text();
+    const QString key = List1->text(index);
     if (!encoded.isEmpty()) {
         const StoreResult result = m_store.WriteMemo(key, encoded);
         if (!result.ok()) {
@@ -329,7 +304,7 @@ void Form1::Command1_Click()
         return;
     const int count = List1->count();
     for (int i = 0; i < count; ++i) {
-        if (List1->item(i)->text() == gstrAddDate) {
+        if (List1->text(i) == gstrAddDate) {
             MsgBox(this, QStringLiteral("同じ日付が存在しています。"), vbOKOnly, kTitleAborted);
             return;
         }
@@ -341,7 +316,10 @@ void Form1::Command1_Click()
         ReportSaveFailure(result);
         return;
     }
-    AddSortedItem(gstrAddDate);
+    // The selected date stays selected; a shift of its row is no date switch.
+    m_fillingList = true;
+    List1->insertSorted(gstrAddDate);
+    m_fillingList = false;
 }
 
 // --- Text size ---------------------------------------------------------------

@@ -6,11 +6,12 @@
 
 class QGroupBox;
 class QLabel;
-class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 
 namespace tavlo {
+
+class DateList;
 
 // The main window's title; a second start finds the running copy by it.
 extern const char *const kMainWindowTitle;
@@ -45,7 +46,7 @@ public:
     const QString &section() const { return m_store.section(); }
     const QString &loadedText() const { return mstrLoadedText; }
 
-    QListWidget *List1;
+    DateList *List1;
     QPlainTextEdit *Text1;
     QGroupBox *Frame1;
     QPushButton *Command1;
@@ -80,7 +81,6 @@ private:
 
     // The update command; true when the memo was written or its date deleted.
     bool SaveCurrentMemo();
-    void AddSortedItem(const QString &key);
     // Removes the item and leaves no item current.
     void RemoveItem(int index);
     void ReportSaveFailure(const StoreResult &result);
@@ -89,6 +89,7 @@ private:
     AgendaFile m_store;
     QString mstrLoadedText;
     int m_keyPressedInList = 0; // Qt key last pressed while the list had the focus
+    bool m_fillingList = false; // items move, but no date is being chosen
 };
 
 } // namespace tavlo
