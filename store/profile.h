@@ -18,6 +18,10 @@
 #include <cstring>
 #include <optional>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace tavlo::profile {
 
 // --- Lines -------------------------------------------------------------------
@@ -30,7 +34,29 @@ struct Line {
     bool hasLineEnd() const { return next > end; }
 };
 
-// Walks the lines of a byte range: one memchr per line end, no copies.
+// The first CR or LF in [p, end), or end. One pass over the bytes, sixteen
+// at a time where the processor allows: every read of the file runs through
+// here, and most lines are long memos.
+inline const char *findLineBreak(const char *p, const char *end)
+{
+#ifdef __SSE2__
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    while (end - p >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)));
+        if (mask)
+            return p + __builtin_ctz(unsigned(mask));
+        p += 16;
+    }
+#endif
+    for (; p < end; ++p)
+        if (*p == '\r' || *p == '\n')
+            return p;
+    return end;
+}
+
+// Walks the lines of a byte range without copying them.
 class LineReader
 {
 public:
@@ -40,18 +66,16 @@ public:
     {
         if (m_pos >= m_size)
             return false;
+        const char *end = m_data + m_size;
+        const char *brk = findLineBreak(m_data + m_pos, end);
         line.begin = m_pos;
-        const char *start = m_data + m_pos;
-        const auto *lf = static_cast<const char *>(std::memchr(start, '\n', size_t(m_size - m_pos)));
-        const qsizetype lfAt = lf ? lf - m_data : m_size;
-        const auto *cr = static_cast<const char *>(std::memchr(start, '\r', size_t(lfAt - m_pos)));
-        if (cr) {
-            line.end = cr - m_data;
-            line.next = (lf && line.end + 1 == lfAt) ? lfAt + 1 : line.end + 1;
-        } else {
-            line.end = lfAt;
-            line.next = lf ? lfAt + 1 : m_size;
-        }
+        line.end = brk - m_data;
+        if (brk == end)
+            line.next = m_size;
+        else if (*brk == '\r' && brk + 1 < end && brk[1] == '\n')
+            line.next = line.end + 2;
+        else
+            line.next = line.end + 1;
         m_pos = line.next;
         return true;
     }
