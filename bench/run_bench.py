@@ -222,7 +222,18 @@ def main():
                 floor_mem.append(peak_mb(proc.pid))
                 stop(proc)
                 screen.drain()
+            # The program's own window with nothing loaded (its controls,
+            # captions and Japanese font): what the window itself costs.
+            form_start = []
+            for _ in range(args.rounds):
+                proc, window, took = run_program(screen, env, os.path.join(build, empty.replace("empty", "form")), "form")
+                screen.settle(window)
+                form_start.append(took)
+                stop(proc)
+                screen.drain()
             print("Empty Qt window: start-up %s ms, peak memory %.1f MB\n" % (fmt(floor_start), statistics.median(floor_mem)))
+            print("The main window alone, nothing loaded: start-up %s ms (%.2fx the empty window)\n"
+                  % (fmt(form_start), statistics.median(form_start) / statistics.median(floor_start)))
             print("| data set | file | start-up ms | ratio | date switch ms | save ms (floor) | ratio | peak MB | ratio |")
             print("|---|---|---|---|---|---|---|---|---|")
             for years, worst in sets:

@@ -49,6 +49,8 @@ function(tavlo_add_flavour)
     target_link_libraries(bench_store_${F_SUFFIX} PRIVATE ${store})
     add_executable(bench_empty_window_${F_SUFFIX} ${src}/bench/empty_window.cpp)
     target_link_libraries(bench_empty_window_${F_SUFFIX} PRIVATE ${qt}::Widgets)
+    add_executable(bench_form_window_${F_SUFFIX} ${src}/bench/form_window.cpp)
+    target_link_libraries(bench_form_window_${F_SUFFIX} PRIVATE ${core})
   endif()
 endfunction()
 
