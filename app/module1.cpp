@@ -26,7 +26,7 @@ AgendaLocation AgendaLocationFor(const QString &executablePath)
 void ShowMainWindow(Form1 &form)
 {
     form.setWindowTitle(QString::fromUtf8(kMainWindowTitle));
-    form.AddDateKeys(AgendaFile(form.dataFile(), form.section()).ListDateKeys());
+    form.AddDateKeys(form.store().ListDateKeys());
     form.show();
     if (form.List1->count() > 0) {
         form.SelectItem(0);

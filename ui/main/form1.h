@@ -42,8 +42,8 @@ public:
     // (a second start asks for this).
     void Restore();
 
+    const AgendaFile &store() const { return m_store; }
     const QString &dataFile() const { return m_store.path(); }
-    const QString &section() const { return m_store.section(); }
     const QString &loadedText() const { return mstrLoadedText; }
 
     DateList *List1;
