@@ -57,52 +57,98 @@ StoreResult fromFile(const FileResult &r)
     return out;
 }
 
-// Hands the file's lines to `onLine` until it returns false, reading in
-// pieces so that only as much of the file is read as the answer needs and a
-// huge file never has to fit in memory at once. Anything but a regular file
-// (a FIFO would block) counts as missing. Returns false when nothing was read.
-template <class OnLine>
-bool streamLines(const QString &path, OnLine &&onLine)
+// The agenda file opened for one operation. Anything but a regular file (a
+// FIFO would block) counts as not there to read.
+class SourceFile
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
+public:
+    explicit SourceFile(const QString &path)
+    {
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (m_fd < 0) {
+            m_error = errno == ENOENT ? FileError::NotFound : FileError::Other;
+            m_errno = errno;
+            return;
+        }
+        struct stat st;
+        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            m_error = FileError::NotAFile;
+            ::close(m_fd);
+            m_fd = -1;
+            return;
+        }
+        m_size = st.st_size;
     }
-    constexpr qsizetype kMaxPiece = 1 << 20;
-    std::vector<char> buffer(size_t(qBound<qsizetype>(4096, qsizetype(st.st_size) + 1, kMaxPiece)));
-    size_t have = 0;
-    for (;;) {
-        if (have == buffer.size()) // one line longer than the buffer
-            buffer.resize(buffer.size() * 2);
-        ssize_t n;
-        do {
-            n = ::read(fd, buffer.data() + have, buffer.size() - have);
-        } while (n < 0 && errno == EINTR);
-        const bool atEnd = n <= 0;
-        if (!atEnd)
-            have += size_t(n);
-        const profile::LineFeed feed = profile::forEachLine(buffer.data(), qsizetype(have), atEnd, onLine);
-        if (feed.stopped || atEnd)
-            break;
-        std::memmove(buffer.data(), buffer.data() + feed.used, have - size_t(feed.used));
-        have -= size_t(feed.used);
+    ~SourceFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
-    ::close(fd);
-    return true;
-}
+    SourceFile(const SourceFile &) = delete;
+    SourceFile &operator=(const SourceFile &) = delete;
 
-// Writes the file as the splice makes it from the old content, without
-// building the new content in memory first.
-FileResult applyToFile(const QString &path, const QByteArray &old, const profile::Splice &splice)
+    bool isOpen() const { return m_fd >= 0; }
+    FileError error() const { return m_error; }
+    int sysErrno() const { return m_errno; }
+    int fd() const { return m_fd; }
+    qint64 size() const { return m_size; }
+
+    // Hands the file's lines to `onLine(text, line)`, the line's offsets
+    // counted from the start of the file, until it returns false. Reads in
+    // pieces, so that only as much of the file is read as the answer needs
+    // and a huge file never has to fit in memory at once.
+    template <class OnLine>
+    void streamLines(OnLine &&onLine)
+    {
+        constexpr qint64 kMaxPiece = 1 << 20;
+        std::vector<char> buffer(size_t(qBound<qint64>(4096, m_size + 1, kMaxPiece)));
+        size_t have = 0;
+        qint64 base = 0; // file offset of buffer[0]
+        for (;;) {
+            if (have == buffer.size()) // one line longer than the buffer
+                buffer.resize(buffer.size() * 2);
+            ssize_t n;
+            do {
+                n = ::read(m_fd, buffer.data() + have, buffer.size() - have);
+            } while (n < 0 && errno == EINTR);
+            const bool atEnd = n <= 0;
+            if (!atEnd)
+                have += size_t(n);
+            const profile::LineFeed feed = profile::forEachLineAt(
+                buffer.data(), qsizetype(have), atEnd, [&onLine, base](const char *data, profile::Line line) {
+                    const char *text = data + line.begin;
+                    line.begin += base;
+                    line.end += base;
+                    line.next += base;
+                    return onLine(text, line);
+                });
+            if (feed.stopped || atEnd)
+                return;
+            std::memmove(buffer.data(), buffer.data() + feed.used, have - size_t(feed.used));
+            have -= size_t(feed.used);
+            base += feed.used;
+        }
+    }
+
+private:
+    int m_fd = -1;
+    qint64 m_size = 0;
+    FileError m_error = FileError::None;
+    int m_errno = 0;
+};
+
+// Writes the file as the splice makes it from the old content: the kernel
+// copies the unchanged ranges, so the old file is never held in memory.
+FileResult applyToFile(const QString &path, const SourceFile &old, const profile::Splice &splice)
 {
-    const qsizetype rest = splice.at + splice.remove;
-    return replaceFileAtomically(path, {BytePiece{old.constData(), size_t(splice.at)},
-                                        BytePiece{splice.insert.constData(), size_t(splice.insert.size())},
-                                        BytePiece{old.constData() + rest, size_t(old.size() - rest)}});
+    std::vector<BytePiece> pieces;
+    if (splice.at > 0)
+        pieces.push_back(BytePiece{nullptr, size_t(splice.at), old.fd(), 0});
+    pieces.push_back(BytePiece{splice.insert.constData(), size_t(splice.insert.size())});
+    const qint64 rest = splice.at + splice.remove;
+    if (old.isOpen() && rest < old.size())
+        pieces.push_back(BytePiece{nullptr, size_t(old.size() - rest), old.fd(), rest});
+    return replaceFileAtomically(path, pieces);
 }
 
 } // namespace
@@ -115,7 +161,11 @@ AgendaFile::AgendaFile(QString path, QString section)
 QStringList AgendaFile::ListDateKeys() const
 {
     QStringList keys;
-    streamLines(m_path, [&keys](const char *line, qsizetype size) {
+    SourceFile file(m_path);
+    if (!file.isOpen())
+        return keys;
+    file.streamLines([&keys](const char *line, const profile::Line &at) {
+        const qsizetype size = at.end - at.begin;
         qsizetype keyLength = 0;
         switch (profile::scanLine(line, size, &keyLength)) {
         case profile::ScanStep::Stop: return false;
@@ -133,7 +183,10 @@ std::optional<QString> AgendaFile::ReadMemo(const QString &key) const
     if (!k.ok() || !isValidKey(key))
         return std::nullopt;
     profile::ValueFinder finder(m_sectionBytes, k.bytes);
-    streamLines(m_path, [&finder](const char *line, qsizetype size) { return finder.line(line, size); });
+    SourceFile file(m_path);
+    if (!file.isOpen())
+        return std::nullopt;
+    file.streamLines([&finder](const char *line, const profile::Line &at) { return finder.line(line, at.end - at.begin); });
     const std::optional<QByteArray> &value = finder.value();
     if (!value)
         return std::nullopt;
@@ -160,10 +213,13 @@ StoreResult AgendaFile::WriteMemo(const QString &key, const QString &value) cons
         refused.unmappable = v.unmappable;
         return refused;
     }
-    const FileBytes file = readWholeFile(m_path);
-    if (!file.result.ok() && file.result.error != FileError::NotFound)
-        return fromFile(file.result);
-    return fromFile(applyToFile(m_path, file.bytes, profile::planWrite(file.bytes, m_sectionBytes, k.bytes, v.bytes)));
+    SourceFile file(m_path);
+    if (!file.isOpen() && file.error() != FileError::NotFound)
+        return fromFile(FileResult{file.error(), file.sysErrno()});
+    profile::EditLocator locator(m_sectionBytes, k.bytes);
+    if (file.isOpen())
+        file.streamLines([&locator](const char *line, const profile::Line &at) { return locator.line(line, at); });
+    return fromFile(applyToFile(m_path, file, locator.planWrite(v.bytes)));
 }
 
 StoreResult AgendaFile::DeleteDate(const QString &key) const
@@ -171,15 +227,17 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
     const Cp932Encoded k = toCp932(key);
     if (!k.ok() || !isValidKey(key))
         return StoreResult{}; // no such key can be in the file
-    const FileBytes file = readWholeFile(m_path);
-    if (file.result.error == FileError::NotFound)
+    SourceFile file(m_path);
+    if (file.error() == FileError::NotFound)
         return StoreResult{};
-    if (!file.result.ok())
-        return fromFile(file.result);
-    const std::optional<profile::Splice> splice = profile::planRemove(file.bytes, m_sectionBytes, k.bytes);
+    if (!file.isOpen())
+        return fromFile(FileResult{file.error(), file.sysErrno()});
+    profile::EditLocator locator(m_sectionBytes, k.bytes);
+    file.streamLines([&locator](const char *line, const profile::Line &at) { return locator.line(line, at); });
+    const std::optional<profile::Splice> splice = locator.planRemove();
     if (!splice)
         return StoreResult{};
-    return fromFile(applyToFile(m_path, file.bytes, *splice));
+    return fromFile(applyToFile(m_path, file, *splice));
 }
 
 } // namespace tavlo

@@ -45,57 +45,6 @@ qsizetype entryFor(const char *line, qsizetype size, const QByteArray &key)
     return sameName(line, key.size(), key) ? key.size() : -1;
 }
 
-struct Location {
-    bool sectionFound = false;
-    Line lastInSection;      // last non-empty line of the section (the section line at least)
-    bool keyFound = false;
-    Line keyLine;
-    qsizetype keyEquals = -1;
-    bool anyNonEmpty = false;
-    Line lastNonEmpty;       // last non-empty line of the file
-};
-
-// One pass: finds the first matching section and, in it, the first matching
-// key. Stops at the key; otherwise reads on to know the file's last line.
-Location locate(const QByteArray &file, const QByteArray &section, const QByteArray &key)
-{
-    Location loc;
-    const char *data = file.constData();
-    LineReader reader(data, file.size());
-    enum { Before, Inside, After } state = Before;
-    Line line;
-    while (reader.next(line)) {
-        const char *text = data + line.begin;
-        const qsizetype size = line.end - line.begin;
-        if (!line.empty()) {
-            loc.anyNonEmpty = true;
-            loc.lastNonEmpty = line;
-        }
-        if (isSectionLine(text, size)) {
-            if (state == Before && isSection(text, size, section)) {
-                state = Inside;
-                loc.sectionFound = true;
-                loc.lastInSection = line;
-            } else if (state == Inside) {
-                state = After;
-            }
-            continue;
-        }
-        if (state != Inside)
-            continue;
-        if (!line.empty())
-            loc.lastInSection = line;
-        const qsizetype eq = entryFor(text, size, key);
-        if (eq >= 0) {
-            loc.keyFound = true;
-            loc.keyLine = line;
-            loc.keyEquals = line.begin + eq;
-            return loc;
-        }
-    }
-    return loc;
-}
-
 // Inserting `text` (which ends in CR LF) right after `line`, giving the line
 // a CR LF first when it has no line end of its own.
 Splice insertAfter(const Line &line, QByteArray text)
@@ -171,30 +120,79 @@ std::optional<QByteArray> readValue(const QByteArray &file, const QByteArray &se
     return finder.value();
 }
 
+bool EditLocator::line(const char *text, const Line &at)
+{
+    const qsizetype size = at.end - at.begin;
+    if (!at.empty()) {
+        m_anyNonEmpty = true;
+        m_lastNonEmpty = at;
+    }
+    if (isSectionLine(text, size)) {
+        if (m_state == Before && isSection(text, size, m_section)) {
+            m_state = Inside;
+            m_sectionFound = true;
+            m_lastInSection = at;
+        } else if (m_state == Inside) {
+            m_state = After;
+        }
+        return true;
+    }
+    if (m_state != Inside)
+        return true;
+    if (!at.empty())
+        m_lastInSection = at;
+    const qsizetype eq = entryFor(text, size, m_key);
+    if (eq < 0)
+        return true;
+    m_keyFound = true;
+    m_keyLine = at;
+    m_keyEquals = at.begin + eq;
+    return false;
+}
+
+Splice EditLocator::planWrite(const QByteArray &value) const
+{
+    if (m_keyFound) {
+        const qsizetype from = m_keyEquals + 1;
+        return Splice{from, m_keyLine.end - from, value};
+    }
+    if (m_sectionFound)
+        return insertAfter(m_lastInSection, entryLine(m_key, value));
+
+    QByteArray text;
+    text.append('[').append(m_section).append("]\r\n", 3).append(entryLine(m_key, value));
+    if (!m_anyNonEmpty)
+        return Splice{0, 0, text};
+    return insertAfter(m_lastNonEmpty, text);
+}
+
+std::optional<Splice> EditLocator::planRemove() const
+{
+    if (!m_keyFound)
+        return std::nullopt;
+    return Splice{m_keyLine.begin, m_keyLine.next - m_keyLine.begin, QByteArray()};
+}
+
+namespace {
+EditLocator locateIn(const QByteArray &file, const QByteArray &section, const QByteArray &key)
+{
+    EditLocator locator(section, key);
+    forEachLineAt(file.constData(), file.size(), true, [&locator](const char *data, const Line &line) {
+        return locator.line(data + line.begin, line);
+    });
+    return locator;
+}
+} // namespace
+
 Splice planWrite(const QByteArray &file, const QByteArray &section, const QByteArray &key,
                  const QByteArray &value)
 {
-    const Location loc = locate(file, section, key);
-    if (loc.keyFound) {
-        const qsizetype from = loc.keyEquals + 1;
-        return Splice{from, loc.keyLine.end - from, value};
-    }
-    if (loc.sectionFound)
-        return insertAfter(loc.lastInSection, entryLine(key, value));
-
-    QByteArray text;
-    text.append('[').append(section).append("]\r\n", 3).append(entryLine(key, value));
-    if (!loc.anyNonEmpty)
-        return Splice{0, 0, text};
-    return insertAfter(loc.lastNonEmpty, text);
+    return locateIn(file, section, key).planWrite(value);
 }
 
 std::optional<Splice> planRemove(const QByteArray &file, const QByteArray &section, const QByteArray &key)
 {
-    const Location loc = locate(file, section, key);
-    if (!loc.keyFound)
-        return std::nullopt;
-    return Splice{loc.keyLine.begin, loc.keyLine.next - loc.keyLine.begin, QByteArray()};
+    return locateIn(file, section, key).planRemove();
 }
 
 QByteArray applySplice(const QByteArray &file, const Splice &splice)

@@ -91,12 +91,13 @@ struct LineFeed {
     bool stopped = false; // the callback asked to stop
 };
 
-// Hands each complete line of a piece of a file to `onLine(data, size)`; the
-// last line counts as complete only `atEnd` (a CR at the very end of a piece
-// may be the first half of CR LF). Stops when `onLine` returns false. The
-// caller keeps the unused rest for the next piece.
+// Hands each complete line of a piece of a file to `onLine(data, line)`,
+// with the line's offsets within `data`; the last line counts as complete
+// only `atEnd` (a CR at the very end of a piece may be the first half of
+// CR LF). Stops when `onLine` returns false. The caller keeps the unused rest
+// for the next piece.
 template <class OnLine>
-LineFeed forEachLine(const char *data, qsizetype size, bool atEnd, OnLine &&onLine)
+LineFeed forEachLineAt(const char *data, qsizetype size, bool atEnd, OnLine &&onLine)
 {
     LineFeed feed;
     LineReader reader(data, size);
@@ -106,12 +107,21 @@ LineFeed forEachLine(const char *data, qsizetype size, bool atEnd, OnLine &&onLi
         if (!whole)
             break;
         feed.used = line.next;
-        if (!onLine(data + line.begin, line.end - line.begin)) {
+        if (!onLine(data, line)) {
             feed.stopped = true;
             break;
         }
     }
     return feed;
+}
+
+// The same, handing over only each line's text: `onLine(text, size)`.
+template <class OnLine>
+LineFeed forEachLine(const char *data, qsizetype size, bool atEnd, OnLine &&onLine)
+{
+    return forEachLineAt(data, size, atEnd, [&onLine](const char *bytes, const Line &line) {
+        return onLine(bytes + line.begin, line.end - line.begin);
+    });
 }
 
 // --- The start-up scan ---------------------------------------------------------
@@ -162,15 +172,42 @@ struct Splice {
     QByteArray insert;
 };
 
-// Setting `key` to `value`. An existing key keeps its line and its spelling;
-// a new key goes right after the section's last non-empty line; a new section
-// goes after the file's last non-empty line. Lines we add end in CR LF. The
-// caller makes sure no name or value holds CR, LF or NUL.
+// Finds where an edit of `key` in `section` goes, line by line, so that a
+// file can be read in pieces: the first matching section and, in it, the first
+// matching key; without the key, the places where a new line would go.
+class EditLocator
+{
+public:
+    EditLocator(const QByteArray &section, const QByteArray &key) : m_section(section), m_key(key) {}
+    // The next line: its text and its offsets in the whole file. False once
+    // the key is found (nothing after it matters).
+    bool line(const char *text, const Line &at);
+
+    // Setting the key to `value`. An existing key keeps its line and its
+    // spelling; a new key goes right after the section's last non-empty line;
+    // a new section goes after the file's last non-empty line. Lines we add
+    // end in CR LF. The caller makes sure no name or value holds CR, LF or NUL.
+    Splice planWrite(const QByteArray &value) const;
+    // Removing the key's line, or nothing when there is no such key (the
+    // section line stays even when its last entry goes).
+    std::optional<Splice> planRemove() const;
+
+private:
+    QByteArray m_section;
+    QByteArray m_key;
+    enum { Before, Inside, After } m_state = Before;
+    bool m_sectionFound = false;
+    Line m_lastInSection; // last non-empty line of the section (the section line at least)
+    bool m_keyFound = false;
+    Line m_keyLine;
+    qsizetype m_keyEquals = -1;
+    bool m_anyNonEmpty = false;
+    Line m_lastNonEmpty; // last non-empty line of the file so far
+};
+
+// The same over a whole file in memory.
 Splice planWrite(const QByteArray &file, const QByteArray &section, const QByteArray &key,
                  const QByteArray &value);
-
-// Removing the key's line, or nothing when there is no such key (the section
-// line stays even when its last entry goes).
 std::optional<Splice> planRemove(const QByteArray &file, const QByteArray &section, const QByteArray &key);
 
 QByteArray applySplice(const QByteArray &file, const Splice &splice);

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -36,6 +37,8 @@ FileError classify(int err)
         return FileError::DiskFull;
     case EISDIR:
         return FileError::NotAFile;
+    case ESTALE:
+        return FileError::Changed;
     default:
         return FileError::Other;
     }
@@ -72,21 +75,65 @@ private:
     int m_fd;
 };
 
+bool writeBytes(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// Copies a range of one file to the current position of another: in the
+// kernel where it can, else through a buffer.
+bool copyRange(int from, off_t offset, int to, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::copy_file_range(from, &offset, to, nullptr, size, 0);
+        if (n > 0) {
+            size -= size_t(n);
+            continue;
+        }
+        if (n == 0) {
+            errno = ESTALE; // the file ended early: someone shortened it
+            return false;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            return false;
+        std::vector<char> buffer(std::min<size_t>(size, size_t(1) << 20));
+        while (size > 0) {
+            const ssize_t got = ::pread(from, buffer.data(), std::min(size, buffer.size()), offset);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                if (got == 0)
+                    errno = ESTALE;
+                return false;
+            }
+            if (!writeBytes(to, buffer.data(), size_t(got)))
+                return false;
+            offset += got;
+            size -= size_t(got);
+        }
+    }
+    return true;
+}
+
 bool writeAll(int fd, const std::vector<BytePiece> &pieces)
 {
     for (const BytePiece &piece : pieces) {
-        const char *data = piece.data;
-        size_t size = piece.size;
-        while (size > 0) {
-            const ssize_t n = ::write(fd, data, size);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return false;
-            }
-            data += n;
-            size -= size_t(n);
-        }
+        const bool ok = piece.fd >= 0 ? copyRange(piece.fd, off_t(piece.offset), fd, piece.size)
+                                      : writeBytes(fd, piece.data, piece.size);
+        if (!ok)
+            return false;
     }
     return true;
 }

@@ -19,6 +19,7 @@ enum class FileError {
     TooLarge,          // more than this program will hold in memory
     Exists,            // the target of a no-replace copy is there already
     Mismatch,          // a copy read back differs from its source
+    Changed,           // the file changed size while it was being copied
     Other,             // any other system error; see sysErrno
 };
 
@@ -46,10 +47,14 @@ FileBytes readWholeFile(const QString &path);
 FileResult replaceFileAtomically(const QString &path, const QByteArray &bytes);
 
 // The same, with the new content given as pieces written one after the
-// other (so that an edit need not copy the whole file first).
+// other: bytes in memory, or a range of an open file that the kernel copies
+// (so that an edit of a large file never holds the file in memory). A range
+// that turns out shorter than promised fails with Changed.
 struct BytePiece {
     const char *data;
     size_t size;
+    int fd = -1;         // when not -1: copy `size` bytes of this file ...
+    qint64 offset = 0;   // ... from this offset
 };
 FileResult replaceFileAtomically(const QString &path, const std::vector<BytePiece> &pieces);
 

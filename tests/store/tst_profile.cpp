@@ -20,6 +20,8 @@ private slots:
     void remove_data();
     void remove();
     void sectionNameWithBracket();
+    void editInPieces_data();
+    void editInPieces();
 };
 
 using Keys = QList<QByteArray>;
@@ -213,6 +215,49 @@ void tst_Profile::sectionNameWithBracket()
     QCOMPARE(profile::readValue(file, "\x08]", "ol;").value_or("<none>"), QByteArray());
     const QByteArray twice = profile::writeValue(file, "\x08]", "ol;", "v");
     QCOMPARE(twice, QByteArray("o]\r\n[\x08]]\r\nol;=v\r\n"));
+}
+
+void tst_Profile::editInPieces_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("key");
+    QTest::newRow("replace") << QByteArray("[x]\r\n1=a\r\n[tavlo]\r\n1=a\r\n2=bb\r\n[y]\r\n") << QByteArray("2");
+    QTest::newRow("insert after the section's entries") << QByteArray("[tavlo]\r\n1=a\r\n\r\n[y]\r\n") << QByteArray("3");
+    QTest::newRow("new section after lone CRs") << QByteArray("[x]\r1=a\r\r") << QByteArray("3");
+    QTest::newRow("last line without line end") << QByteArray("[tavlo]\n1=a\n2=b") << QByteArray("2");
+}
+
+// A file read in two pieces of every size plans the same edit as the whole.
+void tst_Profile::editInPieces()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, key);
+    const profile::Splice write = profile::planWrite(file, "tavlo", key, "new");
+    const std::optional<profile::Splice> remove = profile::planRemove(file, "tavlo", key);
+    for (int cut = 0; cut <= file.size(); ++cut) {
+        profile::EditLocator locator("tavlo", key);
+        qsizetype base = 0;
+        const auto onLine = [&locator, &base](const char *data, profile::Line line) {
+            const char *text = data + line.begin;
+            line.begin += base;
+            line.end += base;
+            line.next += base;
+            return locator.line(text, line);
+        };
+        const QByteArray first = file.left(cut);
+        const profile::LineFeed feed = profile::forEachLineAt(first.constData(), first.size(), false, onLine);
+        if (!feed.stopped) {
+            base = feed.used;
+            const QByteArray rest = file.mid(feed.used);
+            profile::forEachLineAt(rest.constData(), rest.size(), true, onLine);
+        }
+        const profile::Splice pieced = locator.planWrite("new");
+        QVERIFY2(pieced.at == write.at && pieced.remove == write.remove && pieced.insert == write.insert,
+                 qPrintable(QStringLiteral("write, cut at %1").arg(cut)));
+        QCOMPARE(locator.planRemove().has_value(), remove.has_value());
+        if (remove)
+            QCOMPARE(locator.planRemove()->at, remove->at);
+    }
 }
 
 QTEST_APPLESS_MAIN(tst_Profile)
