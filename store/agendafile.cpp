@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -101,21 +102,27 @@ public:
     void streamLines(OnLine &&onLine)
     {
         constexpr qint64 kMaxPiece = 1 << 20;
-        std::vector<char> buffer(size_t(qBound<qint64>(4096, m_size + 1, kMaxPiece)));
+        // Not zero-filled: only what was read is ever looked at.
+        size_t capacity = size_t(qBound<qint64>(4096, m_size + 1, kMaxPiece));
+        std::unique_ptr<char[]> buffer(new char[capacity]);
         size_t have = 0;
         qint64 base = 0; // file offset of buffer[0]
         for (;;) {
-            if (have == buffer.size()) // one line longer than the buffer
-                buffer.resize(buffer.size() * 2);
+            if (have == capacity) { // one line longer than the buffer
+                std::unique_ptr<char[]> larger(new char[capacity * 2]);
+                std::memcpy(larger.get(), buffer.get(), have);
+                buffer = std::move(larger);
+                capacity *= 2;
+            }
             ssize_t n;
             do {
-                n = ::read(m_fd, buffer.data() + have, buffer.size() - have);
+                n = ::read(m_fd, buffer.get() + have, capacity - have);
             } while (n < 0 && errno == EINTR);
             const bool atEnd = n <= 0;
             if (!atEnd)
                 have += size_t(n);
             const profile::LineFeed feed = profile::forEachLineAt(
-                buffer.data(), qsizetype(have), atEnd, [&onLine, base](const char *data, profile::Line line) {
+                buffer.get(), qsizetype(have), atEnd, [&onLine, base](const char *data, profile::Line line) {
                     const char *text = data + line.begin;
                     line.begin += base;
                     line.end += base;
@@ -124,7 +131,7 @@ public:
                 });
             if (feed.stopped || atEnd)
                 return;
-            std::memmove(buffer.data(), buffer.data() + feed.used, have - size_t(feed.used));
+            std::memmove(buffer.get(), buffer.get() + feed.used, have - size_t(feed.used));
             have -= size_t(feed.used);
             base += feed.used;
         }
