@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
@@ -181,20 +182,57 @@ void syncFolder(const QByteArray &folder)
         ::fsync(dir.get());
 }
 
-// Writes, flushes and closes a fresh temporary file beside `target`.
+// Gives a complete, flushed unnamed file a hidden name beside `target`.
+bool nameUnnamed(int fd, const QByteArray &target, QByteArray &tempPath)
+{
+    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(fd);
+    const int slash = target.lastIndexOf('/');
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QByteArray name = target;
+        name.insert(slash + 1, '.');
+        name += '.' + QByteArray::number(QRandomGenerator::global()->generate() % 0xFFFFFF, 36);
+        if (::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0) {
+            tempPath = name;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+FileResult fillAndFlush(int fd, const std::vector<BytePiece> &pieces, mode_t mode)
+{
+    if (::fchmod(fd, mode) != 0 || !writeAll(fd, pieces) || ::fsync(fd) != 0)
+        return fail(classify(errno), errno);
+    return FileResult{};
+}
+
+// Writes and flushes a new file beside `target` and returns its (hidden)
+// name. The file is written without a name where the system allows, and named
+// only once it is complete and on disk, so that a crash while writing leaves
+// nothing behind in the user's folder.
 FileResult writeTemporary(const QByteArray &target, const std::vector<BytePiece> &pieces, mode_t mode,
                           QByteArray &tempPath)
 {
+    Fd unnamed(::open(folderOf(target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (unnamed.valid()) {
+        const FileResult filled = fillAndFlush(unnamed.get(), pieces, mode);
+        if (!filled.ok())
+            return filled; // closing the unnamed file discards it
+        if (nameUnnamed(unnamed.get(), target, tempPath))
+            return FileResult{};
+        // No /proc to name it by: write it again the ordinary way.
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return fail(classify(errno), errno);
+    }
+
     Fd fd(makeTemporary(target, tempPath));
     if (!fd.valid())
         return fail(classify(errno), errno);
-    FileResult result;
-    if (::fchmod(fd.get(), mode) != 0 || !writeAll(fd.get(), pieces)
-        || ::fsync(fd.get()) != 0) {
+    FileResult result = fillAndFlush(fd.get(), pieces, mode);
+    if (result.ok() && ::close(fd.release()) != 0)
         result = fail(classify(errno), errno);
-    } else if (::close(fd.release()) != 0) {
-        result = fail(classify(errno), errno);
-    }
     if (!result.ok())
         ::unlink(tempPath.constData());
     return result;

@@ -35,7 +35,7 @@ void tst_CrashSafety::killWhileSaving()
         QProcess writer;
         writer.start(QStringLiteral(TAVLO_AGENDA_WRITER), {path});
         QVERIFY(writer.waitForReadyRead(5000));
-        QTest::qSleep(int(QRandomGenerator::global()->bounded(2, 40)));
+        QTest::qSleep(int(QRandomGenerator::global()->bounded(5, 60)));
         ::kill(pid_t(writer.processId()), SIGKILL);
         QVERIFY(writer.waitForFinished(5000));
 
@@ -50,10 +50,14 @@ void tst_CrashSafety::killWhileSaving()
         // The next start reads it.
         QCOMPARE(AgendaFile(path, QStringLiteral("tavlo")).ListDateKeys(), QStringList{QStringLiteral("2004.01.01")});
     }
-    // The kills must have landed while saves were going on, not only before.
-    QVERIFY(progressed >= kKills / 2);
-    qInfo("kills: %d, saves seen completed up to #%ld; leftover temporary files: %d", kKills, lastSeen,
-          int(folderEntries(dir.path()).size() - 1));
+    // The kills must have landed while saves were going on, not only before
+    // the first one (a slow disk may let a few kills come first).
+    QVERIFY(progressed >= kKills / 4);
+    // The new file has a name only for the moment between being flushed and
+    // renamed into place, so a kill almost never leaves one behind.
+    const int leftover = int(folderEntries(dir.path()).size() - 1);
+    qInfo("kills: %d, saves seen completed up to #%ld; leftover temporary files: %d", kKills, lastSeen, leftover);
+    QVERIFY(leftover <= 2);
 }
 
 QTEST_GUILESS_MAIN(tst_CrashSafety)
