@@ -7,9 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
-#include <vector>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 

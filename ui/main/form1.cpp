@@ -41,6 +41,7 @@ QString FailureReason(const StoreResult &result)
     case FileError::DiskFull: return QStringLiteral("ディスクの空き容量が足りません。");
     case FileError::NotAFile: return QStringLiteral("同じ名前のフォルダーなどがあり、ファイルとして扱えません。");
     case FileError::TooLarge: return QStringLiteral("ファイルが大きすぎます。");
+    case FileError::Changed: return QStringLiteral("保存中にほかのプログラムがファイルを変更しました。");
     default:
         return QStringLiteral("システムエラー: %1").arg(QString::fromLocal8Bit(std::strerror(result.sysErrno)));
     }
