@@ -171,14 +171,9 @@ QStringList AgendaFile::ListDateKeys() const
     if (!file.isOpen())
         return keys;
     file.streamLines([&keys](const char *line, const profile::Line &at) {
-        const qsizetype size = at.end - at.begin;
-        qsizetype keyLength = 0;
-        switch (profile::scanLine(line, size, &keyLength)) {
-        case profile::ScanStep::Stop: return false;
-        case profile::ScanStep::Skip: return true;
-        case profile::ScanStep::Key: keys.append(fromCp932(line, keyLength)); return true;
-        }
-        return false;
+        return profile::scanLine(line, at.end - at.begin, [&keys](const char *key, qsizetype length) {
+            keys.append(fromCp932(key, length));
+        });
     });
     return keys;
 }

@@ -64,30 +64,13 @@ QByteArray entryLine(const QByteArray &key, const QByteArray &value)
 
 } // namespace
 
-ScanStep scanLine(const char *line, qsizetype size, qsizetype *keyLength)
-{
-    if (size == 0)
-        return ScanStep::Stop;
-    if (line[0] == '[')
-        return ScanStep::Skip;
-    const auto *eq = static_cast<const char *>(std::memchr(line, '=', size_t(size)));
-    if (!eq)
-        return ScanStep::Stop;
-    *keyLength = eq - line;
-    return ScanStep::Key;
-}
-
 QList<QByteArray> scanKeys(const QByteArray &file)
 {
     QList<QByteArray> keys;
     forEachLine(file.constData(), file.size(), true, [&keys](const char *line, qsizetype size) {
-        qsizetype keyLength = 0;
-        switch (scanLine(line, size, &keyLength)) {
-        case ScanStep::Stop: return false;
-        case ScanStep::Skip: return true;
-        case ScanStep::Key: keys.append(QByteArray(line, int(keyLength))); return true;
-        }
-        return false;
+        return scanLine(line, size, [&keys](const char *key, qsizetype length) {
+            keys.append(QByteArray(key, int(length)));
+        });
     });
     return keys;
 }

@@ -126,12 +126,24 @@ LineFeed forEachLine(const char *data, qsizetype size, bool atEnd, OnLine &&onLi
 
 // --- The start-up scan ---------------------------------------------------------
 
-enum class ScanStep { Key, Skip, Stop };
-
 // One line of the start-up scan: the scan ends at the first empty line and at
 // the first line without "="; lines beginning with "[" are skipped, whatever
-// section they open; otherwise the key is every byte before the first "=".
-ScanStep scanLine(const char *line, qsizetype size, qsizetype *keyLength);
+// section they open; otherwise `onKey(line, keyLength)` gets the key, every
+// byte before the first "=". Returns false where the scan ends, so it serves
+// as a forEachLine callback as it is.
+template <class OnKey>
+bool scanLine(const char *line, qsizetype size, OnKey &&onKey)
+{
+    if (size == 0)
+        return false;
+    if (line[0] == '[')
+        return true;
+    const auto *eq = static_cast<const char *>(std::memchr(line, '=', size_t(size)));
+    if (!eq)
+        return false;
+    onKey(line, qsizetype(eq - line));
+    return true;
+}
 
 // The keys in file order, up to the scan's stop.
 QList<QByteArray> scanKeys(const QByteArray &file);

@@ -136,11 +136,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const qsizetype cut = in.ConsumeIntegralInRange<qsizetype>(0, file.size());
         QList<QByteArray> pieced;
         const auto onLine = [&pieced](const char *line, qsizetype size) {
-            qsizetype keyLength = 0;
-            const profile::ScanStep step = profile::scanLine(line, size, &keyLength);
-            if (step == profile::ScanStep::Key)
-                pieced.append(QByteArray(line, int(keyLength)));
-            return step != profile::ScanStep::Stop;
+            return profile::scanLine(line, size, [&pieced](const char *key, qsizetype length) {
+                pieced.append(QByteArray(key, int(length)));
+            });
         };
         const QByteArray first = file.left(cut);
         const profile::LineFeed feed = profile::forEachLine(first.constData(), first.size(), false, onLine);

@@ -73,11 +73,9 @@ void tst_Profile::scanInPieces()
     for (int cut = 0; cut <= file.size(); ++cut) {
         Keys keys;
         const auto onLine = [&keys](const char *line, qsizetype size) {
-            qsizetype keyLength = 0;
-            const profile::ScanStep step = profile::scanLine(line, size, &keyLength);
-            if (step == profile::ScanStep::Key)
-                keys.append(QByteArray(line, int(keyLength)));
-            return step != profile::ScanStep::Stop;
+            return profile::scanLine(line, size, [&keys](const char *key, qsizetype length) {
+                keys.append(QByteArray(key, int(length)));
+            });
         };
         const QByteArray first = file.left(cut);
         const profile::LineFeed feed = profile::forEachLine(first.constData(), first.size(), false, onLine);
