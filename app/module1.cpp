@@ -1,6 +1,9 @@
 #include "app/module1.h"
 
 #include "app/singleinstance.h"
+#include "app/startupwork.h"
+#include "store/agendafile.h"
+#include "store/codepage.h"
 #include "ui/fonts.h"
 #include "ui/main/datelist.h"
 #include "ui/main/form1.h"
@@ -9,6 +12,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QWindow>
+
+#include <future>
 
 namespace tavlo {
 
@@ -23,10 +28,10 @@ AgendaLocation AgendaLocationFor(const QString &executablePath)
     return AgendaLocation{exe.absolutePath() + QLatin1Char('/') + base + QStringLiteral(".txt"), base};
 }
 
-void ShowMainWindow(Form1 &form)
+void ShowMainWindow(Form1 &form, const QStringList &dateKeys)
 {
     form.setWindowTitle(QString::fromUtf8(kMainWindowTitle));
-    form.AddDateKeys(form.store().ListDateKeys());
+    form.AddDateKeys(dateKeys);
     form.show();
     if (form.List1->count() > 0) {
         form.SelectItem(0);
@@ -41,23 +46,36 @@ void ShowMainWindow(Form1 &form)
     form.Command1_Click();
 }
 
-int Main()
+int Main(int &argc, char **argv)
 {
-    const AgendaLocation location = AgendaLocationFor(QCoreApplication::applicationFilePath());
-    gstrDataFile = location.dataFile;
-
+    // A second copy hands over to the first before it connects to the
+    // display or touches the agenda file.
     SingleInstance instance(QString::fromUtf8(kMainWindowTitle));
     if (!instance.acquire()) {
         instance.askRunningCopyToRestore();
         return 0;
     }
 
-    InstallFontSubstitutes();
-    QApplication::setFont(WindowFont(9.0));
+    BackgroundJob fontConfiguration(LoadFontConfiguration);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tavlo"));
 
+    const AgendaLocation location = AgendaLocationFor(QCoreApplication::applicationFilePath());
+    gstrDataFile = location.dataFile;
+    // The dates are read on another core while the window is built; the
+    // list is complete and the file closed before the window is shown.
+    std::future<QStringList> dateKeys = std::async(std::launch::async, [location] {
+        PrepareCodePage(); // for the first memo shown
+        return AgendaFile(location.dataFile, location.section).ListDateKeys();
+    });
+    BackgroundJob imagePlugins(LoadImagePlugins);
+
+    fontConfiguration.wait();
+    QApplication::setFont(WindowFont(9.0));
     Form1 form(gstrDataFile, location.section);
     QObject::connect(&instance, &SingleInstance::restoreRequested, &form, &Form1::Restore);
-    ShowMainWindow(form);
+    instance.startAnswering();
+    ShowMainWindow(form, dateKeys.get());
     return QApplication::exec();
 }
 

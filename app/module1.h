@@ -1,6 +1,7 @@
 #pragma once
 // Start-up: where the data lives, the single running copy, the main window.
 #include <QString>
+#include <QStringList>
 
 namespace tavlo {
 
@@ -18,12 +19,12 @@ AgendaLocation AgendaLocationFor(const QString &executablePath);
 
 class Form1;
 
-// The start-up after the single-copy check: titles and fills the hidden
-// window, shows it, then selects the first date or, with none, runs the
-// add-date command.
-void ShowMainWindow(Form1 &form);
+// The start-up after the single-copy check: titles the hidden window, fills
+// its list with the agenda's dates, shows it, then selects the first date or,
+// with none, runs the add-date command.
+void ShowMainWindow(Form1 &form, const QStringList &dateKeys);
 
-// Runs the program; returns its exit status.
-int Main();
+// Runs the program with the command line given; returns its exit status.
+int Main(int &argc, char **argv);
 
 } // namespace tavlo

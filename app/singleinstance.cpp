@@ -125,9 +125,15 @@ bool SingleInstance::acquire()
         m_listenFd = -1;
         return true;
     }
+    return true;
+}
+
+void SingleInstance::startAnswering()
+{
+    if (m_listenFd < 0 || m_notifier)
+        return;
     m_notifier = new QSocketNotifier(m_listenFd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &SingleInstance::onNewConnection);
-    return true;
 }
 
 void SingleInstance::onNewConnection()

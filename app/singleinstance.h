@@ -22,8 +22,14 @@ public:
     explicit SingleInstance(const QString &key, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // Takes the lock and starts listening. False when another copy has it.
+    // Takes the lock and opens the socket. False when another copy has it.
+    // Needs no application object, so a second copy can end before it
+    // connects to the display.
     bool acquire();
+
+    // Answers restore requests from the next pass of the event loop on;
+    // needs the application object. Requests made before wait on the socket.
+    void startAnswering();
 
     // Asks the running copy to restore its window; waits at most `timeoutMs`.
     bool askRunningCopyToRestore(int timeoutMs = 3000);

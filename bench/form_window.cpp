@@ -9,7 +9,6 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    tavlo::InstallFontSubstitutes();
     QApplication::setFont(tavlo::WindowFont(9.0));
     tavlo::Form1 window(QStringLiteral("/nonexistent/tavlo.txt"), QStringLiteral("tavlo"));
     window.setWindowTitle(QStringLiteral("form"));

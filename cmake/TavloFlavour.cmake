@@ -31,9 +31,10 @@ function(tavlo_add_flavour)
     ${src}/ui/dialogs/form2.cpp
     ${src}/ui/dialogs/form3.cpp
     ${src}/ui/dialogs/numberreader.cpp
+    ${src}/app/startupwork.cpp
     ${src}/app/module1.cpp
     ${src}/app/singleinstance.cpp)
-  target_link_libraries(${core} PUBLIC ${store} ${qt}::Widgets)
+  target_link_libraries(${core} PUBLIC ${store} ${qt}::Widgets Fontconfig::Fontconfig Threads::Threads)
   tavlo_warnings(${core})
 
   add_executable(${F_PROGRAM} ${src}/app/main.cpp)

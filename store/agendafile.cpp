@@ -5,6 +5,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -101,9 +102,13 @@ public:
     void streamLines(OnLine &&onLine)
     {
         constexpr qint64 kMaxPiece = 1 << 20;
-        // Not zero-filled: only what was read is ever looked at.
+        // Not zero-filled: only what was read is ever looked at, and pages
+        // never read into are never touched.
         size_t capacity = size_t(qBound<qint64>(4096, m_size + 1, kMaxPiece));
         std::unique_ptr<char[]> buffer(new char[capacity]);
+        // The first reads are short, so that a date near the top of a large
+        // file costs little; they double up to the whole buffer.
+        size_t piece = 64 * 1024;
         size_t have = 0;
         qint64 base = 0; // file offset of buffer[0]
         for (;;) {
@@ -113,9 +118,11 @@ public:
                 buffer = std::move(larger);
                 capacity *= 2;
             }
+            const size_t want = std::min(capacity - have, piece);
+            piece = std::min(piece * 2, size_t(kMaxPiece));
             ssize_t n;
             do {
-                n = ::read(m_fd, buffer.get() + have, capacity - have);
+                n = ::read(m_fd, buffer.get() + have, want);
             } while (n < 0 && errno == EINTR);
             const bool atEnd = n <= 0;
             if (!atEnd)

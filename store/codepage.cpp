@@ -65,6 +65,12 @@ bool isAscii(const QString &text)
 
 } // namespace
 
+void PrepareCodePage()
+{
+    encoder();
+    decoder();
+}
+
 Cp932Encoded toCp932(const QString &text)
 {
     Cp932Encoded result;

@@ -23,6 +23,10 @@ Cp932Encoded toCp932(const QString &text);
 QString fromCp932(const QByteArray &bytes);
 QString fromCp932(const char *data, qsizetype size);
 
+// Opens the converters ahead of their first use, which loads glibc's code
+// page module; any thread may call it.
+void PrepareCodePage();
+
 // True for the first byte of a double-byte character.
 inline bool isCp932LeadByte(unsigned char b)
 {

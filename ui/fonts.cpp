@@ -1,23 +1,47 @@
 #include "ui/fonts.h"
 
+#include <QFontDatabase>
 #include <QStringList>
 
 namespace tavlo {
 
 const char *const kWindowFontFamily = "ＭＳ ゴシック";
 
-void InstallFontSubstitutes()
+namespace {
+
+bool IsInstalled(const QString &family)
 {
-    // In order of preference; fonts-ipafont-gothic is what the set-up installs.
-    QFont::insertSubstitutions(QString::fromUtf8(kWindowFontFamily),
-                               {QStringLiteral("IPAGothic"), QStringLiteral("IPAexGothic"),
-                                QStringLiteral("Noto Sans Mono CJK JP"),
-                                QStringLiteral("VL Gothic"), QStringLiteral("TakaoGothic")});
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return QFontDatabase::hasFamily(family);
+#else
+    return QFontDatabase().hasFamily(family);
+#endif
+}
+
+} // namespace
+
+QString WindowFontFamily()
+{
+    // The font is asked for by an installed name rather than through Qt's
+    // substitution table: for a name it does not have, Qt has fontconfig
+    // sort every installed font, once per writing system, before it tries a
+    // substitute (milliseconds on the way to the first paint).
+    static const QString family = [] {
+        // In order of preference; fonts-ipafont-gothic is what the set-up installs.
+        const QStringList candidates{QString::fromUtf8(kWindowFontFamily), QStringLiteral("IPAGothic"),
+                                     QStringLiteral("IPAexGothic"), QStringLiteral("Noto Sans Mono CJK JP"),
+                                     QStringLiteral("VL Gothic"), QStringLiteral("TakaoGothic")};
+        for (const QString &candidate : candidates)
+            if (IsInstalled(candidate))
+                return candidate;
+        return candidates.first();
+    }();
+    return family;
 }
 
 QFont WindowFont(qreal pointSize)
 {
-    QFont font(QString::fromUtf8(kWindowFontFamily));
+    QFont font(WindowFontFamily());
     font.setPointSizeF(pointSize);
     font.setWeight(QFont::Normal);
     font.setItalic(false);

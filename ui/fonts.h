@@ -4,13 +4,14 @@
 
 namespace tavlo {
 
-// The family every window asks for. Linux has no font of that name; the
-// substitution installed below maps it to a Japanese gothic that is there.
+// The family the windows are drawn in. Linux seldom has a font of that name;
+// an installed Japanese gothic then stands in for it.
 extern const char *const kWindowFontFamily;
 
-// Registers installed Japanese gothic fonts as substitutes for the window
-// font family. Call once, after the application object exists.
-void InstallFontSubstitutes();
+// The installed family that draws the windows: the window font family where
+// it is installed, else the first installed of its stand-ins. Needs the
+// application object; decided once.
+QString WindowFontFamily();
 
 // The window font at the given size in points, normal weight.
 QFont WindowFont(qreal pointSize);

@@ -125,7 +125,7 @@ void tst_Commands::textSize()
         QCOMPARE(f.CurrentIndex(), 1);
         QVERIFY(f.Command2->isEnabled());
     }
-    QCOMPARE(f.Text1->font().family(), QString::fromUtf8(kWindowFontFamily));
+    QCOMPARE(f.Text1->font().family(), WindowFontFamily());
 }
 
 void tst_Commands::exitQuestion_data()

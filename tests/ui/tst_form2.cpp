@@ -39,7 +39,6 @@ private:
 
 void tst_Form2::initTestCase()
 {
-    InstallFontSubstitutes();
     Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(10, 0)));
     m_owner.resize(600, 364);
     m_owner.show();

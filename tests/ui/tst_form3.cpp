@@ -13,7 +13,6 @@ class tst_Form3 : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { InstallFontSubstitutes(); }
     void layout();
     void texts();
     void closes_data();

@@ -87,7 +87,6 @@ class MainWindowFixture
 public:
     explicit MainWindowFixture(const QByteArray &agenda = QByteArray())
     {
-        InstallFontSubstitutes();
         if (!agenda.isNull())
             writeBytes(path(), agenda);
     }
