@@ -95,11 +95,30 @@ public:
     qint64 size() const { return m_size; }
 
     // Hands the file's lines to `onLine(text, line)`, the line's offsets
-    // counted from the start of the file, until it returns false. Reads in
-    // pieces, so that only as much of the file is read as the answer needs
-    // and a huge file never has to fit in memory at once.
+    // counted from the start of the file, until it returns false.
     template <class OnLine>
     void streamLines(OnLine &&onLine)
+    {
+        streamPieces([&onLine](const char *data, qsizetype size, bool atEnd, qint64 base) -> qsizetype {
+            const profile::LineFeed feed =
+                profile::forEachLineAt(data, size, atEnd, [&onLine, base](const char *bytes, profile::Line line) {
+                    const char *text = bytes + line.begin;
+                    line.begin += base;
+                    line.end += base;
+                    line.next += base;
+                    return onLine(text, line);
+                });
+            return feed.stopped ? -1 : feed.used;
+        });
+    }
+
+    // Hands the file to `onPiece(data, size, atEnd, offset)` a piece at a
+    // time, each beginning with what the last call left unused; it returns
+    // how many bytes it used, or -1 to stop. Reads in pieces, so that only as
+    // much of the file is read as the answer needs and a huge file never has
+    // to fit in memory at once.
+    template <class OnPiece>
+    void streamPieces(OnPiece &&onPiece)
     {
         constexpr qint64 kMaxPiece = 1 << 20;
         // Not zero-filled: only what was read is ever looked at, and pages
@@ -127,19 +146,12 @@ public:
             const bool atEnd = n <= 0;
             if (!atEnd)
                 have += size_t(n);
-            const profile::LineFeed feed = profile::forEachLineAt(
-                buffer.get(), qsizetype(have), atEnd, [&onLine, base](const char *data, profile::Line line) {
-                    const char *text = data + line.begin;
-                    line.begin += base;
-                    line.end += base;
-                    line.next += base;
-                    return onLine(text, line);
-                });
-            if (feed.stopped || atEnd)
+            const qsizetype used = onPiece(static_cast<const char *>(buffer.get()), qsizetype(have), atEnd, base);
+            if (used < 0 || atEnd)
                 return;
-            std::memmove(buffer.get(), buffer.get() + feed.used, have - size_t(feed.used));
-            have -= size_t(feed.used);
-            base += feed.used;
+            std::memmove(buffer.get(), buffer.get() + used, have - size_t(used));
+            have -= size_t(used);
+            base += used;
         }
     }
 
@@ -194,7 +206,9 @@ std::optional<QString> AgendaFile::ReadMemo(const QString &key) const
     SourceFile file(m_path);
     if (!file.isOpen())
         return std::nullopt;
-    file.streamLines([&finder](const char *line, const profile::Line &at) { return finder.line(line, at.end - at.begin); });
+    file.streamPieces([&finder](const char *data, qsizetype size, bool atEnd, qint64) {
+        return finder.feed(data, size, atEnd);
+    });
     const std::optional<QByteArray> &value = finder.value();
     if (!value)
         return std::nullopt;

@@ -150,20 +150,35 @@ QList<QByteArray> scanKeys(const QByteArray &file);
 
 // --- Reading -----------------------------------------------------------------
 
-// Looks for a value line by line, so that a file can be read in pieces and
-// the reading can stop as soon as the answer is known.
+// Looks for a value in a file read in pieces, so that the reading can stop as
+// soon as the answer is known.
 class ValueFinder
 {
 public:
-    ValueFinder(const QByteArray &section, const QByteArray &key) : m_section(section), m_key(key) {}
+    ValueFinder(const QByteArray &section, const QByteArray &key);
+
     // Takes the next line; false once the answer is known (found, or the
-    // section has ended).
+    // section has ended). This is the rule; feed() gives the same answers.
     bool line(const char *data, qsizetype size);
+
+    // Takes the next bytes of the file, which begin at a line start; `atEnd`
+    // when they reach the end of the file. Returns how many bytes it is done
+    // with (they end at a line start; the rest must come again, with more
+    // behind it), or -1 once the answer is known. Inside the section it does
+    // not split lines: it looks only at the bytes after each line end, since
+    // only a line that starts as the key or as a section line matters there.
+    // A date switch reads a whole year's worth of memos this way.
+    qsizetype feed(const char *data, qsizetype size, bool atEnd);
+
     const std::optional<QByteArray> &value() const { return m_value; }
 
 private:
+    qsizetype feedInside(const char *data, qsizetype size, bool atEnd);
+    bool keyAt(const char *data, qsizetype size, qsizetype at) const;
+
     QByteArray m_section;
     QByteArray m_key;
+    bool m_skipLines = false; // the key can be recognised from a line's first bytes alone
     enum { Before, Inside, Done } m_state = Before;
     std::optional<QByteArray> m_value;
 };

@@ -149,7 +149,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         // Reading a value in two pieces finds the same as the whole file.
         {
-            const QByteArray probe = sanitize(std::string("k"), true);
+            // A fixed key, or one the file holds (more often found).
+            const qsizetype pick = in.ConsumeIntegralInRange<qsizetype>(0, keys.size());
+            const QByteArray probe = pick < keys.size() ? keys.at(pick) : sanitize(std::string("k"), true);
             profile::ValueFinder finder(section, probe);
             const auto take = [&finder](const char *line, qsizetype size) { return finder.line(line, size); };
             const profile::LineFeed f = profile::forEachLine(first.constData(), first.size(), false, take);
@@ -158,6 +160,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 profile::forEachLine(rest.constData(), rest.size(), true, take);
             }
             check(finder.value() == profile::readValue(file, section, probe), "a read in pieces matches the whole");
+            // The reader that skips lines, fed as a streaming reader feeds it.
+            profile::ValueFinder skipping(section, probe);
+            const qsizetype step = in.ConsumeIntegralInRange<qsizetype>(1, 64);
+            qsizetype from = 0;
+            qsizetype have = 0;
+            for (;;) {
+                have = std::min(have + step, file.size() - from);
+                const bool atEnd = from + have == file.size();
+                const qsizetype used = skipping.feed(file.constData() + from, have, atEnd);
+                if (used < 0 || atEnd)
+                    break;
+                check(used <= have, "a piece is not overrun");
+                from += used;
+                have -= used;
+            }
+            check(skipping.value() == finder.value(), "skipping lines finds what the line rule finds");
         }
         check(pieced == keys, "scan in pieces matches the whole");
 

@@ -27,6 +27,8 @@ private slots:
     void readNoValue_data();
     void readNoValue();
     void scanOfOddFiles();
+    void entriesAcrossReadPieces_data();
+    void entriesAcrossReadPieces();
     void deleteMissingChangesNothing_data();
     void deleteMissingChangesNothing();
     void keepsPermissionsAndLinks();
@@ -175,6 +177,46 @@ void tst_AgendaFile::scanOfOddFiles()
     big += QByteArray(8 << 20, 'x');
     writeBytes(path(), big);
     QCOMPARE(store().ListDateKeys(), QStringList{QStringLiteral("1")});
+}
+
+void tst_AgendaFile::entriesAcrossReadPieces_data()
+{
+    // The file is read 64 KiB first, then in pieces that double up to 1 MiB:
+    // the reads end at these offsets.
+    QTest::addColumn<qint64>("lineStart");
+    for (const qint64 end : {qint64(64) << 10, qint64(192) << 10, qint64(960) << 10}) {
+        const QByteArray kib = QByteArray::number(end >> 10) + " KiB";
+        QTest::newRow(kib + ": key cut") << end - 5;
+        QTest::newRow(kib + ": = at the last byte") << end - 11;
+        QTest::newRow(kib + ": line starts the next piece") << end;
+        QTest::newRow(kib + ": CR LF cut") << end + 1;
+    }
+}
+
+// A date whose line a read of the file cuts anywhere is read, listed,
+// rewritten and deleted like any other.
+void tst_AgendaFile::entriesAcrossReadPieces()
+{
+    QFETCH(qint64, lineStart);
+    const QByteArray header("[tavlo]\r\n");
+    QByteArray before = header;
+    for (int n = 0; before.size() + 600 < lineStart; ++n)
+        before += "F" + QByteArray::number(n).rightJustified(6, '0') + "=" + QByteArray(200 + n % 50, 'x') + "\r\n";
+    before += "P=" + QByteArray(int(lineStart - before.size() - 4), 'p') + "\r\n";
+    QCOMPARE(before.size(), lineStart);
+    const QByteArray line = QByteArray("2004.05.07=") + toCp932(QStringLiteral("表示\\ソフト")).bytes + "\x0F" "2\r\n";
+    const QByteArray after("G1=after\r\n[other]\r\n2004.05.07=other section\r\n");
+    writeBytes(path(), before + line + after);
+
+    const QString key = QStringLiteral("2004.05.07");
+    QCOMPARE(store().ReadMemo(key).value_or(QStringLiteral("<none>")), QStringLiteral("表示\\ソフト") + QChar(0x0F) + "2");
+    const QStringList keys = store().ListDateKeys();
+    QCOMPARE(keys.count(key), 2);
+    QCOMPARE(keys.at(keys.indexOf(key) - 1), QStringLiteral("P"));
+    QVERIFY(store().WriteMemo(key, QStringLiteral("new")).ok());
+    QCOMPARE(readBytes(path()), before + "2004.05.07=new\r\n" + after);
+    QVERIFY(store().DeleteDate(key).ok());
+    QCOMPARE(readBytes(path()), before + after);
 }
 
 void tst_AgendaFile::deleteMissingChangesNothing_data()

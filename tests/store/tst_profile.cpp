@@ -15,6 +15,8 @@ private slots:
     void scanInPieces();
     void read_data();
     void read();
+    void readInPieces_data();
+    void readInPieces();
     void write_data();
     void write();
     void remove_data();
@@ -119,6 +121,95 @@ void tst_Profile::read()
     QCOMPARE(got.has_value(), found);
     if (found)
         QCOMPARE(*got, value);
+}
+
+namespace {
+
+// The rule: every line handed to ValueFinder::line.
+std::optional<QByteArray> readLineByLine(const QByteArray &file, const QByteArray &key)
+{
+    profile::ValueFinder finder("tavlo", key);
+    profile::forEachLine(file.constData(), file.size(), true,
+                         [&finder](const char *line, qsizetype size) { return finder.line(line, size); });
+    return finder.value();
+}
+
+// As a reader streaming the file does it: each call gets what the last one
+// left unused and up to `step` more bytes.
+std::optional<QByteArray> readInSteps(const QByteArray &file, const QByteArray &key, qsizetype step)
+{
+    profile::ValueFinder finder("tavlo", key);
+    qsizetype from = 0;
+    qsizetype have = 0;
+    for (;;) {
+        have = qMin(have + step, file.size() - from);
+        const bool atEnd = from + have == file.size();
+        const qsizetype used = finder.feed(file.constData() + from, have, atEnd);
+        if (used < 0 || atEnd)
+            break;
+        if (used > have)
+            return QByteArray("<overrun>");
+        from += used;
+        have -= used;
+    }
+    return finder.value();
+}
+
+// Many lines of many lengths and every kind of line end, the key near the end.
+QByteArray longFile(const char *lineEnd)
+{
+    QByteArray file = QByteArray("[tavlo]") + lineEnd;
+    for (int i = 0; i < 300; ++i) {
+        file += QByteArray::number(2000 + i % 7) + ".01." + QByteArray::number(10 + i % 89) + "=";
+        file += QByteArray(i * 37 % 101, 'x') + (i % 5 == 0 ? "\x0F[not a section" : "") + lineEnd;
+        if (i % 41 == 0)
+            file += QByteArray(";2006.01.70=comment") + lineEnd + lineEnd;
+    }
+    return file + "2006.01.70=found" + lineEnd + "[next]" + lineEnd + "2006.01.71=other" + lineEnd;
+}
+
+} // namespace
+
+void tst_Profile::readInPieces_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("key");
+    const QByteArray dates("[tavlo]\r\n2004.01.01=a\r\n2004.01.11=b\r\n2004.11.01=c\r\n2004.01.011=d\r\n");
+    QTest::newRow("date, CR LF") << dates << QByteArray("2004.11.01");
+    QTest::newRow("date sharing first and last bytes") << dates << QByteArray("2004.01.11");
+    QTest::newRow("missing date") << dates << QByteArray("2004.01.02");
+    QTest::newRow("LF only") << QByteArray("[tavlo]\n1=a\n22=b\n") << QByteArray("22");
+    QTest::newRow("lone CR") << QByteArray("[tavlo]\r1=a\r22=b\r") << QByteArray("22");
+    QTest::newRow("mixed line ends") << QByteArray("[tavlo]\r\n1=a\n\r2=b\r3=c\n") << QByteArray("3");
+    QTest::newRow("section ends after lone CR") << QByteArray("[tavlo]\r1=a\r[x]\r2=b\r") << QByteArray("2");
+    QTest::newRow("section ends after LF") << QByteArray("[tavlo]\n1=a\n[x]\n2=b\n") << QByteArray("2");
+    QTest::newRow("comment and empty lines skipped") << QByteArray("[tavlo]\r\n\r\n;22=x\r\n\r\n22=y\r\n") << QByteArray("22");
+    QTest::newRow("letter key in any case") << QByteArray("[tavlo]\r\nabx=1\r\nABC=2\r\n") << QByteArray("aBc");
+    QTest::newRow("last line without line end") << QByteArray("[tavlo]\r\n1=a\r\n22=last") << QByteArray("22");
+    QTest::newRow("value ends at a CR that ends the file") << QByteArray("[tavlo]\r\n22=v\r") << QByteArray("22");
+    QTest::newRow("key longer in the file") << QByteArray("[tavlo]\r\n22x=1\r\n") << QByteArray("22");
+    QTest::newRow("only the first section") << QByteArray("[tavlo]\r\n1=a\r\n[tavlo]\r\n2=b\r\n") << QByteArray("2");
+    QTest::newRow("key before the section") << QByteArray("2=x\r\n[tavlo]\r\n2=y\r\n") << QByteArray("2");
+    QTest::newRow("key holding =") << QByteArray("[tavlo]\r\na=b=c\r\n") << QByteArray("a=b");
+    QTest::newRow("key beginning with ;") << QByteArray("[tavlo]\r\n;k=c\r\n") << QByteArray(";k");
+    QTest::newRow("long file, CR LF") << longFile("\r\n") << QByteArray("2006.01.70");
+    QTest::newRow("long file, LF") << longFile("\n") << QByteArray("2006.01.70");
+    QTest::newRow("long file, lone CR") << longFile("\r") << QByteArray("2006.01.70");
+    QTest::newRow("long file, after the section") << longFile("\r\n") << QByteArray("2006.01.71");
+    QTest::newRow("long file, early key") << longFile("\r\n") << QByteArray("2000.01.10");
+}
+
+// Fed in pieces of any size, the reader finds what the line rule finds.
+void tst_Profile::readInPieces()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, key);
+    const std::optional<QByteArray> expected = readLineByLine(file, key);
+    QCOMPARE(profile::readValue(file, "tavlo", key), expected);
+    for (qsizetype step : {1, 2, 3, 5, 7, 13, 16, 17, 31, 64, 1000}) {
+        const std::optional<QByteArray> got = readInSteps(file, key, step);
+        QVERIFY2(got == expected, qPrintable(QStringLiteral("%1 bytes at a time: %2").arg(step).arg(QString::fromLatin1(got.value_or("<none>")))));
+    }
 }
 
 void tst_Profile::write_data()
