@@ -11,7 +11,9 @@
 - memory: peak resident size after start-up and the date switches;
 
 each beside an empty Qt window (a list and a plain-text editor, nothing
-loaded) measured in the same run. Then runs the store's in-process benchmark.
+loaded) measured in the same run, round by round: each round starts the empty
+window, the main window alone and the program with every data set once.
+Then runs the store's in-process benchmark.
 
 Usage: /usr/bin/python3 bench/run_bench.py [--build build] [--rounds 7]
 """
@@ -197,6 +199,39 @@ def fmt(values):
     return "%.1f (%.1f–%.1f)" % (statistics.median(values) * 1e3, min(values) * 1e3, max(values) * 1e3)
 
 
+def measure_switches_and_saves(screen, window, case):
+    # Date switches among the latest dates (the end of the file, the most
+    # read): Up in the list from the last date, first paint after it.
+    window.set_input_focus(X.RevertToParent, X.CurrentTime)
+    screen.click(window, 20, 18)
+    screen.settle(window)
+    screen.key(window, "End")
+    screen.settle(window)
+    for _ in range(15):
+        t = screen.key(window, "Up")
+        case["switches"].append(screen.wait_paint(window) - t)
+        screen.settle(window, 0.05)
+    # Saves: change the memo, press the update button.
+    agenda = case["agenda"]
+    for i in range(5):
+        screen.click(window, 300, 150)
+        # A 4096-byte memo cannot grow: shorten it instead.
+        screen.key(window, "BackSpace" if case["worst"] else "a")
+        screen.settle(window, 0.1)
+        # The save is done when the new file has been renamed into place:
+        # a new inode at the path.
+        inode = os.stat(agenda).st_ino
+        t = screen.click(window, 124 + 88 + 36, 338)
+        while os.stat(agenda).st_ino == inode:
+            if time.monotonic() - t > 10:
+                raise TimeoutError("the save did not happen")
+        case["saves"].append(time.monotonic() - t)
+        screen.settle(window, 0.1)
+        with open(agenda, "rb") as f:
+            current = f.read()
+        case["floors"].append(floor_write(agenda, current, 3))
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default="build")
@@ -213,29 +248,8 @@ def main():
     try:
         for program, empty in (("tavlo", "bench_empty_window_qt6"), ("tavlo_classic", "bench_empty_window_qt5")):
             print("\n### %s\n" % program)
-            # The floor: the empty window of the same Qt.
-            floor_start, floor_mem = [], []
-            for _ in range(args.rounds):
-                proc, window, took = run_program(screen, env, os.path.join(build, empty), "empty")
-                screen.settle(window)
-                floor_start.append(took)
-                floor_mem.append(peak_mb(proc.pid))
-                stop(proc)
-                screen.drain()
-            # The program's own window with nothing loaded (its controls,
-            # captions and Japanese font): what the window itself costs.
-            form_start = []
-            for _ in range(args.rounds):
-                proc, window, took = run_program(screen, env, os.path.join(build, empty.replace("empty", "form")), "form")
-                screen.settle(window)
-                form_start.append(took)
-                stop(proc)
-                screen.drain()
-            print("Empty Qt window: start-up %s ms, peak memory %.1f MB\n" % (fmt(floor_start), statistics.median(floor_mem)))
-            print("The main window alone, nothing loaded: start-up %s ms (%.2fx the empty window)\n"
-                  % (fmt(form_start), statistics.median(form_start) / statistics.median(floor_start)))
-            print("| data set | file | start-up ms | ratio | date switch ms | save ms (floor) | ratio | peak MB | ratio |")
-            print("|---|---|---|---|---|---|---|---|---|")
+            floor_start, floor_mem, form_start = [], [], []
+            cases = []
             for years, worst in sets:
                 folder = os.path.join(work, "%s-%d-%d" % (program, years, worst))
                 os.mkdir(folder)
@@ -245,53 +259,49 @@ def main():
                 data = make_agenda(program, years, worst)
                 with open(agenda, "wb") as f:
                     f.write(data)
-                starts, switches, saves, mems, floors = [], [], [], [], []
-                for r in range(args.rounds):
-                    proc, window, took = run_program(screen, env, exe, TITLE)
-                    starts.append(took)
+                cases.append(dict(years=years, worst=worst, exe=exe, agenda=agenda, size=len(data), starts=[],
+                                  switches=[], saves=[], mems=[], floors=[]))
+            # Round by round, every program once, so that whatever else the
+            # machine does in the meantime weighs on all of them alike.
+            for r in range(args.rounds):
+                # The floor: the empty window of the same Qt.
+                proc, window, took = run_program(screen, env, os.path.join(build, empty), "empty")
+                screen.settle(window)
+                floor_start.append(took)
+                floor_mem.append(peak_mb(proc.pid))
+                stop(proc)
+                screen.drain()
+                # The program's own window with nothing loaded (its controls,
+                # captions and Japanese font): what the window itself costs.
+                proc, window, took = run_program(screen, env, os.path.join(build, empty.replace("empty", "form")), "form")
+                screen.settle(window)
+                form_start.append(took)
+                stop(proc)
+                screen.drain()
+                for case in cases:
+                    proc, window, took = run_program(screen, env, case["exe"], TITLE)
+                    case["starts"].append(took)
                     screen.settle(window)
                     if r == 0:
-                        # Date switches among the latest dates (the end of the
-                        # file, the most read): Up in the list from the last
-                        # date, first paint after it.
-                        window.set_input_focus(X.RevertToParent, X.CurrentTime)
-                        screen.click(window, 20, 18)
-                        screen.settle(window)
-                        screen.key(window, "End")
-                        screen.settle(window)
-                        for _ in range(15):
-                            t = screen.key(window, "Up")
-                            switches.append(screen.wait_paint(window) - t)
-                            screen.settle(window, 0.05)
-                        # Saves: change the memo, press the update button.
-                        for i in range(5):
-                            screen.click(window, 300, 150)
-                            # A 4096-byte memo cannot grow: shorten it instead.
-                            screen.key(window, "BackSpace" if worst else "a")
-                            screen.settle(window, 0.1)
-                            # The save is done when the new file has been
-                            # renamed into place: a new inode at the path.
-                            inode = os.stat(agenda).st_ino
-                            t = screen.click(window, 124 + 88 + 36, 338)
-                            while os.stat(agenda).st_ino == inode:
-                                if time.monotonic() - t > 10:
-                                    raise TimeoutError("the save did not happen")
-                            saves.append(time.monotonic() - t)
-                            screen.settle(window, 0.1)
-                            with open(agenda, "rb") as f:
-                                current = f.read()
-                            floors.append(floor_write(agenda, current, 3))
-                    mems.append(peak_mb(proc.pid))
+                        measure_switches_and_saves(screen, window, case)
+                    case["mems"].append(peak_mb(proc.pid))
                     stop(proc)
                     screen.drain()
-                label = "%d years of %s memos" % (years, "4096-byte" if worst else "typical")
-                save = statistics.median(saves)
-                floor = statistics.median(floors)
+            print("Empty Qt window: start-up %s ms, peak memory %.1f MB\n" % (fmt(floor_start), statistics.median(floor_mem)))
+            print("The main window alone, nothing loaded: start-up %s ms (%.2fx the empty window)\n"
+                  % (fmt(form_start), statistics.median(form_start) / statistics.median(floor_start)))
+            print("| data set | file | start-up ms | ratio | date switch ms | save ms (floor) | ratio | peak MB | ratio |")
+            print("|---|---|---|---|---|---|---|---|---|")
+            for case in cases:
+                label = "%d years of %s memos" % (case["years"], "4096-byte" if case["worst"] else "typical")
+                save = statistics.median(case["saves"])
+                floor = statistics.median(case["floors"])
+                starts, mems = case["starts"], case["mems"]
                 print("| %s | %.1f MB | %s | %.2f | %s | %.1f (%.1f) | %.2f | %.1f | %.2f |" % (
-                    label, len(data) / 1e6, fmt(starts), statistics.median(starts) / statistics.median(floor_start),
-                    fmt(switches), save * 1e3, floor * 1e3, save / floor, statistics.median(mems),
+                    label, case["size"] / 1e6, fmt(starts), statistics.median(starts) / statistics.median(floor_start),
+                    fmt(case["switches"]), save * 1e3, floor * 1e3, save / floor, statistics.median(mems),
                     statistics.median(mems) / statistics.median(floor_mem)))
-                sys.stdout.flush()
+            sys.stdout.flush()
     finally:
         xvfb.terminate()
         xvfb.wait()

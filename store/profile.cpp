@@ -44,7 +44,8 @@ qsizetype nextLineStart(const char *data, qsizetype from, qsizetype size, const 
     qsizetype i = from; // the byte before the candidate line start
 #ifdef __SSE2__
     // Sixteen candidates at a time, without a branch per line: the loads
-    // reach k + 16 bytes on.
+    // reach k + 16 bytes on. Blocks without a line end, most of a long
+    // memo's line, cost one compare.
     const __m128i cr = _mm_set1_epi8('\r');
     const __m128i lf = _mm_set1_epi8('\n');
     const __m128i bracket = _mm_set1_epi8('[');
@@ -58,10 +59,14 @@ qsizetype nextLineStart(const char *data, qsizetype from, qsizetype size, const 
             return _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i + offset));
         };
         const __m128i here = at(0);
+        const __m128i isBreak = _mm_or_si128(_mm_cmpeq_epi8(here, cr), _mm_cmpeq_epi8(here, lf));
+        if (!_mm_movemask_epi8(isBreak)) {
+            i += 16;
+            continue;
+        }
         const __m128i start = at(1);
         const __m128i lastByte = at(k);
         const __m128i afterKey = at(k + 1);
-        const __m128i isBreak = _mm_or_si128(_mm_cmpeq_epi8(here, cr), _mm_cmpeq_epi8(here, lf));
         const __m128i isKey = _mm_and_si128(
             _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi8(start, first0), _mm_cmpeq_epi8(start, first1)),
                           _mm_or_si128(_mm_cmpeq_epi8(lastByte, last0), _mm_cmpeq_epi8(lastByte, last1))),
