@@ -26,6 +26,7 @@ function(tavlo_add_flavour)
     ${src}/ui/keycodes.cpp
     ${src}/ui/messagebox.cpp
     ${src}/ui/editortext.cpp
+    ${src}/ui/quietscrollbar.cpp
     ${src}/ui/main/datelist.cpp
     ${src}/ui/main/form1.cpp
     ${src}/ui/dialogs/form2.cpp

@@ -1,10 +1,13 @@
-// The small UI helpers: key translation, the editor's CR LF view, and the real
-// message box behind the seam.
+// The small UI helpers: key translation, the editor's CR LF view, the real
+// message box behind the seam, and the editor's scroll bar that skips
+// needless repaints.
 #include "ui/editortext.h"
 #include "ui/keycodes.h"
+#include "ui/quietscrollbar.h"
 #include "uitestsupport.h"
 
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QMessageBox>
 
 using namespace tavlo;
@@ -21,7 +24,42 @@ private slots:
     void editorText();
     void realMessageBox_data();
     void realMessageBox();
+    void scrollBarRepaints_data();
+    void scrollBarRepaints();
+    void editorScrollBarRepaints_data();
+    void editorScrollBarRepaints();
 };
+
+namespace {
+
+// Counts the paints a widget gets.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+// Whether `change` makes `widget` paint again.
+bool Repaints(QWidget *widget, const std::function<void()> &change)
+{
+    PaintCounter counter(widget);
+    QTest::qWait(20); // let earlier paints pass
+    counter.paints = 0;
+    change();
+    QTest::qWait(50);
+    return counter.paints > 0;
+}
+
+} // namespace
 
 void tst_Helpers::keyCodes_data()
 {
@@ -112,6 +150,85 @@ void tst_Helpers::realMessageBox()
     QCOMPARE(text, QStringLiteral("一行目\n二行目"));
     QCOMPARE(seenIcon, icon);
     QCOMPARE(seenButtons, buttons);
+}
+
+void tst_Helpers::scrollBarRepaints_data()
+{
+    QTest::addColumn<int>("maximum"); // the range starts at 0
+    QTest::addColumn<int>("newMaximum");
+    QTest::addColumn<int>("newPageStep");
+    QTest::addColumn<int>("newValue");
+    QTest::addColumn<bool>("repaints");
+    // The page step starts at 10, the value at 0.
+    QTest::newRow("longer handle") << 100 << 100 << 20 << 0 << true;
+    QTest::newRow("same handle") << 100 << 100 << 10 << 0 << false;
+    QTest::newRow("page step with nothing to scroll") << 0 << 0 << 20 << 0 << false;
+    QTest::newRow("something to scroll after a silent page step") << 0 << 50 << 20 << 0 << true;
+    QTest::newRow("nothing left to scroll") << 100 << 0 << 10 << 0 << true;
+    QTest::newRow("handle moves") << 100 << 100 << 10 << 30 << true;
+}
+
+void tst_Helpers::scrollBarRepaints()
+{
+    QFETCH(int, maximum);
+    QFETCH(int, newMaximum);
+    QFETCH(int, newPageStep);
+    QFETCH(int, newValue);
+    QFETCH(bool, repaints);
+    QuietScrollBar bar(Qt::Vertical);
+    bar.resize(17, 200);
+    bar.setRange(0, maximum);
+    bar.setPageStep(10);
+    bar.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bar));
+    QCOMPARE(Repaints(&bar,
+                      [&] {
+                          // In the order a plain-text editor sets them.
+                          bar.setPageStep(newPageStep);
+                          bar.setRange(0, newMaximum);
+                          bar.setValue(newValue);
+                      }),
+             repaints);
+    QCOMPARE(bar.pageStep(), newPageStep);
+}
+
+void tst_Helpers::editorScrollBarRepaints_data()
+{
+    const QString shortMemo = QStringLiteral("会議\n資料提出");
+    const QString longMemo = QStringLiteral("行\n").repeated(60);
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<bool>("repaints");
+    QTest::newRow("short memo after a short one") << shortMemo << QStringLiteral("買い物") << false;
+    QTest::newRow("long memo after a short one") << shortMemo << longMemo << true;
+    QTest::newRow("short memo after a long one") << longMemo << shortMemo << true;
+    QTest::newRow("longer memo after a long one") << longMemo << longMemo + longMemo << true;
+}
+
+void tst_Helpers::editorScrollBarRepaints()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(bool, repaints);
+    QPlainTextEdit editor;
+    auto *bar = new QuietScrollBar(Qt::Vertical, &editor);
+    editor.setVerticalScrollBar(bar);
+    editor.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    editor.resize(300, 200);
+    editor.setPlainText(before);
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&editor));
+    QCOMPARE(Repaints(bar, [&] { editor.setPlainText(after); }), repaints);
+    // What the bar shows matches the text whether or not it was repainted.
+    QPlainTextEdit plain;
+    plain.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    plain.resize(300, 200);
+    plain.setPlainText(after);
+    plain.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plain));
+    QCOMPARE(bar->maximum(), plain.verticalScrollBar()->maximum());
+    if (bar->maximum() > 0)
+        QCOMPARE(bar->pageStep(), plain.verticalScrollBar()->pageStep());
 }
 
 QTEST_MAIN(tst_Helpers)

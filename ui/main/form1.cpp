@@ -9,6 +9,7 @@
 #include "ui/fonts.h"
 #include "ui/keycodes.h"
 #include "ui/main/datelist.h"
+#include "ui/quietscrollbar.h"
 #include "ui/messagebox.h"
 
 #include <QCloseEvent>
@@ -77,6 +78,7 @@ void Form1::CreateControls()
 
     Text1 = new QPlainTextEdit(this);
     Text1->setGeometry(Twips(1860), Twips(540), Twips(6975), Twips(4215));
+    Text1->setVerticalScrollBar(new QuietScrollBar(Qt::Vertical, Text1));
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setTabChangesFocus(true);
     Text1->setAccessibleName(QStringLiteral("メモ"));
