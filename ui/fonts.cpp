@@ -9,12 +9,12 @@ const char *const kWindowFontFamily = "ＭＳ ゴシック";
 
 namespace {
 
-bool IsInstalled(const QString &family)
+QStringList InstalledFamilies()
 {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return QFontDatabase::hasFamily(family);
+    return QFontDatabase::families();
 #else
-    return QFontDatabase().hasFamily(family);
+    return QFontDatabase().families();
 #endif
 }
 
@@ -25,14 +25,17 @@ QString WindowFontFamily()
     // The font is asked for by an installed name rather than through Qt's
     // substitution table: for a name it does not have, Qt has fontconfig
     // sort every installed font, once per writing system, before it tries a
-    // substitute (milliseconds on the way to the first paint).
+    // substitute (milliseconds on the way to the first paint). The installed
+    // names are looked up in Qt's own list: QFontDatabase::hasFamily() would
+    // also run fontconfig's substitution for each name asked about.
     static const QString family = [] {
+        const QStringList installed = InstalledFamilies();
         // In order of preference; fonts-ipafont-gothic is what the set-up installs.
         const QStringList candidates{QString::fromUtf8(kWindowFontFamily), QStringLiteral("IPAGothic"),
                                      QStringLiteral("IPAexGothic"), QStringLiteral("Noto Sans Mono CJK JP"),
                                      QStringLiteral("VL Gothic"), QStringLiteral("TakaoGothic")};
         for (const QString &candidate : candidates)
-            if (IsInstalled(candidate))
+            if (installed.contains(candidate, Qt::CaseInsensitive))
                 return candidate;
         return candidates.first();
     }();
