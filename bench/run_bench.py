@@ -15,7 +15,7 @@ loaded) measured in the same run, round by round: each round starts the empty
 window, the main window alone and the program with every data set once.
 Then runs the store's in-process benchmark.
 
-Usage: /usr/bin/python3 bench/run_bench.py [--build build] [--rounds 7]
+Usage: /usr/bin/python3 bench/run_bench.py [--build build] [--rounds 9]
 """
 import argparse
 import ctypes
@@ -281,7 +281,7 @@ def measure_switches_and_saves(screen, window, case):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default="build")
-    ap.add_argument("--rounds", type=int, default=7)
+    ap.add_argument("--rounds", type=int, default=9)
     args = ap.parse_args()
     build = os.path.abspath(args.build)
     xvfb, name = start_display()
