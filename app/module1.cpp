@@ -4,6 +4,7 @@
 #include "app/startupwork.h"
 #include "store/agendafile.h"
 #include "store/codepage.h"
+#include "ui/focusstyle.h"
 #include "ui/fonts.h"
 #include "ui/main/datelist.h"
 #include "ui/main/form1.h"
@@ -70,6 +71,7 @@ int Main(int &argc, char **argv)
     });
     BackgroundJob imagePlugins(LoadImagePlugins);
 
+    QApplication::setStyle(new FocusStyle);
     fontConfiguration.wait();
     QApplication::setFont(WindowFont(9.0));
     Form1 form(gstrDataFile, location.section);

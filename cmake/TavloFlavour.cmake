@@ -27,6 +27,8 @@ function(tavlo_add_flavour)
     ${src}/ui/messagebox.cpp
     ${src}/ui/editortext.cpp
     ${src}/ui/quietscrollbar.cpp
+    ${src}/ui/focusstyle.cpp
+    ${src}/ui/windowframe.cpp
     ${src}/ui/main/datelist.cpp
     ${src}/ui/main/form1.cpp
     ${src}/ui/dialogs/form2.cpp

@@ -1,6 +1,7 @@
 #include "ui/messagebox.h"
 
 #include "ui/editortext.h"
+#include "ui/windowframe.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -14,9 +15,23 @@ MsgBoxHandler &handler()
     return h;
 }
 
+// Sized only once it is shown, so it is centred then.
+class Box : public QMessageBox
+{
+public:
+    explicit Box(QWidget *parent) : QMessageBox(parent) { UseDialogFrame(this); }
+
+protected:
+    void showEvent(QShowEvent *event) override
+    {
+        QMessageBox::showEvent(event);
+        CentreOnOwner(this);
+    }
+};
+
 int ShowRealMessageBox(QWidget *parent, const QString &text, int style, const QString &title)
 {
-    QMessageBox box(parent);
+    Box box(parent);
     box.setWindowTitle(title);
     box.setText(FromCrLf(text));
     box.setTextFormat(Qt::PlainText);

@@ -65,7 +65,6 @@ void tst_Form1::controls()
         QCOMPARE(button->text(), caption);
         QCOMPARE(button->parentWidget(), static_cast<QWidget *>(f.Frame1));
         QVERIFY(!button->isDefault());
-        QVERIFY(!button->autoDefault());
         QCOMPARE(button->accessibleName(), caption);
     } else if (auto *label = qobject_cast<QLabel *>(w)) {
         QCOMPARE(label->text(), caption);

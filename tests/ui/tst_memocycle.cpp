@@ -337,13 +337,15 @@ void tst_MemoCycle::ctrlKeysInEditor()
 void tst_MemoCycle::failedSaveIsReported_data()
 {
     QTest::addColumn<QString>("memo"); // empty: the save is a deletion
-    QTest::newRow("write") << "new text";
-    QTest::newRow("delete") << "";
+    QTest::addColumn<QString>("wording");
+    QTest::newRow("write") << "new text" << "\r\nへの保存が失敗しました。\r\n";
+    QTest::newRow("delete") << "" << "\r\nからの削除が失敗しました。\r\n";
 }
 
 void tst_MemoCycle::failedSaveIsReported()
 {
     QFETCH(QString, memo);
+    QFETCH(QString, wording);
     MainWindowFixture fx(kTwoDates);
     Form1 &f = fx.start();
     QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
@@ -354,8 +356,7 @@ void tst_MemoCycle::failedSaveIsReported()
     QCOMPARE(boxes.calls.size(), 1);
     QCOMPARE(boxes.calls[0].style, 16);
     QCOMPARE(boxes.calls[0].title, QStringLiteral("異常検出"));
-    QVERIFY(boxes.calls[0].text.startsWith(fx.path() + QStringLiteral("\r\n")));
-    QVERIFY(boxes.calls[0].text.contains(QStringLiteral("保存が失敗しました")));
+    QVERIFY(boxes.calls[0].text.startsWith(fx.path() + wording));
     QCOMPARE(readBytes(fx.path()), kTwoDates);
     QCOMPARE(f.Text1->toPlainText(), memo);
     QCOMPARE(f.loadedText(), QStringLiteral("Milk\r\nBread"));

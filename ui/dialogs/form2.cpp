@@ -4,6 +4,7 @@
 #include "ui/dialogs/numberreader.h"
 #include "ui/fonts.h"
 #include "ui/messagebox.h"
+#include "ui/windowframe.h"
 
 #include <QDate>
 #include <QEvent>
@@ -24,6 +25,7 @@ QString FormatDateKey(int year, int month, int day)
 
 Form2::Form2(QWidget *owner, QString *addDate) : QDialog(owner), m_addDate(addDate)
 {
+    UseDialogFrame(this);
     setWindowTitle(QStringLiteral("年月日追加"));
     setFont(WindowFont(9.0));
     setFixedSize(Twips(2505), Twips(1245));
@@ -54,7 +56,8 @@ Form2::Form2(QWidget *owner, QString *addDate) : QDialog(owner), m_addDate(addDa
     Command1->setAccessibleName(Command1->text());
     Command2 = new QPushButton(QStringLiteral("戻る"), Frame1);
     Command2->setGeometry(Twips(720), Twips(60), Twips(555), Twips(315));
-    Command2->setAutoDefault(false);
+    // 追加 is the default; 戻る takes Enter while it has the focus.
+    Command2->setAutoDefault(true);
     Command2->setAccessibleName(Command2->text());
 
     setTabOrder(Text1[0], Text1[1]);
@@ -79,7 +82,8 @@ void Form2::Form_Load()
 
 void Form2::showEvent(QShowEvent *event)
 {
-    QDialog::showEvent(event); // Qt centres a dialog on its owner
+    QDialog::showEvent(event);
+    CentreOnOwner(this);
     Text1[0]->setFocus(Qt::TabFocusReason);
 }
 

@@ -2,6 +2,7 @@
 
 #include "ui/editortext.h"
 #include "ui/fonts.h"
+#include "ui/windowframe.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -24,6 +25,7 @@ QString BuildToolLine()
 
 Form3::Form3(QWidget *owner) : QDialog(owner)
 {
+    UseDialogFrame(this);
     setWindowTitle(QStringLiteral("バージョン情報"));
     setFont(WindowFont(9.0));
     setFixedSize(Twips(4575), Twips(4050));
@@ -82,7 +84,8 @@ void Form3::Form_Load()
 
 void Form3::showEvent(QShowEvent *event)
 {
-    QDialog::showEvent(event); // Qt centres a dialog on its owner
+    QDialog::showEvent(event);
+    CentreOnOwner(this);
     Command1->setFocus(Qt::TabFocusReason);
 }
 

@@ -83,6 +83,18 @@ int DateList::selectedRow() const
     return selected.isEmpty() ? -1 : selected.first().row();
 }
 
+QItemSelectionModel::SelectionFlags DateList::selectionCommand(const QModelIndex &index,
+                                                              const QEvent *event) const
+{
+    if (!index.isValid())
+        return QItemSelectionModel::NoUpdate;
+    const QItemSelectionModel::SelectionFlags flags = QListView::selectionCommand(index, event);
+    if (flags & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle))
+        return selectionModel()->isSelected(index) ? QItemSelectionModel::NoUpdate
+                                                   : QItemSelectionModel::ClearAndSelect;
+    return flags;
+}
+
 QRect DateList::rowRect(int row) const
 {
     return visualRect(m_model->index(row));

@@ -34,6 +34,13 @@ public:
 
     QRect rowRect(int row) const;
 
+protected:
+    // Once a date is selected, one stays selected until another is chosen or
+    // the selected one is removed: a click below the dates, Ctrl+click or
+    // Ctrl+Space on the selected date leave it selected.
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
+                                                         const QEvent *event = nullptr) const override;
+
 signals:
     // The selection changed, by the user or the program.
     void selectionChangedByAnyone();

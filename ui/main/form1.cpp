@@ -9,9 +9,11 @@
 #include "ui/fonts.h"
 #include "ui/keycodes.h"
 #include "ui/main/datelist.h"
-#include "ui/quietscrollbar.h"
 #include "ui/messagebox.h"
+#include "ui/quietscrollbar.h"
+#include "ui/windowframe.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -52,8 +54,9 @@ QPushButton *MakeButton(QWidget *parent, const char *caption, int left, int widt
 {
     auto *button = new QPushButton(QString::fromUtf8(caption), parent);
     button->setGeometry(Twips(left), Twips(60), Twips(width), Twips(435));
-    button->setAutoDefault(false);
-    button->setDefault(false);
+    // Not the window's default button; Enter presses it while it has the
+    // focus, as Space does.
+    button->setAutoDefault(true);
     button->setAccessibleName(button->text());
     return button;
 }
@@ -68,6 +71,7 @@ Form1::Form1(const QString &dataFile, const QString &section, QWidget *parent)
 
 void Form1::CreateControls()
 {
+    UseMainWindowFrame(this);
     setWindowTitle(QString::fromUtf8(kMainWindowTitle));
     setFont(WindowFont(9.0));
     setFixedSize(Twips(9000), Twips(5460));
@@ -159,20 +163,34 @@ void Form1::Restore()
     showNormal();
     raise();
     activateWindow();
+    // A dialog that is open keeps the input: bring it forward over the window.
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->showNormal();
+        modal->raise();
+        modal->activateWindow();
+    }
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     // Keys are acted on and then passed on: the widgets still see every one.
     if (watched == List1 && event->type() == QEvent::KeyPress) {
-        m_keyPressedInList = static_cast<QKeyEvent *>(event)->key();
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (m_keyPressedInList != 0 && VirtualKeyCode(key) >= vbKeyShift && VirtualKeyCode(key) <= vbKeyMenu) {
+            m_strokeShift |= ShiftState(key); // a modifier pressed while the key is down
+        } else if (!key->isAutoRepeat()) {
+            m_keyPressedInList = key->key();
+            m_strokeShift = ShiftState(key);
+        }
     } else if (watched == List1 && event->type() == QEvent::KeyRelease) {
         // Only a key pressed here counts: the release of the Enter that
-        // closed a dialog must not open the add-date dialog again.
+        // closed a dialog must not open the add-date dialog again. A modifier
+        // held at any moment of the stroke counts, also one let go before
+        // the key itself.
         auto *key = static_cast<QKeyEvent *>(event);
         if (!key->isAutoRepeat() && key->key() == m_keyPressedInList) {
             m_keyPressedInList = 0;
-            List1_KeyUp(VirtualKeyCode(key), ShiftState(key));
+            List1_KeyUp(VirtualKeyCode(key), ShiftState(key) | m_strokeShift);
         }
     } else if (watched == List1 && event->type() == QEvent::FocusOut) {
         m_keyPressedInList = 0;
@@ -208,7 +226,7 @@ void Form1::List1_KeyUp(int KeyCode, int Shift)
         SetEditorText(Text1, QString());
         const StoreResult result = m_store.DeleteDate(List1->text(index));
         if (!result.ok()) {
-            ReportSaveFailure(result);
+            ReportFailure(result, Deleting);
             List1_Click(); // the date is still there: show its memo again
             return;
         }
@@ -269,7 +287,7 @@ bool Form1::SaveCurrentMemo()
     if (!encoded.isEmpty()) {
         const StoreResult result = m_store.WriteMemo(key, encoded);
         if (!result.ok()) {
-            ReportSaveFailure(result);
+            ReportFailure(result, Saving);
             return false;
         }
         Text1->setFocus();
@@ -277,7 +295,7 @@ bool Form1::SaveCurrentMemo()
     } else {
         const StoreResult result = m_store.DeleteDate(key);
         if (!result.ok()) {
-            ReportSaveFailure(result);
+            ReportFailure(result, Deleting);
             return false;
         }
         RemoveItem(index);
@@ -287,11 +305,11 @@ bool Form1::SaveCurrentMemo()
     return true;
 }
 
-void Form1::ReportSaveFailure(const StoreResult &result)
+void Form1::ReportFailure(const StoreResult &result, StoreAction action)
 {
-    MsgBox(this,
-           m_store.path() + QStringLiteral("\r\nへの保存が失敗しました。\r\n") + FailureReason(result),
-           vbCritical, kTitleFault);
+    const QString what = action == Deleting ? QStringLiteral("\r\nからの削除が失敗しました。\r\n")
+                                            : QStringLiteral("\r\nへの保存が失敗しました。\r\n");
+    MsgBox(this, m_store.path() + what + FailureReason(result), vbCritical, kTitleFault);
 }
 
 // --- Adding a date ---------------------------------------------------------
@@ -316,7 +334,7 @@ void Form1::Command1_Click()
     // look kept and is not.
     const StoreResult result = m_store.WriteMemo(gstrAddDate, QString::fromUtf8(kPlaceholderMemo));
     if (!result.ok()) {
-        ReportSaveFailure(result);
+        ReportFailure(result, Saving);
         return;
     }
     // The selected date stays selected; a shift of its row is no date switch.

@@ -83,12 +83,14 @@ private:
     bool SaveCurrentMemo();
     // Removes the item and leaves no item current.
     void RemoveItem(int index);
-    void ReportSaveFailure(const StoreResult &result);
+    enum StoreAction { Saving, Deleting };
+    void ReportFailure(const StoreResult &result, StoreAction action);
     void CreateControls();
 
     AgendaFile m_store;
     QString mstrLoadedText;
     int m_keyPressedInList = 0; // Qt key last pressed while the list had the focus
+    int m_strokeShift = 0;      // modifiers held at any moment since that press
     bool m_fillingList = false; // items move, but no date is being chosen
 };
 
