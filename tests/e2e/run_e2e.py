@@ -92,6 +92,44 @@ def type_text(text):
     time.sleep(0.1)
 
 
+def frame(wid):
+    """The window's frame on screen, as (left, top, width, height)."""
+    def extents():
+        out = x("xprop", "-id", wid, "_NET_FRAME_EXTENTS", check=False)
+        m = re.search(r"= (\d+), (\d+), (\d+), (\d+)", out)
+        return tuple(int(v) for v in m.groups()) if m else None
+    wait_for(lambda: extents() is not None, 2.0)
+    left, right, top, bottom = extents()
+    info = x("xwininfo", "-id", wid)
+    ax, ay, w, h = (int(re.search(label + r":\s+(-?\d+)", info).group(1))
+                    for label in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"))
+    return (ax - left, ay - top, w + left + right, h + top + bottom)
+
+
+def motif_hints(wid):
+    """(functions, decorations) the program asked the window manager for."""
+    fields = x("xprop", "-id", wid, "_MOTIF_WM_HINTS").split("=")[1].split(",")
+    return int(fields[1], 16), int(fields[2], 16)
+
+
+def allowed_actions(wid):
+    return set(re.findall(r"_NET_WM_ACTION_\w+", x("xprop", "-id", wid, "_NET_WM_ALLOWED_ACTIONS")))
+
+
+def grab(wid, rect):
+    """The pixels of a rectangle of the window's client area."""
+    left, top, width, height = rect
+    return subprocess.run(["import", "-window", wid, "-crop", "%dx%d+%d+%d" % (width, height, left, top),
+                           "+repage", "rgb:-"], env=ENV, check=True, capture_output=True).stdout
+
+
+def xdo(*commands):
+    """Runs xdotool commands one after the other ("keydown shift", ...)."""
+    for command in commands:
+        x("xdotool", *command.split())
+    time.sleep(0.2)
+
+
 def screenshot(wid, name):
     os.makedirs(ARGS.shots, exist_ok=True)
     x("import", "-window", wid, os.path.join(ARGS.shots, name))
@@ -292,6 +330,183 @@ class EndToEnd(ProgramTestCase):
         self.assertTrue(window_gone("バージョン情報"))
 
 
+MWM_FUNC_MINIMIZE, MWM_FUNC_MAXIMIZE = 0x08, 0x10
+MWM_DECOR_MINIMIZE, MWM_DECOR_MAXIMIZE = 0x20, 0x40
+LIST_ROW0_TOP_EDGE = (9, 13, 103, 1)  # inside the list's frame, which shows focus by itself
+EDITOR_TOP_EDGE = (124, 36, 465, 3)
+ADD_BUTTON_IN_DIALOG = (76, 56, 37, 21)
+
+
+class RealInput(ProgramTestCase):
+    """Keys, clicks and dialogs as a person meets them: modifiers as the X
+    server reports them, focus as the window manager gives it."""
+
+    def launch(self, agenda):
+        prog = Program(agenda)
+        self.programs.append(prog)
+        proc = prog.start()
+        wid = find_window(MAIN_TITLE)
+        activate(wid)
+        return prog, proc, wid
+
+    def test_list_keys_with_a_modifier_do_nothing(self):
+        prog, _, wid = self.launch(b"[{S}]\r\n2004.05.07=a\r\n2004.05.08=b\r\n")
+        click(wid, LIST_ITEM0)
+        before = prog.bytes()
+        strokes = [
+            ("Shift+Delete, Shift let go first", ["key shift+Delete"]),
+            ("Ctrl+Delete", ["key ctrl+Delete"]),
+            ("Alt+Delete", ["key alt+Delete"]),
+            ("Delete let go while Shift is down", ["keydown shift", "key Delete", "keyup shift"]),
+            ("Shift tapped while Delete is down", ["keydown Delete", "key shift", "keyup Delete"]),
+            ("Shift+Enter", ["key shift+Return"]),
+            ("Ctrl+Enter", ["key ctrl+Return"]),
+        ]
+        for name, commands in strokes:
+            with self.subTest(name):
+                xdo(*commands)
+                self.assertEqual(prog.bytes(), before)
+                self.assertTrue(window_gone("年月日追加", 0.3))
+        # The plain keys act, so the strokes above did reach the list.
+        key("Return")
+        dialog = find_window("年月日追加")
+        activate(dialog)
+        key("Escape")
+        self.assertTrue(window_gone("年月日追加"))
+        key("Delete")
+        self.assertTrue(wait_for(lambda: prog.bytes() == b"[" + prog.name.encode() + b"]\r\n2004.05.08=b\r\n"))
+
+    def test_editor_chords_need_ctrl_alone(self):
+        prog, _, wid = self.launch(b"[{S}]\r\n2004.05.07=old\r\n")
+        click(wid, EDITOR)
+        key("ctrl+End")
+        type_text("+")
+        before = prog.bytes()
+        for chord in ["ctrl+shift+s", "ctrl+alt+s"]:
+            with self.subTest(chord):
+                key(chord)
+                self.assertEqual(prog.bytes(), before)
+        key("ctrl+shift+a")  # no select-all: the next letter is added, not typed over
+        type_text("Z")
+        key("ctrl+s")
+        self.assertTrue(wait_for(lambda: prog.bytes().endswith(b"=old+Z\r\n")), prog.bytes())
+        key("ctrl+End")
+        key("ctrl+a")
+        type_text("new")
+        key("ctrl+s")
+        self.assertTrue(wait_for(lambda: prog.bytes().endswith(b"=new\r\n")))
+
+    def test_the_selected_date_stays_selected(self):
+        prog, _, wid = self.launch(b"[{S}]\r\n2004.05.07=a\r\n2004.05.08=b\r\n")
+        click(wid, LIST_ITEM0)
+        ways = [
+            ("a click below the dates", lambda: click(wid, (40, 300))),
+            ("Ctrl+click on the selected date",
+             lambda: xdo("mousemove --window %s %d %d" % ((wid,) + LIST_ITEM0), "keydown ctrl", "click 1",
+                         "keyup ctrl")),
+            ("Ctrl+Space in the list", lambda: key("shift+Tab", "ctrl+space")),
+        ]
+        memo = "a"
+        for n, (name, way) in enumerate(ways):
+            with self.subTest(name):
+                click(wid, EDITOR)
+                key("ctrl+End")
+                type_text(str(n))
+                memo += str(n)
+                way()
+                click(wid, BUTTON["update"])
+                self.assertTrue(wait_for(lambda: b"2004.05.07=" + memo.encode() + b"\r\n" in prog.bytes()),
+                                "the edit was not saved after " + name)
+
+    def test_enter_and_space_press_the_focused_button(self):
+        prog, proc, wid = self.launch(b"[{S}]\r\n2004.05.07=a\r\n")
+        # From the list: the editor, 日付追加, サイズ変更, 別保存, ？, 終了 (更新 is
+        # disabled and takes no focus).
+        for name, tabs, press, title in [("？ by Enter", 5, "Return", "バージョン情報"),
+                                         ("？ by Space", 5, "space", "バージョン情報"),
+                                         ("終了 by Enter", 6, "Return", "終了確認")]:
+            with self.subTest(name):
+                click(wid, LIST_ITEM0)
+                key(*["Tab"] * tabs)
+                key(press)
+                box = find_window(title, 3)
+                activate(box)
+                key("Escape")
+                self.assertTrue(window_gone(title))
+        with self.subTest("いいえ by Enter in the exit question"):
+            click(wid, BUTTON["exit"])
+            box = find_window("終了確認")
+            activate(box)
+            key("Tab", "Return")
+            self.assertTrue(window_gone("終了確認"))
+            time.sleep(0.3)
+            self.assertIsNone(proc.poll())
+        for name, tabs, press, adds in [("戻る by Enter", 4, "Return", False), ("戻る by Space", 4, "space", False),
+                                        ("追加 by Space", 3, "space", True)]:
+            with self.subTest(name):
+                click(wid, BUTTON["add"])
+                dialog = find_window("年月日追加")
+                activate(dialog)
+                key(*["Tab"] * tabs)
+                key(press)
+                self.assertTrue(window_gone("年月日追加"))
+                time.sleep(0.2)
+                self.assertEqual(today_key() in prog.bytes(), adds)
+
+    def test_window_frames(self):
+        _, _, wid = self.launch(b"[{S}]\r\n2004.05.07=a\r\n")
+        functions, _ = motif_hints(wid)
+        self.assertTrue(functions & MWM_FUNC_MINIMIZE)
+        self.assertFalse(functions & MWM_FUNC_MAXIMIZE)
+        self.assertFalse({"_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"} & allowed_actions(wid))
+        main = frame(wid)
+        for title, opener in [("年月日追加", "add"), ("バージョン情報", "about"), ("終了確認", "exit")]:
+            with self.subTest(title):
+                click(wid, BUTTON[opener])
+                dialog = find_window(title)
+                functions, decorations = motif_hints(dialog)
+                self.assertFalse(functions & (MWM_FUNC_MINIMIZE | MWM_FUNC_MAXIMIZE))
+                self.assertFalse(decorations & (MWM_DECOR_MINIMIZE | MWM_DECOR_MAXIMIZE))
+                self.assertFalse({"_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"}
+                                 & allowed_actions(dialog))
+                box = frame(dialog)
+                for axis in (0, 1):  # frame centres, to the pixel
+                    self.assertLessEqual(abs((2 * box[axis] + box[axis + 2]) - (2 * main[axis] + main[axis + 2])), 2)
+                # A window manager that minimises it anyway gets it back at once.
+                x("xdotool", "windowminimize", dialog)
+                time.sleep(0.5)
+                self.assertTrue(wait_for(lambda: viewable(dialog)), "the minimised dialog stayed hidden")
+                activate(dialog)
+                key("Escape")
+                self.assertTrue(window_gone(title))
+
+    def test_focus_is_drawn(self):
+        _, _, wid = self.launch(b"[{S}]\r\n2004.05.07=a\r\n2004.05.08=b\r\n")
+        click(wid, LIST_ITEM0)
+        with self.subTest("the list's current date"):
+            def colours():
+                edge = grab(wid, LIST_ROW0_TOP_EDGE)
+                return len({edge[i:i + 3] for i in range(0, len(edge), 3)})
+            focused = colours()  # a dotted frame along the row's edge
+            click(wid, EDITOR)
+            self.assertGreater(focused, colours(), "no focus frame on the date that has the focus")
+        with self.subTest("the editor with its whole text selected"):
+            key("ctrl+a")
+            focused = grab(wid, EDITOR_TOP_EDGE)
+            screenshot(wid, "editor-focused.png")
+            key("shift+Tab")
+            self.assertTrue(grab(wid, EDITOR_TOP_EDGE) != focused, "the focus does not show")
+        with self.subTest("a focused button against the default button"):
+            click(wid, BUTTON["add"])
+            dialog = find_window("年月日追加")
+            activate(dialog)
+            default = grab(dialog, ADD_BUTTON_IN_DIALOG)
+            key("Tab", "Tab", "Tab")
+            screenshot(dialog, "add-button-focused.png")
+            self.assertTrue(grab(dialog, ADD_BUTTON_IN_DIALOG) != default, "focus looks like the default")
+            key("Escape")
+
+
 class Faults(ProgramTestCase):
     """The real program when saving fails or is cut short."""
 
@@ -451,7 +666,7 @@ def main():
         xvfb.terminate()
         wm.wait()
         xvfb.wait()
-    failed = len(result.failures) + len(result.errors)
+    failed = len({getattr(test, "test_case", test).id() for test, _ in result.failures + result.errors})
     print("%d passed, %d failed" % (result.testsRun - failed, failed))
     sys.exit(0 if result.wasSuccessful() else 1)
 
