@@ -4,6 +4,7 @@
 #include "app/startupwork.h"
 #include "store/agendafile.h"
 #include "store/codepage.h"
+#include "store/leftovers.h"
 #include "ui/focusstyle.h"
 #include "ui/fonts.h"
 #include "ui/main/datelist.h"
@@ -11,29 +12,50 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFileInfo>
+#include <QFile>
 #include <QWindow>
 
+#include <climits>
 #include <future>
+#include <unistd.h>
 
 namespace tavlo {
 
-QString gstrDataFile;
+QByteArray gstrDataFile;
 
-AgendaLocation AgendaLocationFor(const QString &executablePath)
+AgendaLocation AgendaLocationFor(const QByteArray &executablePath)
 {
-    const QFileInfo exe(executablePath);
-    const QString base = exe.completeBaseName();
+    const int slash = executablePath.lastIndexOf('/');
+    const QByteArray folder = slash == 0 ? QByteArray("/") : executablePath.left(qMax(slash, 0));
+    const QByteArray name = executablePath.mid(slash + 1);
+    const int dot = name.lastIndexOf('.');
+    const QByteArray base = dot >= 0 ? name.left(dot) : name;
+    // A name in UTF-8 becomes its code page 932 form in the file; any other
+    // bytes are most likely that code page already, and are kept.
+    const QString text = QString::fromUtf8(base);
+    const Cp932Encoded section = toCp932(text);
+    const bool utf8 = text.toUtf8() == base;
     // The separator is always added, as the file's place has always been
     // computed; a program in "/" keeps "//name.txt", which names the same file.
-    return AgendaLocation{exe.absolutePath() + QLatin1Char('/') + base + QStringLiteral(".txt"), base};
+    return AgendaLocation{folder + '/' + base + ".txt", utf8 && section.ok() ? section.bytes : base};
 }
 
-void ShowMainWindow(Form1 &form, const QStringList &dateKeys)
+QByteArray ExecutablePath()
+{
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (n > 0 && size_t(n) < sizeof buffer)
+        return QByteArray(buffer, int(n));
+    return QFile::encodeName(QCoreApplication::applicationFilePath());
+}
+
+void ShowMainWindow(Form1 &form, const QStringList &dateKeys, const QByteArray &savingCopy)
 {
     form.setWindowTitle(QString::fromUtf8(kMainWindowTitle));
     form.AddDateKeys(dateKeys);
     form.show();
+    if (!savingCopy.isEmpty())
+        form.ReportInterruptedSave(savingCopy);
     if (form.List1->count() > 0) {
         form.SelectItem(0);
         return;
@@ -61,23 +83,29 @@ int Main(int &argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tavlo"));
 
-    const AgendaLocation location = AgendaLocationFor(QCoreApplication::applicationFilePath());
+    const QByteArray program = ExecutablePath();
+    const AgendaLocation location = AgendaLocationFor(program);
     gstrDataFile = location.dataFile;
+    const AgendaFile store(location.dataFile, location.sectionBytes, program);
     // The dates are read on another core while the window is built; the
-    // list is complete and the file closed before the window is shown.
-    std::future<QStringList> dateKeys = std::async(std::launch::async, [location] {
+    // list is complete and the file closed before the window is shown. This
+    // copy holds the lock, so what killed saves left behind is its to clear.
+    QByteArray savingCopy;
+    std::future<QStringList> dateKeys = std::async(std::launch::async, [&store, &savingCopy] {
+        savingCopy = CleanUpAfterInterruptedSaves(store.nativePath());
         PrepareCodePage(); // for the first memo shown
-        return AgendaFile(location.dataFile, location.section).ListDateKeys();
+        return store.ListDateKeys();
     });
     BackgroundJob imagePlugins(LoadImagePlugins);
 
     QApplication::setStyle(new FocusStyle);
     fontConfiguration.wait();
     QApplication::setFont(WindowFont(9.0));
-    Form1 form(gstrDataFile, location.section);
+    Form1 form(store);
     QObject::connect(&instance, &SingleInstance::restoreRequested, &form, &Form1::Restore);
     instance.startAnswering();
-    ShowMainWindow(form, dateKeys.get());
+    const QStringList keys = dateKeys.get();
+    ShowMainWindow(form, keys, savingCopy);
     return QApplication::exec();
 }
 

@@ -1,28 +1,35 @@
 #pragma once
 // Start-up: where the data lives, the single running copy, the main window.
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 namespace tavlo {
 
-// The agenda file's full path, set once at start-up.
-extern QString gstrDataFile;
+// The agenda file's full path as the kernel names it, set once at start-up.
+extern QByteArray gstrDataFile;
 
 struct AgendaLocation {
-    QString dataFile; // directory + "/" + base name + ".txt"
-    QString section;  // the base name
+    QByteArray dataFile;     // directory + "/" + base name + ".txt"
+    QByteArray sectionBytes; // the base name, in code page 932
 };
 
 // Where an executable keeps its agenda: beside itself, named after its
-// complete base name (everything before the last dot of its file name).
-AgendaLocation AgendaLocationFor(const QString &executablePath);
+// complete base name (everything before the last dot of its file name). The
+// path is taken as bytes: a folder unpacked from an archive made on another
+// system may be named in code page 932 or Latin-1, and is used as it is.
+AgendaLocation AgendaLocationFor(const QByteArray &executablePath);
+
+// The running executable's path, as the kernel has it.
+QByteArray ExecutablePath();
 
 class Form1;
 
 // The start-up after the single-copy check: titles the hidden window, fills
-// its list with the agenda's dates, shows it, then selects the first date or,
+// its list with the agenda's dates, shows it (and tells where the copy of an
+// interrupted save is, when one was found), then selects the first date or,
 // with none, runs the add-date command.
-void ShowMainWindow(Form1 &form, const QStringList &dateKeys);
+void ShowMainWindow(Form1 &form, const QStringList &dateKeys, const QByteArray &savingCopy = QByteArray());
 
 // Runs the program with the command line given; returns its exit status.
 int Main(int &argc, char **argv);

@@ -90,10 +90,10 @@ int main(int argc, char *argv[])
             const QString memo = *store.ReadMemo(middle);
             const int rounds = years >= 100 ? 9 : 21;
 
-            const double readFloor = MedianMs(rounds, [&] { (void)readWholeFile(path); });
+            const double readFloor = MedianMs(rounds, [&] { (void)readWholeFile(store.nativePath()); });
             const double scan = MedianMs(rounds, [&] { (void)store.ListDateKeys(); });
             const double read = MedianMs(rounds, [&] { (void)store.ReadMemo(middle); });
-            const QString floorPath = folder + QStringLiteral("/floor.txt");
+            const QByteArray floorPath = QFile::encodeName(folder + QStringLiteral("/floor.txt"));
             const double writeFloor = MedianMs(rounds, [&] { (void)replaceFileAtomically(floorPath, bytes); });
             const double write = MedianMs(rounds, [&] { (void)store.WriteMemo(middle, memo); });
             // Each delete timed on its own; putting the date back is not.

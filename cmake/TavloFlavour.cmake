@@ -13,7 +13,8 @@ function(tavlo_add_flavour)
     ${src}/store/profile.cpp
     ${src}/store/safefile.cpp
     ${src}/store/agendafile.cpp
-    ${src}/store/backup.cpp)
+    ${src}/store/backup.cpp
+    ${src}/store/leftovers.cpp)
   target_include_directories(${store} PUBLIC ${src})
   target_link_libraries(${store} PUBLIC ${qt}::Core)
   tavlo_warnings(${store})

@@ -55,7 +55,16 @@ StoreResult fromFile(const FileResult &r)
     StoreResult out;
     out.error = r.error;
     out.sysErrno = r.sysErrno;
+    out.method = r.method;
     return out;
+}
+
+bool sameFile(const QByteArray &a, const QByteArray &b)
+{
+    struct stat sa, sb;
+    return a == b
+        || (::stat(a.constData(), &sa) == 0 && ::stat(b.constData(), &sb) == 0 && sa.st_dev == sb.st_dev
+            && sa.st_ino == sb.st_ino);
 }
 
 // The agenda file opened for one operation. Anything but a regular file (a
@@ -63,9 +72,9 @@ StoreResult fromFile(const FileResult &r)
 class SourceFile
 {
 public:
-    explicit SourceFile(const QString &path)
+    explicit SourceFile(const QByteArray &path)
     {
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        m_fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (m_fd < 0) {
             m_error = errno == ENOENT ? FileError::NotFound : FileError::Other;
             m_errno = errno;
@@ -79,6 +88,7 @@ public:
             return;
         }
         m_size = st.st_size;
+        m_identity = identityOf(m_fd);
     }
     ~SourceFile()
     {
@@ -93,6 +103,8 @@ public:
     int sysErrno() const { return m_errno; }
     int fd() const { return m_fd; }
     qint64 size() const { return m_size; }
+    // Which file was read; a missing one is an identity too.
+    const FileIdentity &identity() const { return m_identity; }
 
     // Hands the file's lines to `onLine(text, line)`, the line's offsets
     // counted from the start of the file, until it returns false.
@@ -158,13 +170,14 @@ public:
 private:
     int m_fd = -1;
     qint64 m_size = 0;
+    FileIdentity m_identity;
     FileError m_error = FileError::None;
     int m_errno = 0;
 };
 
 // Writes the file as the splice makes it from the old content: the kernel
 // copies the unchanged ranges, so the old file is never held in memory.
-FileResult applyToFile(const QString &path, const SourceFile &old, const profile::Splice &splice)
+FileResult applyToFile(const QByteArray &path, const SourceFile &old, const profile::Splice &splice)
 {
     std::vector<BytePiece> pieces;
     if (splice.at > 0)
@@ -173,19 +186,53 @@ FileResult applyToFile(const QString &path, const SourceFile &old, const profile
     const qint64 rest = splice.at + splice.remove;
     if (old.isOpen() && rest < old.size())
         pieces.push_back(BytePiece{nullptr, size_t(old.size() - rest), old.fd(), rest});
-    return replaceFileAtomically(path, pieces);
+    return replaceFileAtomically(path, pieces, &old.identity());
+}
+
+// Another program may change the file while an edit is written: the edit is
+// then made again on what the file holds now.
+template <class Edit>
+StoreResult editWithRetry(Edit &&edit)
+{
+    StoreResult result;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        result = edit();
+        if (result.error != FileError::Changed)
+            break;
+    }
+    return result;
 }
 
 } // namespace
 
-AgendaFile::AgendaFile(QString path, QString section)
-    : m_path(std::move(path)), m_section(std::move(section)), m_sectionBytes(toCp932(m_section).bytes)
+AgendaFile::AgendaFile(QByteArray nativePath, QByteArray sectionBytes, const QByteArray &programPath)
+    : m_path(std::move(nativePath)), m_sectionBytes(std::move(sectionBytes)),
+      m_isProgram(!programPath.isEmpty() && sameFile(m_path, programPath))
 {
+}
+
+AgendaFile::AgendaFile(const QString &path, const QString &section)
+    : AgendaFile(QFile::encodeName(path), toCp932(section).bytes)
+{
+}
+
+QString AgendaFile::path() const
+{
+    return QFile::decodeName(m_path);
+}
+
+StoreResult AgendaFile::refusal() const
+{
+    StoreResult refused;
+    refused.error = FileError::IsProgram;
+    return refused;
 }
 
 QStringList AgendaFile::ListDateKeys() const
 {
     QStringList keys;
+    if (m_isProgram)
+        return keys;
     SourceFile file(m_path);
     if (!file.isOpen())
         return keys;
@@ -199,17 +246,7 @@ QStringList AgendaFile::ListDateKeys() const
 
 std::optional<QString> AgendaFile::ReadMemo(const QString &key) const
 {
-    const Cp932Encoded k = toCp932(key);
-    if (!k.ok() || !isValidKey(key))
-        return std::nullopt;
-    profile::ValueFinder finder(m_sectionBytes, k.bytes);
-    SourceFile file(m_path);
-    if (!file.isOpen())
-        return std::nullopt;
-    file.streamPieces([&finder](const char *data, qsizetype size, bool atEnd, qint64) {
-        return finder.feed(data, size, atEnd);
-    });
-    const std::optional<QByteArray> &value = finder.value();
+    const std::optional<QByteArray> value = findValue(key);
     if (!value)
         return std::nullopt;
     const qsizetype size = readablePrefix(*value, kReadCapacity);
@@ -220,9 +257,16 @@ std::optional<QString> AgendaFile::ReadMemo(const QString &key) const
 
 StoreResult AgendaFile::WriteMemo(const QString &key, const QString &value) const
 {
+    if (m_isProgram)
+        return refusal();
     const Cp932Encoded k = toCp932(key);
     const Cp932Encoded v = toCp932(value);
-    if (!isValidKey(key) || breaksLine(value) || !k.ok() || breaksLine(m_section)) {
+    if (!isValidKey(key) || !k.ok()) {
+        StoreResult refused;
+        refused.error = FileError::InvalidKey;
+        return refused;
+    }
+    if (breaksLine(value) || m_sectionBytes.contains('\r') || m_sectionBytes.contains('\n')) {
         StoreResult refused;
         refused.error = FileError::Other;
         refused.sysErrno = EINVAL;
@@ -235,31 +279,62 @@ StoreResult AgendaFile::WriteMemo(const QString &key, const QString &value) cons
         refused.unmappable = v.unmappable;
         return refused;
     }
-    SourceFile file(m_path);
-    if (!file.isOpen() && file.error() != FileError::NotFound)
-        return fromFile(FileResult{file.error(), file.sysErrno()});
-    profile::EditLocator locator(m_sectionBytes, k.bytes);
-    if (file.isOpen())
-        file.streamLines([&locator](const char *line, const profile::Line &at) { return locator.line(line, at); });
-    return fromFile(applyToFile(m_path, file, locator.planWrite(v.bytes)));
+    return editWithRetry([&] {
+        SourceFile file(m_path);
+        if (!file.isOpen() && file.error() != FileError::NotFound)
+            return fromFile(FileResult{file.error(), file.sysErrno()});
+        profile::EditLocator locator(m_sectionBytes, k.bytes);
+        if (file.isOpen())
+            file.streamLines([&locator](const char *line, const profile::Line &at) { return locator.line(line, at); });
+        return fromFile(applyToFile(m_path, file, locator.planWrite(v.bytes)));
+    });
 }
 
 StoreResult AgendaFile::DeleteDate(const QString &key) const
 {
+    if (m_isProgram)
+        return refusal();
     const Cp932Encoded k = toCp932(key);
-    if (!k.ok() || !isValidKey(key))
-        return StoreResult{}; // no such key can be in the file
+    if (!k.ok() || !isValidKey(key)) {
+        // The scan lists such a line (a comment, an empty name), but no
+        // entry of that name can be removed: saying so keeps the date shown.
+        StoreResult refused;
+        refused.error = FileError::InvalidKey;
+        return refused;
+    }
+    return editWithRetry([&] {
+        SourceFile file(m_path);
+        if (file.error() == FileError::NotFound)
+            return StoreResult{};
+        if (!file.isOpen())
+            return fromFile(FileResult{file.error(), file.sysErrno()});
+        profile::EditLocator locator(m_sectionBytes, k.bytes);
+        file.streamLines([&locator](const char *line, const profile::Line &at) { return locator.line(line, at); });
+        const std::optional<profile::Splice> splice = locator.planRemove();
+        if (!splice)
+            return StoreResult{};
+        return fromFile(applyToFile(m_path, file, *splice));
+    });
+}
+
+bool AgendaFile::HasDate(const QString &key) const
+{
+    return findValue(key).has_value();
+}
+
+std::optional<QByteArray> AgendaFile::findValue(const QString &key) const
+{
+    const Cp932Encoded k = toCp932(key);
+    if (m_isProgram || !k.ok() || !isValidKey(key))
+        return std::nullopt;
+    profile::ValueFinder finder(m_sectionBytes, k.bytes);
     SourceFile file(m_path);
-    if (file.error() == FileError::NotFound)
-        return StoreResult{};
     if (!file.isOpen())
-        return fromFile(FileResult{file.error(), file.sysErrno()});
-    profile::EditLocator locator(m_sectionBytes, k.bytes);
-    file.streamLines([&locator](const char *line, const profile::Line &at) { return locator.line(line, at); });
-    const std::optional<profile::Splice> splice = locator.planRemove();
-    if (!splice)
-        return StoreResult{};
-    return fromFile(applyToFile(m_path, file, *splice));
+        return std::nullopt;
+    file.streamPieces([&finder](const char *data, qsizetype size, bool atEnd, qint64) {
+        return finder.feed(data, size, atEnd);
+    });
+    return finder.value();
 }
 
 } // namespace tavlo

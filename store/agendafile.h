@@ -15,6 +15,7 @@ struct StoreResult {
     FileError error = FileError::None;
     int sysErrno = 0;
     QString unmappable; // with FileError::Other from WriteMemo: text without a CP932 form
+    SaveMethod method = SaveMethod::None;
     bool ok() const { return error == FileError::None; }
 };
 
@@ -24,10 +25,17 @@ public:
     // A value longer than this comes back cut (a hand-edited file only).
     static constexpr int kReadCapacity = 16383;
 
-    AgendaFile(QString path, QString section);
+    // `nativePath` and `sectionBytes` as the kernel and the file hold them.
+    // A store whose path is the program's own file reads nothing and refuses
+    // every write (IsProgram).
+    AgendaFile(QByteArray nativePath, QByteArray sectionBytes, const QByteArray &programPath = QByteArray());
+    // From text: the path in the locale's file name encoding, the section in
+    // code page 932.
+    AgendaFile(const QString &path, const QString &section);
 
-    const QString &path() const { return m_path; }
-    const QString &section() const { return m_section; }
+    const QByteArray &nativePath() const { return m_path; }
+    // The path as shown to the user.
+    QString path() const;
 
     // The start-up scan: the date keys in file order, never an error.
     QStringList ListDateKeys() const;
@@ -43,10 +51,16 @@ public:
     // Removes the key's line. A missing key, section or file changes nothing.
     StoreResult DeleteDate(const QString &key) const;
 
+    // Whether the section holds the key, with or without a value.
+    bool HasDate(const QString &key) const;
+
 private:
-    QString m_path;
-    QString m_section;
+    StoreResult refusal() const;
+    std::optional<QByteArray> findValue(const QString &key) const;
+
+    QByteArray m_path;
     QByteArray m_sectionBytes;
+    bool m_isProgram = false;
 };
 
 } // namespace tavlo

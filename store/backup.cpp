@@ -1,18 +1,22 @@
 #include "store/backup.h"
 
+#include <cstdio>
+
 namespace tavlo {
 
-QString BackupPathFor(const QString &dataFile, const QDateTime &when)
+QByteArray BackupPathFor(const QByteArray &dataFile, const QDateTime &when)
 {
-    const QString stem = dataFile.left(qMax<qsizetype>(0, dataFile.size() - 4));
+    // The agenda path ends in ".txt", four bytes in any encoding.
+    const QByteArray stem = dataFile.left(qMax<qsizetype>(0, dataFile.size() - 4));
     const QDate d = when.date();
     const QTime t = when.time();
-    return stem
-        + QString::asprintf("_%04d%02d%02d_%02d%02d%02d.txt", d.year(), d.month(), d.day(), t.hour(),
-                            t.minute(), t.second());
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "_%04d%02d%02d_%02d%02d%02d.txt", d.year(), d.month(), d.day(), t.hour(),
+                  t.minute(), t.second());
+    return stem + QByteArray(stamp);
 }
 
-FileResult MakeBackupCopy(const QString &dataFile, const QString &backupPath)
+FileResult MakeBackupCopy(const QByteArray &dataFile, const QByteArray &backupPath)
 {
     const FileBytes source = readWholeFile(dataFile);
     if (!source.result.ok())

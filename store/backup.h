@@ -3,16 +3,16 @@
 #include "store/safefile.h"
 
 #include <QDateTime>
-#include <QString>
+#include <QByteArray>
 
 namespace tavlo {
 
 // The agenda path without its last four characters (its ".txt"), then
 // "_yyyyMMdd_HHmmss.txt" for the given local time.
-QString BackupPathFor(const QString &dataFile, const QDateTime &when);
+QByteArray BackupPathFor(const QByteArray &dataFile, const QDateTime &when);
 
 // Copies the file's current bytes to `backupPath`, whole or not at all; an
 // existing file at `backupPath` is never replaced.
-FileResult MakeBackupCopy(const QString &dataFile, const QString &backupPath);
+FileResult MakeBackupCopy(const QByteArray &dataFile, const QByteArray &backupPath);
 
 } // namespace tavlo

@@ -1,15 +1,16 @@
 #include "store/safefile.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace tavlo {
@@ -45,11 +46,6 @@ FileError classify(int err)
     }
 }
 
-QByteArray nativePath(const QString &path)
-{
-    return QFile::encodeName(path);
-}
-
 class Fd
 {
 public:
@@ -65,11 +61,11 @@ public:
         m_fd = -1;
         return fd;
     }
-    void reset()
+    void reset(int fd = -1)
     {
         if (m_fd >= 0)
             ::close(m_fd);
-        m_fd = -1;
+        m_fd = fd;
     }
 
 private:
@@ -139,17 +135,12 @@ bool writeAll(int fd, const std::vector<BytePiece> &pieces)
     return true;
 }
 
-// Resolves a symbolic link to the file it names, so that the link survives
-// the rename. A missing target is resolved as far as its folder.
-QByteArray resolveTarget(const QByteArray &path)
+off_t totalSize(const std::vector<BytePiece> &pieces)
 {
-    struct stat st;
-    if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return path;
-    char buffer[PATH_MAX];
-    if (::realpath(path.constData(), buffer))
-        return QByteArray(buffer);
-    return path;
+    off_t total = 0;
+    for (const BytePiece &piece : pieces)
+        total += off_t(piece.size);
+    return total;
 }
 
 QByteArray folderOf(const QByteArray &path)
@@ -162,17 +153,32 @@ QByteArray folderOf(const QByteArray &path)
     return path.left(slash);
 }
 
-// Creates a hidden temporary file beside `target`.
-int makeTemporary(const QByteArray &target, QByteArray &tempPath)
+// Follows symbolic links to the file they name, which need not exist yet, so
+// that a save writes the target and the link survives.
+QByteArray resolveTarget(QByteArray path)
 {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(path.constData(), buffer, sizeof buffer);
+        if (n <= 0 || size_t(n) == sizeof buffer)
+            return path;
+        const QByteArray link(buffer, int(n));
+        path = link.startsWith('/') ? link : folderOf(path) + '/' + link;
+    }
+    return path; // a loop of links: every call on it fails with ELOOP
+}
+
+QByteArray temporaryName(const QByteArray &target)
+{
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     const int slash = target.lastIndexOf('/');
-    QByteArray name = target;
-    name.insert(slash + 1, '.');
-    name.append(".XXXXXX");
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0)
-        tempPath = name;
-    return fd;
+    QByteArray name = target.left(slash + 1) + '.' + target.mid(slash + 1) + '.';
+    for (int i = 0; i < 6; ++i)
+        name += kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters - 1))];
+    return name;
 }
 
 void syncFolder(const QByteArray &folder)
@@ -186,11 +192,8 @@ void syncFolder(const QByteArray &folder)
 bool nameUnnamed(int fd, const QByteArray &target, QByteArray &tempPath)
 {
     const QByteArray proc = "/proc/self/fd/" + QByteArray::number(fd);
-    const int slash = target.lastIndexOf('/');
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QByteArray name = target;
-        name.insert(slash + 1, '.');
-        name += '.' + QByteArray::number(QRandomGenerator::global()->generate() % 0xFFFFFF, 36);
+        const QByteArray name = temporaryName(target);
         if (::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0) {
             tempPath = name;
             return true;
@@ -201,41 +204,75 @@ bool nameUnnamed(int fd, const QByteArray &target, QByteArray &tempPath)
     return false;
 }
 
-FileResult fillAndFlush(int fd, const std::vector<BytePiece> &pieces, mode_t mode)
+bool notSupported(int err)
 {
-    if (::fchmod(fd, mode) != 0 || !writeAll(fd, pieces) || ::fsync(fd) != 0)
-        return fail(classify(errno), errno);
-    return FileResult{};
+    return err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS;
 }
 
-// Writes and flushes a new file beside `target` and returns its (hidden)
-// name. The file is written without a name where the system allows, and named
-// only once it is complete and on disk, so that a crash while writing leaves
-// nothing behind in the user's folder.
-FileResult writeTemporary(const QByteArray &target, const std::vector<BytePiece> &pieces, mode_t mode,
-                          QByteArray &tempPath)
+std::vector<QByteArray> attributeNames(int fd, bool &ok)
 {
-    Fd unnamed(::open(folderOf(target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-    if (unnamed.valid()) {
-        const FileResult filled = fillAndFlush(unnamed.get(), pieces, mode);
-        if (!filled.ok())
-            return filled; // closing the unnamed file discards it
-        if (nameUnnamed(unnamed.get(), target, tempPath))
-            return FileResult{};
-        // No /proc to name it by: write it again the ordinary way.
-    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        return fail(classify(errno), errno);
+    std::vector<QByteArray> names;
+    ok = true;
+    const ssize_t size = ::flistxattr(fd, nullptr, 0);
+    if (size <= 0) {
+        ok = size == 0 || notSupported(errno);
+        return names;
     }
+    std::vector<char> list(size_t(size) + 1);
+    const ssize_t got = ::flistxattr(fd, list.data(), list.size());
+    if (got < 0) {
+        ok = false;
+        return names;
+    }
+    for (const char *name = list.data(); name < list.data() + got; name += std::strlen(name) + 1)
+        names.emplace_back(name);
+    return names;
+}
 
-    Fd fd(makeTemporary(target, tempPath));
-    if (!fd.valid())
-        return fail(classify(errno), errno);
-    FileResult result = fillAndFlush(fd.get(), pieces, mode);
-    if (result.ok() && ::close(fd.release()) != 0)
-        result = fail(classify(errno), errno);
-    if (!result.ok())
-        ::unlink(tempPath.constData());
-    return result;
+// Extended attributes, access lists among them, of one file onto another,
+// which loses those the first has not (a folder's default list gives new
+// files one).
+bool copyAttributes(int from, int to)
+{
+    bool ok = false;
+    const std::vector<QByteArray> wanted = attributeNames(from, ok);
+    if (!ok)
+        return false;
+    const std::vector<QByteArray> present = attributeNames(to, ok);
+    for (const QByteArray &name : present)
+        if (std::find(wanted.begin(), wanted.end(), name) == wanted.end()
+            && ::fremovexattr(to, name.constData()) != 0)
+            return false;
+    for (const QByteArray &name : wanted) {
+        const ssize_t size = ::fgetxattr(from, name.constData(), nullptr, 0);
+        if (size < 0)
+            return false;
+        std::vector<char> value(size_t(size) + 1);
+        const ssize_t got = ::fgetxattr(from, name.constData(), value.data(), value.size());
+        if (got < 0 || ::fsetxattr(to, name.constData(), value.data(), size_t(got), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+// What a new file must have to take an old one's place.
+struct Original {
+    bool exists = false;
+    struct stat st {};
+    int fd = -1; // open for reading its attributes
+};
+
+// Gives the new file the old one's owner, group, attributes and mode; false
+// when it cannot have them all.
+bool takeOver(int fd, const Original &old)
+{
+    struct stat now;
+    if (::fstat(fd, &now) != 0)
+        return false;
+    if ((now.st_uid != old.st.st_uid || now.st_gid != old.st.st_gid)
+        && ::fchown(fd, old.st.st_uid, old.st.st_gid) != 0)
+        return false;
+    return copyAttributes(old.fd, fd) && ::fchmod(fd, old.st.st_mode & 07777) == 0;
 }
 
 mode_t defaultMode()
@@ -245,12 +282,176 @@ mode_t defaultMode()
     return 0666 & ~mask;
 }
 
+// Fills and flushes a new file; `kept` is false when it could not take over
+// the old file's attributes, and then nothing was written.
+FileResult fill(int fd, const std::vector<BytePiece> &pieces, const Original &old, bool &kept)
+{
+    kept = !old.exists || takeOver(fd, old);
+    if (!kept)
+        return FileResult{};
+    if (!old.exists)
+        ::fchmod(fd, defaultMode()); // file systems without modes refuse, which is no loss
+    if (!writeAll(fd, pieces) || ::fsync(fd) != 0)
+        return fail(classify(errno), errno);
+    return FileResult{};
+}
+
+// Writes and flushes a new file beside `target` and returns its (hidden)
+// name. The file is written without a name where the system allows, and named
+// only once it is complete and on disk, so that a crash while writing leaves
+// nothing behind in the user's folder.
+FileResult writeTemporary(const QByteArray &target, const std::vector<BytePiece> &pieces, const Original &old,
+                          QByteArray &tempPath, bool &kept)
+{
+    Fd unnamed(::open(folderOf(target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (unnamed.valid()) {
+        const FileResult filled = fill(unnamed.get(), pieces, old, kept);
+        if (!filled.ok() || !kept)
+            return filled; // closing the unnamed file discards it
+        if (nameUnnamed(unnamed.get(), target, tempPath))
+            return FileResult{};
+        // No /proc to name it by: write it again the ordinary way.
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return fail(classify(errno), errno);
+    }
+
+    Fd fd;
+    for (int attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
+        tempPath = temporaryName(target);
+        fd.reset(::open(tempPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!fd.valid() && errno != EEXIST)
+            break;
+    }
+    if (!fd.valid())
+        return fail(classify(errno), errno);
+    FileResult result = fill(fd.get(), pieces, old, kept);
+    if (result.ok() && kept && ::close(fd.release()) != 0)
+        result = fail(classify(errno), errno);
+    if (!result.ok() || !kept)
+        ::unlink(tempPath.constData());
+    return result;
+}
+
+FileIdentity identityOfPath(const QByteArray &path)
+{
+    Fd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    return fd.valid() ? identityOf(fd.get()) : FileIdentity{};
+}
+
+// Overwrites the file where it is. A flushed copy of the old content stands
+// beside it until the new content is on disk, so that a crash leaves a whole
+// file or a whole copy; a failure puts the old content back.
+FileResult overwriteInPlace(const QByteArray &target, const std::vector<BytePiece> &pieces,
+                            const FileIdentity *expected)
+{
+    Fd file(::open(target.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!file.valid())
+        return fail(errno == EACCES ? FileError::ReadOnlyFile : classify(errno), errno);
+    const FileIdentity before = identityOf(file.get());
+    if (expected && !(before == *expected))
+        return fail(FileError::Changed);
+    const QByteArray copyPath = savingCopyPath(target);
+    Fd copy(::open(copyPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!copy.valid())
+        return fail(errno == EEXIST ? FileError::CopyLeft : classify(errno), errno);
+    if (!copyRange(file.get(), 0, copy.get(), size_t(before.size)) || ::fsync(copy.get()) != 0) {
+        const int err = errno;
+        ::unlink(copyPath.constData());
+        return fail(classify(err), err);
+    }
+    syncFolder(folderOf(target));
+
+    // The unchanged ranges now come from the copy: the file itself is about
+    // to be overwritten.
+    std::vector<BytePiece> fromCopy = pieces;
+    for (BytePiece &piece : fromCopy)
+        if (piece.fd >= 0)
+            piece.fd = copy.get();
+    int err = 0;
+    if (::lseek(file.get(), 0, SEEK_SET) != 0 || !writeAll(file.get(), fromCopy)
+        || ::ftruncate(file.get(), totalSize(pieces)) != 0 || ::fsync(file.get()) != 0)
+        err = errno;
+    if (err != 0) {
+        const bool restored = ::lseek(file.get(), 0, SEEK_SET) == 0
+            && copyRange(copy.get(), 0, file.get(), size_t(before.size))
+            && ::ftruncate(file.get(), before.size) == 0 && ::fsync(file.get()) == 0;
+        if (!restored)
+            return fail(classify(err), err); // the copy stays: it holds the old content
+    }
+    ::unlink(copyPath.constData());
+    syncFolder(folderOf(target));
+    if (err != 0)
+        return fail(classify(err), err);
+    return FileResult{FileError::None, 0, SaveMethod::InPlace};
+}
+
+bool renameWithoutReplacing(const QByteArray &from, const QByteArray &to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && !notSupported(errno))
+        return false;
+    // The file system cannot do that either (FAT and exFAT through FUSE):
+    // claim the name with an empty file that only one can create, then let
+    // the whole copy take its place.
+    Fd claim(::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!claim.valid())
+        return false;
+    claim.reset();
+    if (::rename(from.constData(), to.constData()) == 0)
+        return true;
+    const int err = errno;
+    ::unlink(to.constData());
+    errno = err;
+    return false;
+}
+
 } // namespace
 
-FileBytes readWholeFile(const QString &path)
+bool FileIdentity::operator==(const FileIdentity &other) const
+{
+    if (!exists || !other.exists)
+        return exists == other.exists;
+    return device == other.device && inode == other.inode && size == other.size
+        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+}
+
+FileIdentity identityOf(int fd)
+{
+    struct stat st;
+    FileIdentity id;
+    if (::fstat(fd, &st) != 0)
+        return id;
+    id.exists = true;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+    id.size = st.st_size;
+    id.modified = st.st_mtim;
+    return id;
+}
+
+QByteArray savingCopyPath(const QByteArray &path)
+{
+    return path + ".saving";
+}
+
+bool isTemporaryNameFor(const QByteArray &entryName, const QByteArray &fileName)
+{
+    if (entryName.size() != fileName.size() + 8 || !entryName.startsWith('.')
+        || entryName.mid(1, fileName.size()) != fileName || entryName.at(fileName.size() + 1) != '.')
+        return false;
+    for (int i = fileName.size() + 2; i < entryName.size(); ++i) {
+        const char c = entryName.at(i);
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+FileBytes readWholeFile(const QByteArray &path)
 {
     FileBytes out;
-    Fd fd(::open(nativePath(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    Fd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) {
         const int err = errno;
         out.result = fail(err == ENOENT ? FileError::NotFound : classify(err), err);
@@ -297,63 +498,84 @@ FileBytes readWholeFile(const QString &path)
     return out;
 }
 
-FileResult replaceFileAtomically(const QString &path, const QByteArray &bytes)
+FileResult replaceFileAtomically(const QByteArray &path, const QByteArray &bytes)
 {
     return replaceFileAtomically(path, {BytePiece{bytes.constData(), size_t(bytes.size())}});
 }
 
-FileResult replaceFileAtomically(const QString &path, const std::vector<BytePiece> &pieces)
+FileResult replaceFileAtomically(const QByteArray &path, const std::vector<BytePiece> &pieces,
+                                 const FileIdentity *expected)
 {
-    const QByteArray target = resolveTarget(nativePath(path));
-    mode_t mode = defaultMode();
-    struct stat st;
-    if (::stat(target.constData(), &st) == 0) {
-        if (!S_ISREG(st.st_mode))
+    const QByteArray target = resolveTarget(path);
+    Original old;
+    if (::stat(target.constData(), &old.st) == 0) {
+        if (!S_ISREG(old.st.st_mode))
             return fail(FileError::NotAFile);
         // A rename would replace a read-only file without complaint; the user
         // made it read-only, so honour that (also for root, who may write
         // anything: a file without any write permission is read-only).
-        if ((st.st_mode & 0222) == 0)
+        if ((old.st.st_mode & 0222) == 0)
             return fail(FileError::ReadOnlyFile, EACCES);
         if (::access(target.constData(), W_OK) != 0)
             return fail(errno == EROFS ? FileError::FolderNotWritable : FileError::ReadOnlyFile, errno);
-        mode = st.st_mode & 07777;
+        old.exists = true;
     } else if (errno != ENOENT) {
         return fail(classify(errno), errno);
     }
+    Fd attributes(old.exists ? ::open(target.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1);
+    old.fd = attributes.get();
 
-    QByteArray temp;
-    const FileResult written = writeTemporary(target, pieces, mode, temp);
-    if (!written.ok())
-        return written;
-    if (::rename(temp.constData(), target.constData()) != 0) {
-        const int err = errno;
-        ::unlink(temp.constData());
-        return fail(classify(err), err);
+    // Hard links would be split by a rename: the other names keep the old
+    // content.
+    if (!old.exists || old.st.st_nlink == 1) {
+        QByteArray temp;
+        bool kept = true;
+        const FileResult written = writeTemporary(target, pieces, old, temp, kept);
+        if (!written.ok())
+            return written;
+        if (kept) {
+            if (expected && !(identityOfPath(target) == *expected)) {
+                ::unlink(temp.constData());
+                return fail(FileError::Changed);
+            }
+            if (::rename(temp.constData(), target.constData()) == 0) {
+                syncFolder(folderOf(target));
+                return FileResult{FileError::None, 0, SaveMethod::Renamed};
+            }
+            const int err = errno;
+            ::unlink(temp.constData());
+            // Some file systems, and folders where others' files may not be
+            // renamed over (sticky), still let the file itself be written.
+            if (!old.exists || !(err == EXDEV || err == EPERM || err == EBUSY || notSupported(err)))
+                return fail(classify(err), err);
+        }
     }
-    syncFolder(folderOf(target));
-    return FileResult{};
+    return overwriteInPlace(target, pieces, expected);
 }
 
-FileResult createFileExclusively(const QString &path, const QByteArray &bytes)
+FileResult createFileExclusively(const QByteArray &path, const QByteArray &bytes)
 {
-    const QByteArray target = nativePath(path);
     QByteArray temp;
+    bool kept = true;
     const FileResult written =
-        writeTemporary(target, {BytePiece{bytes.constData(), size_t(bytes.size())}}, defaultMode(), temp);
+        writeTemporary(path, {BytePiece{bytes.constData(), size_t(bytes.size())}}, Original{}, temp, kept);
     if (!written.ok())
         return written;
     // link() never replaces: two copies aimed at one name cannot both land.
-    const int rc = ::link(temp.constData(), target.constData());
-    const int err = errno;
+    bool placed = ::link(temp.constData(), path.constData()) == 0;
+    int err = errno;
+    if (!placed && (err == EPERM || err == EMLINK || notSupported(err))) {
+        placed = renameWithoutReplacing(temp, path); // no hard links here
+        err = errno;
+    }
     ::unlink(temp.constData());
-    if (rc != 0)
+    if (!placed)
         return fail(err == EEXIST ? FileError::Exists : classify(err), err);
-    syncFolder(folderOf(target));
+    syncFolder(folderOf(path));
 
     const FileBytes back = readWholeFile(path);
     if (!back.result.ok() || back.bytes != bytes) {
-        ::unlink(target.constData());
+        ::unlink(path.constData());
         return fail(back.result.ok() ? FileError::Mismatch : back.result.error, back.result.sysErrno);
     }
     return FileResult{};

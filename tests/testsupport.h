@@ -8,6 +8,9 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -70,5 +73,84 @@ private:
     bool m_mounted = false;
     bool m_ok = false;
 };
+
+// A real exFAT file system (a USB stick's), through FUSE on a loop device.
+// Needs root and Debian's exfat-fuse and exfatprogs; ok() says whether the
+// machine could provide it, reason() why not.
+class ExfatMount
+{
+public:
+    ExfatMount()
+    {
+        if (::geteuid() != 0) {
+            m_reason = QStringLiteral("needs root for a loop device and a FUSE mount");
+            return;
+        }
+        const QString image = m_dir.filePath(QStringLiteral("stick.img"));
+        m_point = m_dir.filePath(QStringLiteral("stick"));
+        QDir().mkdir(m_point);
+        QProcess p;
+        p.start(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                       QStringLiteral("truncate -s 16M '%1' && mkfs.exfat '%1' >/dev/null && "
+                                                      "losetup -f --show '%1'").arg(image)});
+        p.waitForFinished();
+        m_loop = QString::fromLatin1(p.readAllStandardOutput()).trimmed();
+        if (p.exitCode() != 0 || m_loop.isEmpty()) {
+            m_reason = QStringLiteral("no exfatprogs or no free loop device");
+            return;
+        }
+        m_ok = QProcess::execute(QStringLiteral("mount.exfat-fuse"), {m_loop, m_point}) == 0;
+        if (!m_ok)
+            m_reason = QStringLiteral("mount.exfat-fuse failed (no /dev/fuse?)");
+    }
+    ~ExfatMount()
+    {
+        if (m_ok)
+            QProcess::execute(QStringLiteral("umount"), {m_point});
+        if (!m_loop.isEmpty())
+            QProcess::execute(QStringLiteral("losetup"), {QStringLiteral("-d"), m_loop});
+    }
+    bool ok() const { return m_ok; }
+    QString reason() const { return m_reason; }
+    QString path() const { return m_point; }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_point;
+    QString m_loop;
+    QString m_reason;
+    bool m_ok = false;
+};
+
+// A folder of the given kind: "local" (the temporary folder) or "exFAT".
+class Place
+{
+public:
+    explicit Place(const QString &kind)
+    {
+        if (kind == QLatin1String("exFAT")) {
+            m_exfat = std::make_unique<ExfatMount>();
+            m_path = m_exfat->path();
+        } else {
+            m_path = m_local.path();
+        }
+    }
+    bool ok() const { return !m_exfat || m_exfat->ok(); }
+    QString reason() const { return m_exfat ? m_exfat->reason() : QString(); }
+    QString path() const { return m_path; }
+    QString file(const QString &name) const { return m_path + QLatin1Char('/') + name; }
+
+private:
+    QTemporaryDir m_local;
+    std::unique_ptr<ExfatMount> m_exfat;
+    QString m_path;
+};
+
+inline void addPlaces()
+{
+    QTest::addColumn<QString>("place");
+    QTest::newRow("local folder") << QStringLiteral("local");
+    QTest::newRow("exFAT stick") << QStringLiteral("exFAT");
+}
 
 } // namespace tavlo::test

@@ -216,23 +216,37 @@ void tst_Form1::startUp()
 
 void tst_Form1::agendaLocation_data()
 {
-    QTest::addColumn<QString>("exe");
-    QTest::addColumn<QString>("dataFile");
-    QTest::addColumn<QString>("section");
-    QTest::newRow("tavlo") << "/opt/t/tavlo" << "/opt/t/tavlo.txt" << "tavlo";
-    QTest::newRow("classic") << "/opt/t/tavlo_classic" << "/opt/t/tavlo_classic.txt" << "tavlo_classic";
-    QTest::newRow("dots: complete base name") << "/opt/t/my.tavlo.bin" << "/opt/t/my.tavlo.txt" << "my.tavlo";
-    QTest::newRow("root folder keeps both slashes") << "/tavlo" << "//tavlo.txt" << "tavlo";
+    QTest::addColumn<QByteArray>("exe");
+    QTest::addColumn<QByteArray>("dataFile");
+    QTest::addColumn<QByteArray>("section");
+    QTest::newRow("tavlo") << QByteArray("/opt/t/tavlo") << QByteArray("/opt/t/tavlo.txt") << QByteArray("tavlo");
+    QTest::newRow("classic") << QByteArray("/opt/t/tavlo_classic") << QByteArray("/opt/t/tavlo_classic.txt")
+                             << QByteArray("tavlo_classic");
+    QTest::newRow("dots: complete base name") << QByteArray("/opt/t/my.tavlo.bin") << QByteArray("/opt/t/my.tavlo.txt")
+                                              << QByteArray("my.tavlo");
+    QTest::newRow("root folder keeps both slashes") << QByteArray("/tavlo") << QByteArray("//tavlo.txt")
+                                                    << QByteArray("tavlo");
+    // Folders unpacked from archives made on Windows keep their bytes.
+    QTest::newRow("folder in code page 932") << QByteArray("/home/u/\x93\xfa\x96\x7b/tavlo")
+                                             << QByteArray("/home/u/\x93\xfa\x96\x7b/tavlo.txt") << QByteArray("tavlo");
+    QTest::newRow("folder in Latin-1") << QByteArray("/home/u/caf\xe9/tavlo") << QByteArray("/home/u/caf\xe9/tavlo.txt")
+                                       << QByteArray("tavlo");
+    QTest::newRow("UTF-8 name: section in code page 932")
+        << QByteArray("/a/\xe6\x97\xa5\xe8\xa8\x98") << QByteArray("/a/\xe6\x97\xa5\xe8\xa8\x98.txt")
+        << QByteArray("\x93\xfa\x8b\x4c");
+    QTest::newRow("name in code page 932: kept as it is") << QByteArray("/a/\x93\xfa\x8b\x4c")
+                                                          << QByteArray("/a/\x93\xfa\x8b\x4c.txt")
+                                                          << QByteArray("\x93\xfa\x8b\x4c");
 }
 
 void tst_Form1::agendaLocation()
 {
-    QFETCH(QString, exe);
-    QFETCH(QString, dataFile);
-    QFETCH(QString, section);
+    QFETCH(QByteArray, exe);
+    QFETCH(QByteArray, dataFile);
+    QFETCH(QByteArray, section);
     const AgendaLocation loc = AgendaLocationFor(exe);
     QCOMPARE(loc.dataFile, dataFile);
-    QCOMPARE(loc.section, section);
+    QCOMPARE(loc.sectionBytes, section);
 }
 
 QTEST_MAIN(tst_Form1)

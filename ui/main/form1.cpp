@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -35,21 +36,6 @@ namespace {
 const QString kTitleAborted = QStringLiteral("処理中断");
 const QString kTitleFault = QStringLiteral("異常検出");
 
-QString FailureReason(const StoreResult &result)
-{
-    switch (result.error) {
-    case FileError::ReadOnlyFile: return QStringLiteral("ファイルが読み取り専用です。");
-    case FileError::FolderNotWritable: return QStringLiteral("フォルダーに書き込む権限がありません。");
-    case FileError::FolderMissing: return QStringLiteral("フォルダーが見つかりません。");
-    case FileError::DiskFull: return QStringLiteral("ディスクの空き容量が足りません。");
-    case FileError::NotAFile: return QStringLiteral("同じ名前のフォルダーなどがあり、ファイルとして扱えません。");
-    case FileError::TooLarge: return QStringLiteral("ファイルが大きすぎます。");
-    case FileError::Changed: return QStringLiteral("保存中にほかのプログラムがファイルを変更しました。");
-    default:
-        return QStringLiteral("システムエラー: %1").arg(QString::fromLocal8Bit(std::strerror(result.sysErrno)));
-    }
-}
-
 QPushButton *MakeButton(QWidget *parent, const char *caption, int left, int width)
 {
     auto *button = new QPushButton(QString::fromUtf8(caption), parent);
@@ -63,10 +49,14 @@ QPushButton *MakeButton(QWidget *parent, const char *caption, int left, int widt
 
 } // namespace
 
-Form1::Form1(const QString &dataFile, const QString &section, QWidget *parent)
-    : QWidget(parent), m_store(dataFile, section)
+Form1::Form1(const AgendaFile &store, QWidget *parent) : QWidget(parent), m_store(store)
 {
     CreateControls();
+}
+
+Form1::Form1(const QString &dataFile, const QString &section, QWidget *parent)
+    : Form1(AgendaFile(dataFile, section), parent)
+{
 }
 
 void Form1::CreateControls()
@@ -208,7 +198,9 @@ void Form1::List1_Click()
     const int index = CurrentIndex();
     if (index < 0 || m_fillingList)
         return;
-    const std::optional<QString> value = m_store.ReadMemo(List1->text(index));
+    m_loadedKey = List1->text(index);
+    const std::optional<QString> value = m_store.ReadMemo(m_loadedKey);
+    m_loadedValue = value;
     // A date without a readable memo shows an empty editor rather than the
     // previous date's memo, which a save would then store under this date.
     SetEditorText(Text1, value ? DecodeMemo(*value) : QString());
@@ -221,7 +213,7 @@ void Form1::List1_KeyUp(int KeyCode, int Shift)
 {
     if (KeyCode == vbKeyDelete && Shift == 0) {
         const int index = CurrentIndex();
-        if (index < 0)
+        if (index < 0 || !StoredMemoMayBeReplaced(List1->text(index), Deleting))
             return;
         SetEditorText(Text1, QString());
         const StoreResult result = m_store.DeleteDate(List1->text(index));
@@ -284,6 +276,8 @@ bool Form1::SaveCurrentMemo()
         return false;
     }
     const QString key = List1->text(index);
+    if (!StoredMemoMayBeReplaced(key, encoded.isEmpty() ? Deleting : Saving))
+        return false;
     if (!encoded.isEmpty()) {
         const StoreResult result = m_store.WriteMemo(key, encoded);
         if (!result.ok()) {
@@ -300,9 +294,55 @@ bool Form1::SaveCurrentMemo()
         }
         RemoveItem(index);
     }
+    m_loadedKey = key;
+    m_loadedValue = encoded.isEmpty() ? std::nullopt : std::optional<QString>(encoded);
     mstrLoadedText = EditorText(Text1);
     Command2->setEnabled(false);
     return true;
+}
+
+bool Form1::StoredMemoMayBeReplaced(const QString &key, StoreAction action)
+{
+    const std::optional<QString> loaded = key == m_loadedKey ? m_loadedValue : std::nullopt;
+    if (m_store.ReadMemo(key) == loaded)
+        return true;
+    const QString changed = key + QStringLiteral("\r\nのメモは、読み込んだ後にほかのプログラムで変更されています。\r\n");
+    if (action == Deleting)
+        return MsgBox(this, changed + QStringLiteral("削除しますか？"), vbYesNo + vbExclamation,
+                      QStringLiteral("削除確認"))
+            == vbYes;
+    return MsgBox(this, changed + QStringLiteral("上書きしますか？"), vbYesNo + vbExclamation,
+                  QStringLiteral("上書き確認"))
+        == vbYes;
+}
+
+QString Form1::FailureReason(const StoreResult &result) const
+{
+    switch (result.error) {
+    case FileError::ReadOnlyFile: return QStringLiteral("ファイルが読み取り専用です。");
+    case FileError::FolderNotWritable: return QStringLiteral("フォルダーに書き込む権限がありません。");
+    case FileError::FolderMissing: return QStringLiteral("フォルダーが見つかりません。");
+    case FileError::DiskFull: return QStringLiteral("ディスクの空き容量が足りません。");
+    case FileError::NotAFile: return QStringLiteral("同じ名前のフォルダーなどがあり、ファイルとして扱えません。");
+    case FileError::TooLarge: return QStringLiteral("ファイルが大きすぎます。");
+    case FileError::Changed: return QStringLiteral("保存中にほかのプログラムがファイルを変更しました。");
+    case FileError::IsProgram:
+        return QStringLiteral("このファイルはプログラム自身です。プログラムを壊さないよう、書き込みません。");
+    case FileError::InvalidKey: return QStringLiteral("この日付の名前は、ファイルの中で書き換えられない形をしています。");
+    case FileError::CopyLeft:
+        return QStringLiteral("前回中断した保存の前の内容が、次のファイルに残っています。\r\n")
+            + QFile::decodeName(savingCopyPath(m_store.nativePath()));
+    default:
+        return QStringLiteral("システムエラー: %1").arg(QString::fromLocal8Bit(std::strerror(result.sysErrno)));
+    }
+}
+
+void Form1::ReportInterruptedSave(const QByteArray &copyPath)
+{
+    MsgBox(this,
+           QStringLiteral("前回の保存が中断されました。保存する前の内容が次のファイルに残っています。\r\n")
+               + QFile::decodeName(copyPath),
+           vbExclamation, kTitleFault);
 }
 
 void Form1::ReportFailure(const StoreResult &result, StoreAction action)
@@ -329,6 +369,12 @@ void Form1::Command1_Click()
             MsgBox(this, QStringLiteral("同じ日付が存在しています。"), vbOKOnly, kTitleAborted);
             return;
         }
+    }
+    // A date can be stored without being listed: after an empty line that
+    // ends the start-up scan, or added by another program since.
+    if (m_store.HasDate(gstrAddDate)) {
+        MsgBox(this, QStringLiteral("同じ日付が存在しています。"), vbOKOnly, kTitleAborted);
+        return;
     }
     // Stored first: a date shown in the list but missing from the file would
     // look kept and is not.
@@ -394,8 +440,9 @@ bool Form1::Form_Unload()
 
 void Form1::Command6_Click()
 {
-    const QString backup = BackupPathFor(m_store.path(), Clock::now());
-    if (MakeBackupCopy(m_store.path(), backup).ok())
+    const QByteArray backupPath = BackupPathFor(m_store.nativePath(), Clock::now());
+    const QString backup = QFile::decodeName(backupPath);
+    if (MakeBackupCopy(m_store.nativePath(), backupPath).ok())
         MsgBox(this, backup + QStringLiteral("\r\nという名前で保存しました。"), vbOKOnly,
                QStringLiteral("処理完了"));
     else

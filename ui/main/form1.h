@@ -24,6 +24,7 @@ class Form1 : public QWidget
     Q_OBJECT
 
 public:
+    explicit Form1(const AgendaFile &store, QWidget *parent = nullptr);
     Form1(const QString &dataFile, const QString &section, QWidget *parent = nullptr);
 
     // The add-date dialog's answer: a date key, or empty when cancelled.
@@ -42,8 +43,11 @@ public:
     // (a second start asks for this).
     void Restore();
 
+    // Tells the user where the copy of a save that was cut short lies.
+    void ReportInterruptedSave(const QByteArray &copyPath);
+
     const AgendaFile &store() const { return m_store; }
-    const QString &dataFile() const { return m_store.path(); }
+    QString dataFile() const { return m_store.path(); }
     const QString &loadedText() const { return mstrLoadedText; }
 
     DateList *List1;
@@ -85,10 +89,16 @@ private:
     void RemoveItem(int index);
     enum StoreAction { Saving, Deleting };
     void ReportFailure(const StoreResult &result, StoreAction action);
+    QString FailureReason(const StoreResult &result) const;
+    // Whether the stored memo is still what was loaded, or the user agrees
+    // to replace what another program put there.
+    bool StoredMemoMayBeReplaced(const QString &key, StoreAction action);
     void CreateControls();
 
     AgendaFile m_store;
     QString mstrLoadedText;
+    QString m_loadedKey;                   // the date whose stored memo ...
+    std::optional<QString> m_loadedValue;  // ... was last read or written as this
     int m_keyPressedInList = 0; // Qt key last pressed while the list had the focus
     int m_strokeShift = 0;      // modifiers held at any moment since that press
     bool m_fillingList = false; // items move, but no date is being chosen
