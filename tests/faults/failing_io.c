@@ -3,12 +3,15 @@
  *   TAVLO_FAIL_WRITE=<errno>   write() to a regular file fails
  *   TAVLO_FAIL_FSYNC=<errno>   fsync() of a regular file fails
  *   TAVLO_FAIL_RENAME=<errno>  rename() fails
+ *   TAVLO_SLOW_WRITE=<ms>      write() to a regular file waits first, so that
+ *                              another process can act in the middle of a save
  * so a test can switch a fault on and off around one operation. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 static int fault(const char *name)
@@ -28,6 +31,11 @@ ssize_t write(int fd, const void *buf, size_t count)
     static ssize_t (*real)(int, const void *, size_t);
     if (!real)
         real = (ssize_t(*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
+    const int slow = fault("TAVLO_SLOW_WRITE");
+    if (slow && is_regular(fd)) {
+        const struct timespec pause = {slow / 1000, (slow % 1000) * 1000000L};
+        nanosleep(&pause, NULL);
+    }
     const int err = fault("TAVLO_FAIL_WRITE");
     if (err && is_regular(fd)) {
         errno = err;

@@ -22,6 +22,9 @@ private slots:
     void injected();
     void fullFileSystem();
     void fileGoneOrReplaced();
+    void otherProgramDuringSave_data();
+    void otherProgramDuringSave();
+    void failedInPlaceSaveRestores();
 };
 
 namespace {
@@ -116,6 +119,58 @@ void tst_Faults::fileGoneOrReplaced()
     QCOMPARE(store.DeleteDate(QStringLiteral("2004.01.01")).error, FileError::NotAFile);
     QVERIFY(QFileInfo(path).isDir());
     QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("tavlo.txt")});
+}
+
+void tst_Faults::otherProgramDuringSave_data()
+{
+    QTest::addColumn<QString>("command"); // run by another process while the save writes
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("appends a date") << QStringLiteral("printf '2004.01.03=other\\r\\n' >> tavlo.txt")
+                                    << QByteArray("[tavlo]\r\n2004.01.01=new\r\n2004.01.02=keep\r\n2004.01.03=other\r\n");
+    QTest::newRow("renames its own file over it")
+        << QStringLiteral("printf '[tavlo]\\r\\n2004.01.09=theirs\\r\\n' > theirs && mv theirs tavlo.txt")
+        << QByteArray("[tavlo]\r\n2004.01.09=theirs\r\n2004.01.01=new\r\n");
+}
+
+void tst_Faults::otherProgramDuringSave()
+{
+    QFETCH(QString, command);
+    QFETCH(QByteArray, after);
+    if (!qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("failing_io")))
+        QSKIP("needs the failing_io shim preloaded (the test command does that)");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
+    writeBytes(path, kBefore);
+    const AgendaFile store(path, QStringLiteral("tavlo"));
+    QProcess other;
+    other.setWorkingDirectory(dir.path());
+    other.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sleep 0.1; ") + command});
+    QVERIFY(other.waitForStarted());
+    qputenv("TAVLO_SLOW_WRITE", "400"); // the other process acts while the save writes
+    const StoreResult result = store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"));
+    qunsetenv("TAVLO_SLOW_WRITE");
+    QVERIFY(other.waitForFinished());
+    QVERIFY(result.ok());
+    QCOMPARE(readBytes(path), after); // the edit was made again on their content
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("tavlo.txt")});
+}
+
+void tst_Faults::failedInPlaceSaveRestores()
+{
+    if (!qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("failing_io")))
+        QSKIP("needs the failing_io shim preloaded (the test command does that)");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
+    writeBytes(path, kBefore);
+    // A second name makes the save overwrite in place.
+    QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("link.txt"))).constData()) == 0);
+    const AgendaFile store(path, QStringLiteral("tavlo"));
+    qputenv("TAVLO_FAIL_WRITE", QByteArray::number(EIO));
+    const StoreResult result = store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("a much longer memo"));
+    qunsetenv("TAVLO_FAIL_WRITE");
+    QCOMPARE(result.error, FileError::Other);
+    QCOMPARE(readBytes(path), kBefore);
+    QCOMPARE(folderEntries(dir.path()), (QStringList{QStringLiteral("link.txt"), QStringLiteral("tavlo.txt")}));
 }
 
 QTEST_GUILESS_MAIN(tst_Faults)
