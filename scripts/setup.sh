@@ -13,6 +13,7 @@ packages=(
   python3-xlib
   desktop-file-utils appstream
   clang libclang-rt-14-dev
+  exfat-fuse exfatprogs acl
 )
 
 missing=()

@@ -317,6 +317,12 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
     });
 }
 
+bool AgendaFile::IsReadable() const
+{
+    const SourceFile file(m_path);
+    return file.isOpen() || file.error() == FileError::NotFound;
+}
+
 bool AgendaFile::HasDate(const QString &key) const
 {
     return findValue(key).has_value();

@@ -51,6 +51,10 @@ public:
     // Removes the key's line. A missing key, section or file changes nothing.
     StoreResult DeleteDate(const QString &key) const;
 
+    // Whether what is at the path can be read as the agenda, or nothing is
+    // there (a folder or an unreadable file cannot).
+    bool IsReadable() const;
+
     // Whether the section holds the key, with or without a value.
     bool HasDate(const QString &key) const;
 

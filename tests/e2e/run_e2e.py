@@ -152,16 +152,21 @@ def wait_for(predicate, timeout=5.0):
 class Program:
     """A copy of the program in a folder of its own."""
 
-    def __init__(self, agenda=None):
-        self.dir = tempfile.mkdtemp(prefix="tavlo-e2e-")
-        self.name = os.path.basename(ARGS.program)
-        self.exe = os.path.join(self.dir, self.name)
+    def __init__(self, agenda=None, folder=None, exe_name=None):
+        self.top = tempfile.mkdtemp(prefix="tavlo-e2e-").encode()
+        # `folder`: a subfolder's name as bytes, in whatever encoding.
+        self.dir = os.path.join(self.top, folder) if folder else self.top
+        if folder:
+            os.mkdir(self.dir)
+        self.name = exe_name or os.path.basename(ARGS.program)
+        self.exe = os.path.join(self.dir, self.name.encode())
         shutil.copy2(ARGS.program, self.exe)
-        self.agenda = os.path.join(self.dir, self.name + ".txt")
+        stem = self.name[:-4] if self.name.endswith(".txt") else self.name
+        self.agenda = os.path.join(self.dir, stem.encode() + b".txt")
         if agenda is not None:
             with open(self.agenda, "wb") as f:
-                f.write(agenda.replace(b"{S}", self.name.encode()))
-        self.runtime = os.path.join(self.dir, "runtime")
+                f.write(agenda.replace(b"{S}", stem.encode()))
+        self.runtime = os.path.join(self.top, b"runtime")
         os.mkdir(self.runtime, 0o700)
         self.procs = []
 
@@ -183,7 +188,7 @@ class Program:
             if p.poll() is None:
                 p.kill()
                 p.wait()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        shutil.rmtree(self.top, ignore_errors=True)
 
 
 def today_key():
@@ -278,7 +283,7 @@ class EndToEnd(ProgramTestCase):
         wid = self.main_window()
         click(wid, BUTTON["backup"])
         box = find_window("処理完了")
-        copies = [f for f in os.listdir(prog.dir) if re.fullmatch(re.escape(prog.name) + r"_\d{8}_\d{6}\.txt", f)]
+        copies = [f for f in os.listdir(prog.dir) if re.fullmatch(re.escape(prog.name.encode()) + rb"_\d{8}_\d{6}\.txt", f)]
         self.assertEqual(len(copies), 1)
         with open(os.path.join(prog.dir, copies[0]), "rb") as f:
             self.assertEqual(f.read(), prog.bytes())
@@ -527,7 +532,7 @@ class Faults(ProgramTestCase):
         self.assertTrue(window_gone("異常検出"))
         self.assertIsNone(proc.poll())
         self.assertTrue(os.path.isdir(prog.agenda))
-        self.assertEqual(sorted(os.listdir(prog.dir)), sorted([prog.name, prog.name + ".txt", "runtime"]))
+        self.assertEqual(sorted(os.listdir(prog.dir)), sorted([prog.name.encode(), prog.name.encode() + b".txt", b"runtime"]))
 
     def test_killed_while_saving(self):
         """SIGKILL at random moments of saves: the file is always the old or
@@ -559,6 +564,57 @@ class Faults(ProgramTestCase):
             self.assertTrue(now.startswith(head))
             window_gone(MAIN_TITLE, 3)
         print("kills survived: %d" % kills, file=sys.stderr)
+        # What a kill left beside the file, the next start removes.
+        with open(os.path.join(prog.dir, b"." + os.path.basename(prog.agenda) + b".Ab3dE9"), "wb") as f:
+            f.write(b"left by a kill")
+        prog.start()
+        find_window(MAIN_TITLE)
+        self.assertEqual(sorted(os.listdir(prog.dir)), sorted([os.path.basename(prog.exe), os.path.basename(prog.agenda), b"runtime"]))
+
+    def test_folder_named_in_code_page_932(self):
+        prog = Program(b"[{S}]\r\n2004.05.07=old\r\n", folder="日本語".encode("cp932"))
+        self.programs.append(prog)
+        prog.start()
+        wid = find_window(MAIN_TITLE)
+        activate(wid)
+        click(wid, EDITOR)
+        key("ctrl+End")
+        type_text("+")
+        key("ctrl+s")
+        self.assertTrue(wait_for(lambda: prog.bytes().endswith(b"2004.05.07=old+\r\n")))
+        self.assertEqual(sorted(os.listdir(prog.top)), sorted([b"runtime", "日本語".encode("cp932")]))
+        self.assertEqual(sorted(os.listdir(prog.dir)), sorted([prog.name.encode(), prog.name.encode() + b".txt"]))
+
+    def test_program_named_like_its_agenda_is_never_written(self):
+        prog = Program(exe_name="notes.txt")
+        self.programs.append(prog)
+        with open(prog.exe, "rb") as f:
+            program = f.read()
+        prog.start()
+        dialog = find_window("年月日追加")
+        activate(dialog)
+        key("Return")
+        box = find_window("異常検出")
+        activate(box)
+        key("Return")
+        self.assertTrue(window_gone("異常検出"))
+        with open(prog.exe, "rb") as f:
+            self.assertEqual(f.read(), program)
+
+    def test_copy_of_an_interrupted_save_is_shown(self):
+        prog = Program(b"[{S}]\r\n2004.05.07=torn")
+        self.programs.append(prog)
+        with open(prog.agenda + b".saving", "wb") as f:
+            f.write(b"whole old content")
+        prog.start()
+        box = find_window("異常検出")
+        screenshot(box, "interrupted-save.png")
+        activate(box)
+        key("Return")
+        self.assertTrue(window_gone("異常検出"))
+        find_window(MAIN_TITLE)
+        with open(prog.agenda + b".saving", "rb") as f:
+            self.assertEqual(f.read(), b"whole old content")
 
 
 class HostileFiles(unittest.TestCase):
@@ -627,8 +683,8 @@ class HostileFiles(unittest.TestCase):
 
     def test_symlink_to_fifo(self):
         def make(path):
-            os.mkfifo(path + ".fifo")
-            os.symlink(path + ".fifo", path)
+            os.mkfifo(path + b".fifo")
+            os.symlink(path + b".fifo", path)
         self.run_case("a symbolic link to a FIFO", make)
 
 

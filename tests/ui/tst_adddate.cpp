@@ -44,6 +44,7 @@ private slots:
     void cleanup() { Clock::reset(); }
     void addsInSortedPlace_data();
     void addsInSortedPlace();
+    void duplicateRefused_data();
     void duplicateRefused();
     void goingBackChangesNothing();
     void triggers_data();
@@ -87,9 +88,23 @@ void tst_AddDate::addsInSortedPlace()
     QCOMPARE(readBytes(fx.path()), kAgenda + key.toLatin1() + '=' + kPlaceholder + "\r\n");
 }
 
+void tst_AddDate::duplicateRefused_data()
+{
+    QTest::addColumn<QByteArray>("agenda");
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("listed") << kAgenda << QStringList({"2004.05.01", "2004.05.20"});
+    // The start-up scan ends at an empty line; the date is stored all the same.
+    QTest::newRow("stored after an empty line")
+        << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=hidden\r\n") << QStringList({"2004.05.01"});
+    QTest::newRow("stored with an empty value")
+        << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=\r\n") << QStringList({"2004.05.01"});
+}
+
 void tst_AddDate::duplicateRefused()
 {
-    MainWindowFixture fx(kAgenda);
+    QFETCH(QByteArray, agenda);
+    QFETCH(QStringList, listed);
+    MainWindowFixture fx(agenda);
     Form1 &f = fx.start();
     MsgBoxRecorder boxes;
     const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), QStringLiteral("20"));
@@ -98,8 +113,8 @@ void tst_AddDate::duplicateRefused()
     QCOMPARE(boxes.calls[0].text, QStringLiteral("同じ日付が存在しています。"));
     QCOMPARE(boxes.calls[0].title, QStringLiteral("処理中断"));
     QCOMPARE(boxes.calls[0].style, 0);
-    QCOMPARE(fx.listTexts(), QStringList({"2004.05.01", "2004.05.20"}));
-    QCOMPARE(readBytes(fx.path()), kAgenda);
+    QCOMPARE(fx.listTexts(), listed);
+    QCOMPARE(readBytes(fx.path()), agenda);
 }
 
 void tst_AddDate::goingBackChangesNothing()

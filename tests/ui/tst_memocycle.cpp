@@ -37,7 +37,10 @@ private slots:
     void noCurrentDate();
     void failedSaveIsReported_data();
     void failedSaveIsReported();
+    void failedDeleteKeepsDate_data();
     void failedDeleteKeepsDate();
+    void changedByAnotherProgram_data();
+    void changedByAnotherProgram();
     void unmappableRefused();
     void unreadableDateEmptiesEditor();
 };
@@ -290,20 +293,85 @@ void tst_MemoCycle::failedSaveIsReported()
     QCOMPARE(folderEntries(fx.folder()), QStringList{"tavlo.txt"});
 }
 
+void tst_MemoCycle::failedDeleteKeepsDate_data()
+{
+    QTest::addColumn<QByteArray>("agenda");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("read-only file") << kTwoDates << true << 0 << QStringLiteral("ファイルが読み取り専用です。");
+    // A hand-edited line the scan lists but no entry name can match.
+    QTest::newRow("a comment line") << QByteArray("[tavlo]\r\n2004.01.01=a\r\n;note=b\r\n") << false << 1
+                                    << QStringLiteral("この日付の名前は、ファイルの中で書き換えられない形をしています。");
+}
+
 void tst_MemoCycle::failedDeleteKeepsDate()
 {
-    MainWindowFixture fx(kTwoDates);
+    QFETCH(QByteArray, agenda);
+    QFETCH(bool, readOnly);
+    QFETCH(int, row);
+    QFETCH(QString, reason);
+    MainWindowFixture fx(agenda);
     Form1 &f = fx.start();
-    QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
+    f.SelectItem(row);
+    const QString shown = f.Text1->toPlainText();
+    if (readOnly)
+        QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
     MsgBoxRecorder boxes;
     QTest::keyClick(f.List1, Qt::Key_Delete);
     QCOMPARE(boxes.calls.size(), 1);
     QCOMPARE(boxes.calls[0].title, QStringLiteral("異常検出"));
+    QVERIFY(boxes.calls[0].text.startsWith(fx.path() + QStringLiteral("\r\nからの削除が失敗しました。\r\n")));
+    QVERIFY(boxes.calls[0].text.endsWith(reason));
     QCOMPARE(fx.listTexts().size(), 2);
-    QCOMPARE(f.CurrentIndex(), 0);
-    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("Milk\nBread"));
-    QVERIFY(!f.Command2->isEnabled());
-    QCOMPARE(readBytes(fx.path()), kTwoDates);
+    QCOMPARE(f.CurrentIndex(), row);
+    QCOMPARE(f.Text1->toPlainText(), shown);
+    QCOMPARE(readBytes(fx.path()), agenda);
+}
+
+void tst_MemoCycle::changedByAnotherProgram_data()
+{
+    QTest::addColumn<QString>("edit"); // what the user does after the other program wrote
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QByteArray>("after");
+    const QByteArray theirs("[tavlo]\r\n2004.01.01=theirs\r\n2004.01.02=second\r\n");
+    QTest::newRow("save, Yes overwrites") << "mine" << int(vbYes) << "上書き確認"
+                                          << QByteArray("[tavlo]\r\n2004.01.01=mine\r\n2004.01.02=second\r\n");
+    QTest::newRow("save, No keeps theirs") << "mine" << int(vbNo) << "上書き確認" << theirs;
+    QTest::newRow("emptied, Yes deletes") << "" << int(vbYes) << "削除確認"
+                                          << QByteArray("[tavlo]\r\n2004.01.02=second\r\n");
+    QTest::newRow("Delete key, No keeps theirs") << "<Delete>" << int(vbNo) << "削除確認" << theirs;
+}
+
+void tst_MemoCycle::changedByAnotherProgram()
+{
+    QFETCH(QString, edit);
+    QFETCH(int, answer);
+    QFETCH(QString, title);
+    QFETCH(QByteArray, after);
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    const QString other = fx.folder() + QStringLiteral("/theirs");
+    writeBytes(other, "[tavlo]\r\n2004.01.01=theirs\r\n2004.01.02=second\r\n");
+    QCOMPARE(QProcess::execute(QStringLiteral("cp"), {other, fx.path()}), 0);
+    QFile::remove(other);
+    MsgBoxRecorder boxes(answer);
+    if (edit == QLatin1String("<Delete>")) {
+        QTest::keyClick(f.List1, Qt::Key_Delete);
+    } else {
+        f.Text1->setPlainText(edit);
+        f.Command2->click();
+    }
+    QCOMPARE(boxes.calls.size(), 1);
+    QCOMPARE(boxes.calls[0].title, title);
+    QCOMPARE(boxes.calls[0].style, vbYesNo + vbExclamation);
+    QVERIFY(boxes.calls[0].text.startsWith(QStringLiteral("2004.01.01\r\n")));
+    QCOMPARE(readBytes(fx.path()), after);
+    if (answer == vbNo) {
+        QCOMPARE(fx.listTexts().size(), 2);
+        QCOMPARE(f.Text1->toPlainText(), edit == QLatin1String("<Delete>") ? QStringLiteral("Milk\nBread") : edit);
+    }
 }
 
 void tst_MemoCycle::unmappableRefused()

@@ -304,7 +304,8 @@ bool Form1::SaveCurrentMemo()
 bool Form1::StoredMemoMayBeReplaced(const QString &key, StoreAction action)
 {
     const std::optional<QString> loaded = key == m_loadedKey ? m_loadedValue : std::nullopt;
-    if (m_store.ReadMemo(key) == loaded)
+    // What cannot be read is not a change; the write reports it.
+    if (m_store.ReadMemo(key) == loaded || !m_store.IsReadable())
         return true;
     const QString changed = key + QStringLiteral("\r\nのメモは、読み込んだ後にほかのプログラムで変更されています。\r\n");
     if (action == Deleting)
