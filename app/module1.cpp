@@ -9,6 +9,7 @@
 #include "ui/fonts.h"
 #include "ui/main/datelist.h"
 #include "ui/main/form1.h"
+#include "ui/messagebox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -75,8 +76,17 @@ int Main(int &argc, char **argv)
     // display or touches the agenda file.
     SingleInstance instance(QString::fromUtf8(kMainWindowTitle));
     if (!instance.acquire()) {
-        instance.askRunningCopyToRestore();
-        return 0;
+        if (instance.askRunningCopyToRestore())
+            return 0;
+        // Another copy holds the lock but does not answer (it hangs, or is
+        // stopped): say so rather than end without a word.
+        QApplication app(argc, argv);
+        QApplication::setFont(WindowFont(9.0));
+        MsgBox(nullptr,
+               QStringLiteral("スケジュール管理ツールはすでに起動していますが、応答がありません。\r\n"
+                              "そのプログラムを終了してから、もう一度起動してください。"),
+               vbCritical, QStringLiteral("異常検出"));
+        return 1;
     }
 
     BackgroundJob fontConfiguration(LoadFontConfiguration);

@@ -26,14 +26,35 @@ const char kRestore[] = "restore\n";
 const char kDone[] = "ok\n";
 constexpr int kPeerTimeoutMs = 500;
 
-// The user's runtime folder where the desktop provides one, else the
-// temporary folder; the user id in the name keeps users apart there.
-QString RuntimeFolder()
+// A folder no one but this user can change: a folder (not a link to one)
+// owned by the user and closed to everyone else.
+bool IsPrivateFolder(const QByteArray &path)
 {
-    const QString runtime = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
-        return runtime;
-    return QDir::tempPath();
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()
+        && (st.st_mode & 077) == 0;
+}
+
+// Where the lock and the socket live: the user's runtime folder where the
+// desktop provides one, else a private folder of the user's in the
+// temporary folder, which everyone shares. The socket's full name must fit
+// the kernel's 108 bytes, so a long runtime folder gives way to a shorter
+// one. Empty when there is no safe place.
+QByteArray PrivateFolder(int nameLength)
+{
+    const QByteArray user = QByteArray::number(::getuid());
+    const QByteArray candidates[] = {qgetenv("XDG_RUNTIME_DIR"),
+                                     QFile::encodeName(QDir::tempPath()) + "/tavlo-" + user,
+                                     QByteArray("/tmp/tavlo-") + user};
+    for (const QByteArray &folder : candidates) {
+        if (folder.isEmpty() || size_t(folder.size() + 1 + nameLength) >= sizeof(sockaddr_un::sun_path))
+            continue;
+        if (&folder != &candidates[0])
+            ::mkdir(folder.constData(), 0700); // may be there already: checked next
+        if (IsPrivateFolder(folder))
+            return folder;
+    }
+    return QByteArray();
 }
 
 bool MakeAddress(const QString &path, sockaddr_un &address)
@@ -84,7 +105,10 @@ SingleInstance::SingleInstance(const QString &key, QObject *parent) : QObject(pa
 {
     const QByteArray hash =
         QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
-    m_base = RuntimeFolder() + QStringLiteral("/tavlo-%1-%2").arg(::getuid()).arg(QString::fromLatin1(hash));
+    const QByteArray name = "tavlo-" + QByteArray::number(::getuid()) + '-' + hash;
+    const QByteArray folder = PrivateFolder(name.size() + 5); // and ".sock"
+    if (!folder.isEmpty())
+        m_base = QFile::decodeName(folder + '/' + name);
 }
 
 SingleInstance::~SingleInstance()
@@ -99,9 +123,11 @@ SingleInstance::~SingleInstance()
 
 bool SingleInstance::acquire()
 {
-    m_lockFd = ::open(QFile::encodeName(lockPath()).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_base.isEmpty())
+        return true; // no safe place for a lock: run rather than refuse to start
+    m_lockFd = ::open(QFile::encodeName(lockPath()).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (m_lockFd < 0)
-        return true; // no place for a lock: run rather than refuse to start
+        return true;
     if (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
         ::close(m_lockFd);
         m_lockFd = -1;
@@ -153,6 +179,8 @@ void SingleInstance::onNewConnection()
 
 bool SingleInstance::askRunningCopyToRestore(int timeoutMs)
 {
+    if (m_base.isEmpty())
+        return false;
     sockaddr_un address;
     if (!MakeAddress(socketPath(), address))
         return false;

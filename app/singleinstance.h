@@ -34,6 +34,7 @@ public:
     // Asks the running copy to restore its window; waits at most `timeoutMs`.
     bool askRunningCopyToRestore(int timeoutMs = 3000);
 
+    // Empty when there was no private folder for them.
     QString lockPath() const { return m_base + QStringLiteral(".lock"); }
     QString socketPath() const { return m_base + QStringLiteral(".sock"); }
 

@@ -24,6 +24,8 @@ private slots:
     void secondStartEnds();
     void simultaneousStarts();
     void killedCopyDoesNotBlock();
+    void privateFolder_data();
+    void privateFolder();
 
 private:
     // A copy of a program in its own folder, so agenda files never collide.
@@ -33,6 +35,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_runtime;
+    QString m_tmp;
     QList<QProcess *> m_processes;
 };
 
@@ -41,6 +44,9 @@ void tst_Startup::init()
     m_dir = std::make_unique<QTemporaryDir>();
     m_runtime = m_dir->filePath(QStringLiteral("runtime"));
     QDir().mkpath(m_runtime);
+    ::chmod(QFile::encodeName(m_runtime).constData(), 0700);
+    m_tmp = m_dir->filePath(QStringLiteral("tmp"));
+    QDir().mkpath(m_tmp);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime));
 }
 
@@ -72,7 +78,11 @@ QProcess *tst_Startup::start(const QString &exe)
     auto *p = new QProcess;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
+    if (m_runtime.isEmpty())
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    else
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
+    env.insert(QStringLiteral("TMPDIR"), m_tmp);
     p->setProcessEnvironment(env);
     p->setProgram(exe);
     p->start();
@@ -167,6 +177,55 @@ void tst_Startup::killedCopyDoesNotBlock()
     QProcess *third = start(exe);
     QVERIFY(third->waitForFinished(3000));
     QCOMPARE(third->exitCode(), 0);
+}
+
+void tst_Startup::privateFolder_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<bool>("needsRoot"); // another real user's doing
+    QTest::newRow("runtime folder too long for a socket") << "long" << false;
+    QTest::newRow("runtime folder open to others") << "open" << false;
+    QTest::newRow("no runtime folder") << "none" << false;
+    QTest::newRow("private folder made first by another user") << "taken" << true;
+    QTest::newRow("private folder planted as a link") << "link" << true;
+}
+
+void tst_Startup::privateFolder()
+{
+    QFETCH(QString, situation);
+    QFETCH(bool, needsRoot);
+    if (needsRoot && ::geteuid() != 0)
+        QSKIP("needs root to act as another user");
+    const QByteArray planted = QFile::encodeName(m_tmp) + "/tavlo-" + QByteArray::number(::getuid());
+    const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere"));
+    if (situation == QLatin1String("long")) {
+        m_runtime = m_dir->filePath(QString(100, QLatin1Char('r')));
+        QDir().mkpath(m_runtime);
+        ::chmod(QFile::encodeName(m_runtime).constData(), 0700);
+    } else if (situation == QLatin1String("open")) {
+        ::chmod(QFile::encodeName(m_runtime).constData(), 0755);
+    } else {
+        m_runtime.clear();
+    }
+    if (situation == QLatin1String("taken")) {
+        QVERIFY(::mkdir(planted.constData(), 0777) == 0 && ::chmod(planted.constData(), 0777) == 0);
+        QVERIFY(::chown(planted.constData(), 65534, 65534) == 0); // nobody
+    } else if (situation == QLatin1String("link")) {
+        QDir().mkpath(elsewhere);
+        QVERIFY(::chown(QFile::encodeName(elsewhere).constData(), 65534, 65534) == 0);
+        QVERIFY(QFile::link(elsewhere, QFile::decodeName(planted)));
+    }
+    const QString exe = install(QStringLiteral(TAVLO_PROGRAM), QStringLiteral("tavlo"));
+    QProcess *first = start(exe);
+    QVERIFY(!first->waitForFinished(1500)); // it runs: a planted folder does not stop it
+    QProcess *again = start(exe);
+    QVERIFY(again->waitForFinished(3000));
+    QCOMPARE(again->exitCode(), 0);
+    QCOMPARE(first->state(), QProcess::Running);
+    if (situation == QLatin1String("taken"))
+        QVERIFY(folderEntries(QFile::decodeName(planted)).isEmpty());
+    if (situation == QLatin1String("link"))
+        QVERIFY(folderEntries(elsewhere).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)

@@ -7,6 +7,7 @@ Usage: run_e2e.py --program PATH --shots FOLDER
 """
 import argparse
 import datetime
+import fcntl
 import hashlib
 import os
 import random
@@ -323,6 +324,20 @@ class EndToEnd(ProgramTestCase):
         key("Return")
         self.assertEqual(proc.wait(timeout=5), 0)
         self.assertEqual(prog.bytes(), b"[" + prog.name.encode() + b"]\r\n2004.05.07=a\r\n")
+
+    def test_a_copy_that_does_not_answer_is_reported(self):
+        prog = Program(b"[{S}]\r\n2004.05.07=a\r\n")
+        self.programs.append(prog)
+        key_hash = hashlib.sha1(MAIN_TITLE.encode()).hexdigest()[:16]
+        lock = os.path.join(prog.runtime, b"tavlo-%d-%s.lock" % (os.getuid(), key_hash.encode()))
+        with open(lock, "wb") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)  # held, and nobody listening
+            proc = prog.start()
+            box = find_window("異常検出", 10)
+            activate(box)
+            key("Return")
+            self.assertEqual(proc.wait(timeout=5), 1)
+            self.assertTrue(window_gone(MAIN_TITLE, 0.1))
 
     def test_about_box(self):
         prog, _ = self.launch(b"[{S}]\r\n2004.05.07=a\r\n")
