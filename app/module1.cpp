@@ -14,11 +14,20 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QIcon>
+#include <QTimer>
 #include <QWindow>
 
 #include <climits>
 #include <future>
 #include <unistd.h>
+
+// The resources live in a static library; the linker keeps them only when
+// asked for by name, from outside any namespace.
+static void InitResources()
+{
+    Q_INIT_RESOURCE(tavlo);
+}
 
 namespace tavlo {
 
@@ -91,7 +100,8 @@ int Main(int &argc, char **argv)
 
     BackgroundJob fontConfiguration(LoadFontConfiguration);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("tavlo"));
+    QApplication::setApplicationName(QStringLiteral(TAVLO_PROGRAM_NAME));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example." TAVLO_PROGRAM_NAME));
 
     const QByteArray program = ExecutablePath();
     const AgendaLocation location = AgendaLocationFor(program);
@@ -114,6 +124,13 @@ int Main(int &argc, char **argv)
     Form1 form(store);
     QObject::connect(&instance, &SingleInstance::restoreRequested, &form, &Form1::Restore);
     instance.startAnswering();
+    // The installed icon is looked up once the window is up: reading the
+    // icon theme is no part of the way to the first paint.
+    QTimer::singleShot(0, &form, [] {
+        InitResources();
+        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.example.tavlo"),
+                                                     QIcon(QStringLiteral(":/org.example.tavlo.png"))));
+    });
     const QStringList keys = dateKeys.get();
     ShowMainWindow(form, keys, savingCopy);
     return QApplication::exec();

@@ -37,7 +37,10 @@ function(tavlo_add_flavour)
     ${src}/ui/dialogs/numberreader.cpp
     ${src}/app/startupwork.cpp
     ${src}/app/module1.cpp
-    ${src}/app/singleinstance.cpp)
+    ${src}/app/singleinstance.cpp
+    ${src}/packaging/tavlo.qrc)
+  # Docks find the desktop entry by this name; each program has its own.
+  target_compile_definitions(${core} PRIVATE TAVLO_PROGRAM_NAME="${F_PROGRAM}")
   target_link_libraries(${core} PUBLIC ${store} ${qt}::Widgets Fontconfig::Fontconfig Threads::Threads)
   tavlo_warnings(${core})
 

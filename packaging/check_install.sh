@@ -7,12 +7,15 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" > /dev/null
 for f in bin/tavlo bin/tavlo_classic \
          share/applications/org.example.tavlo.desktop \
+         share/applications/org.example.tavlo_classic.desktop \
          share/icons/hicolor/scalable/apps/org.example.tavlo.svg \
+         share/icons/hicolor/64x64/apps/org.example.tavlo.png \
          share/metainfo/org.example.tavlo.metainfo.xml; do
   [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
 [ -x "$prefix/bin/tavlo" ] && [ -x "$prefix/bin/tavlo_classic" ]
-desktop-file-validate "$prefix/share/applications/org.example.tavlo.desktop"
+desktop-file-validate "$prefix/share/applications/org.example.tavlo.desktop" \
+                      "$prefix/share/applications/org.example.tavlo_classic.desktop"
 appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/org.example.tavlo.metainfo.xml"
 xmllint --noout "$prefix/share/icons/hicolor/scalable/apps/org.example.tavlo.svg" 2>/dev/null \
   || python3 -c "import sys, xml.dom.minidom; xml.dom.minidom.parse(sys.argv[1])" \

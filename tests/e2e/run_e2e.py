@@ -500,6 +500,16 @@ class RealInput(ProgramTestCase):
                 key("Escape")
                 self.assertTrue(window_gone(title))
 
+    def test_docks_find_the_desktop_entry_and_icon(self):
+        _, _, wid = self.launch(b"[{S}]\r\n2004.05.07=a\r\n")
+        name = os.path.basename(ARGS.program)
+        entry = os.path.join(os.path.dirname(__file__), "..", "..", "packaging", "org.example.%s.desktop" % name)
+        with open(entry, encoding="utf-8") as f:
+            fields = dict(line.strip().split("=", 1) for line in f if "=" in line)
+        self.assertEqual(fields["Exec"], name)
+        self.assertIn(fields["StartupWMClass"], re.findall(r'"([^"]*)"', x("xprop", "-id", wid, "WM_CLASS")))
+        self.assertTrue(wait_for(lambda: "Icon (64 x 64)" in x("xprop", "-id", wid, "_NET_WM_ICON", check=False)))
+
     def test_focus_is_drawn(self):
         _, _, wid = self.launch(b"[{S}]\r\n2004.05.07=a\r\n2004.05.08=b\r\n")
         click(wid, LIST_ITEM0)
