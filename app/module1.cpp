@@ -79,6 +79,17 @@ void ShowMainWindow(Form1 &form, const QStringList &dateKeys, const QByteArray &
     form.Command1_Click();
 }
 
+void EnableHighDpiScaling()
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 scales the whole window on high-DPI screens, by the exact factor;
+    // Qt 5 only grows the fonts, which the fixed layout cannot hold.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+#endif
+}
+
 int Main(int &argc, char **argv)
 {
     // A second copy hands over to the first before it connects to the
@@ -99,6 +110,7 @@ int Main(int &argc, char **argv)
     }
 
     BackgroundJob fontConfiguration(LoadFontConfiguration);
+    EnableHighDpiScaling();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral(TAVLO_PROGRAM_NAME));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example." TAVLO_PROGRAM_NAME));

@@ -97,6 +97,14 @@ function(tavlo_add_tests suffix qt core program other)
     endif()
     set_tests_properties(${name}_${suffix} PROPERTIES
       ENVIRONMENT "${env}" TIMEOUT 120 LABELS "${suffix}")
+    if(name STREQUAL "tst_textfit")
+      # Once more at each high-DPI scale factor; the factor is fixed per process.
+      foreach(scale 1.5 2)
+        add_test(NAME ${name}_x${scale}_${suffix} COMMAND ${exe})
+        set_tests_properties(${name}_x${scale}_${suffix} PROPERTIES
+          ENVIRONMENT "${env};QT_SCALE_FACTOR=${scale}" TIMEOUT 120 LABELS "${suffix}")
+      endforeach()
+    endif()
     if(name STREQUAL "tst_startup")
       # Some cases fall back to the shared temporary folder, as the program
       # does; both builds' copies must not meet there.

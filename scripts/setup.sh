@@ -14,6 +14,7 @@ packages=(
   desktop-file-utils appstream
   clang libclang-rt-14-dev
   exfat-fuse exfatprogs acl
+  adwaita-qt adwaita-qt6 x11-xserver-utils
 )
 
 missing=()

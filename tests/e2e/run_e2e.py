@@ -510,6 +510,17 @@ class RealInput(ProgramTestCase):
         self.assertIn(fields["StartupWMClass"], re.findall(r'"([^"]*)"', x("xprop", "-id", wid, "WM_CLASS")))
         self.assertTrue(wait_for(lambda: "Icon (64 x 64)" in x("xprop", "-id", wid, "_NET_WM_ICON", check=False)))
 
+    def test_high_dpi_scales_the_whole_window(self):
+        subprocess.run(["xrdb", "-merge"], input="Xft.dpi: 144\n", text=True, env=ENV, check=True)
+        try:
+            _, _, wid = self.launch(b"[{S}]\r\n2004.05.07=a\r\n")
+            info = x("xwininfo", "-id", wid)
+            size = tuple(int(re.search(label + r":\s+(\d+)", info).group(1)) for label in ("Width", "Height"))
+            screenshot(wid, "main-window-144dpi.png")
+            self.assertEqual(size, (900, 546))  # 600 x 364 at 1.5
+        finally:
+            subprocess.run(["xrdb", "-merge"], input="Xft.dpi: 96\n", text=True, env=ENV, check=True)
+
     def test_focus_is_drawn(self):
         _, _, wid = self.launch(b"[{S}]\r\n2004.05.07=a\r\n2004.05.08=b\r\n")
         click(wid, LIST_ITEM0)

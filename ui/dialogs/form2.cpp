@@ -12,9 +12,38 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTimer>
 
 namespace tavlo {
+
+namespace {
+
+// The boxes are as small as their widest value. Styles that pad line edits
+// generously (Adwaita) would leave "2026" showing as "026": the box gives
+// back from its padding what the text lacks.
+void FitText(QLineEdit *box, const QString &widest)
+{
+    box->ensurePolished(); // the style's padding is set when it polishes the box
+    QStyleOptionFrame opt;
+    opt.initFrom(box);
+    opt.rect = box->rect();
+    opt.lineWidth = box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, box);
+    const QMargins margins = box->textMargins(); // where some styles put their padding
+    const int room = box->style()->subElementRect(QStyle::SE_LineEditContents, &opt, box).width() - margins.left()
+        - margins.right() - 2 * 2; // QLineEdit keeps two pixels clear each side
+#if QT_VERSION >= QT_VERSION_CHECK(5, 11, 0)
+    const int lacking = box->fontMetrics().horizontalAdvance(widest) - room;
+#else
+    const int lacking = box->fontMetrics().width(widest) - room;
+#endif
+    if (lacking > 0)
+        box->setTextMargins(margins.left() - (lacking + 1) / 2, margins.top(), margins.right() - (lacking + 1) / 2,
+                            margins.bottom());
+}
+
+} // namespace
 
 QString FormatDateKey(int year, int month, int day)
 {
@@ -84,6 +113,9 @@ void Form2::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     CentreOnOwner(this);
+    // Only a polished box knows its style's padding.
+    for (QLineEdit *box : Text1)
+        FitText(box, QStringLiteral("2026").left(box->maxLength()));
     Text1[0]->setFocus(Qt::TabFocusReason);
 }
 
