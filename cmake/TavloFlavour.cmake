@@ -42,6 +42,10 @@ function(tavlo_add_flavour)
   # Docks find the desktop entry by this name; each program has its own.
   target_compile_definitions(${core} PRIVATE TAVLO_PROGRAM_NAME="${F_PROGRAM}")
   target_link_libraries(${core} PUBLIC ${store} ${qt}::Widgets Fontconfig::Fontconfig Threads::Threads)
+  if(F_QT EQUAL 5)
+    find_library(XCB_LIBRARY xcb REQUIRED) # the classic build's look at the desktop's font resolution
+    target_link_libraries(${core} PUBLIC ${XCB_LIBRARY})
+  endif()
   tavlo_warnings(${core})
 
   add_executable(${F_PROGRAM} ${src}/app/main.cpp)

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   qtbase5-dev qtbase5-dev-tools
-  libgl-dev libfontconfig-dev
+  libgl-dev libfontconfig-dev libxcb1-dev
   fonts-ipafont-gothic
   xvfb xauth xdotool x11-utils wmctrl openbox imagemagick python3
   python3-xlib
