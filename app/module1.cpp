@@ -119,6 +119,37 @@ bool DesktopSetsFontResolution()
 } // namespace
 #endif
 
+namespace {
+
+// The installed icon is looked up once the window has painted: reading the
+// icon themes (Qt 5 walks every installed one) is no part of the way to the
+// first paint.
+class IconAfterFirstPaint : public QObject
+{
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, [this] {
+                InitResources();
+                QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.example.tavlo"),
+                                                             QIcon(QStringLiteral(":/org.example.tavlo.png"))));
+                deleteLater();
+            });
+        }
+        return false;
+    }
+};
+
+void SetWindowIconAfterFirstPaint(QWidget &window)
+{
+    window.installEventFilter(new IconAfterFirstPaint(&window));
+}
+
+} // namespace
+
 void EnableHighDpiScaling()
 {
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
@@ -178,13 +209,7 @@ int Main(int &argc, char **argv)
     Form1 form(store);
     QObject::connect(&instance, &SingleInstance::restoreRequested, &form, &Form1::Restore);
     instance.startAnswering();
-    // The installed icon is looked up once the window is up: reading the
-    // icon theme is no part of the way to the first paint.
-    QTimer::singleShot(0, &form, [] {
-        InitResources();
-        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.example.tavlo"),
-                                                     QIcon(QStringLiteral(":/org.example.tavlo.png"))));
-    });
+    SetWindowIconAfterFirstPaint(form);
     const QStringList keys = dateKeys.get();
     ShowMainWindow(form, keys, savingCopy);
     return QApplication::exec();

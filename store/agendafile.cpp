@@ -317,6 +317,12 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
     });
 }
 
+FileIdentity AgendaFile::Identity() const
+{
+    const SourceFile file(m_path);
+    return file.isOpen() ? file.identity() : FileIdentity{};
+}
+
 bool AgendaFile::IsReadable() const
 {
     const SourceFile file(m_path);

@@ -55,6 +55,9 @@ public:
     // there (a folder or an unreadable file cannot).
     bool IsReadable() const;
 
+    // Which file the path names now; equal identities mean unchanged content.
+    FileIdentity Identity() const;
+
     // Whether the section holds the key, with or without a value.
     bool HasDate(const QString &key) const;
 

@@ -88,6 +88,15 @@ def key(*keys):
     time.sleep(0.15)
 
 
+def answer(title, *keys, timeout=10.0):
+    """Finds the window titled `title`, types `keys` into it and waits for it
+    to go."""
+    box = find_window(title, timeout)
+    activate(box)
+    key(*keys)
+    assert window_gone(title), "%s stayed open" % title
+
+
 def type_text(text):
     x("xdotool", "type", "--delay", "20", text)
     time.sleep(0.1)
@@ -273,10 +282,7 @@ class EndToEnd(ProgramTestCase):
         dialog = find_window("年月日追加")
         activate(dialog)
         key("Return")
-        box = find_window("処理中断")
-        activate(box)
-        key("Return")
-        self.assertTrue(window_gone("処理中断"))
+        answer("処理中断", "Return")
         self.assertEqual(prog.bytes(), before.replace(b"{S}", prog.name.encode()))
 
     def test_backup_copy(self):
@@ -389,10 +395,7 @@ class RealInput(ProgramTestCase):
                 self.assertTrue(window_gone("年月日追加", 0.3))
         # The plain keys act, so the strokes above did reach the list.
         key("Return")
-        dialog = find_window("年月日追加")
-        activate(dialog)
-        key("Escape")
-        self.assertTrue(window_gone("年月日追加"))
+        answer("年月日追加", "Escape")
         key("Delete")
         self.assertTrue(wait_for(lambda: prog.bytes() == b"[" + prog.name.encode() + b"]\r\n2004.05.08=b\r\n"))
 
@@ -455,10 +458,7 @@ class RealInput(ProgramTestCase):
                 self.assertTrue(window_gone(title))
         with self.subTest("いいえ by Enter in the exit question"):
             click(wid, BUTTON["exit"])
-            box = find_window("終了確認")
-            activate(box)
-            key("Tab", "Return")
-            self.assertTrue(window_gone("終了確認"))
+            answer("終了確認", "Tab", "Return")
             time.sleep(0.3)
             self.assertIsNone(proc.poll())
         for name, tabs, press, adds in [("戻る by Enter", 4, "Return", False), ("戻る by Space", 4, "space", False),
@@ -569,10 +569,7 @@ class Faults(ProgramTestCase):
         os.remove(prog.agenda)
         os.mkdir(prog.agenda)
         key("ctrl+s")
-        box = find_window("異常検出")
-        activate(box)
-        key("Return")
-        self.assertTrue(window_gone("異常検出"))
+        answer("異常検出", "Return")
         self.assertIsNone(proc.poll())
         self.assertTrue(os.path.isdir(prog.agenda))
         self.assertEqual(sorted(os.listdir(prog.dir)), sorted([prog.name.encode(), prog.name.encode() + b".txt", b"runtime"]))
@@ -637,10 +634,7 @@ class Faults(ProgramTestCase):
         dialog = find_window("年月日追加")
         activate(dialog)
         key("Return")
-        box = find_window("異常検出")
-        activate(box)
-        key("Return")
-        self.assertTrue(window_gone("異常検出"))
+        answer("異常検出", "Return")
         with open(prog.exe, "rb") as f:
             self.assertEqual(f.read(), program)
 

@@ -29,7 +29,24 @@ private slots:
 
 namespace {
 const QByteArray kBefore("[tavlo]\r\n2004.01.01=old\r\n2004.01.02=keep\r\n");
+
+bool ShimLoaded()
+{
+    return qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("failing_io"));
 }
+
+// tavlo.txt holding kBefore, in a folder of its own.
+struct Agenda {
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("tavlo.txt"));
+    bool written = writeBytes(path, kBefore);
+    AgendaFile store{path, QStringLiteral("tavlo")};
+};
+} // namespace
+
+#define REQUIRE_SHIM() \
+    if (!ShimLoaded()) \
+        QSKIP("needs the failing_io shim preloaded (the test command does that)")
 
 void tst_Faults::injected_data()
 {
@@ -50,12 +67,11 @@ void tst_Faults::injected()
     QFETCH(int, err);
     QFETCH(int, error);
     QFETCH(bool, write);
-    if (!qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("failing_io")))
-        QSKIP("needs the failing_io shim preloaded (the test command does that)");
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
-    writeBytes(path, kBefore);
-    const AgendaFile store(path, QStringLiteral("tavlo"));
+    REQUIRE_SHIM();
+    const Agenda a;
+    const QTemporaryDir &dir = a.dir;
+    const QString &path = a.path;
+    const AgendaFile &store = a.store;
 
     qputenv(variable.constData(), QByteArray::number(err));
     const StoreResult result = write ? store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"))
@@ -136,12 +152,11 @@ void tst_Faults::otherProgramDuringSave()
 {
     QFETCH(QString, command);
     QFETCH(QByteArray, after);
-    if (!qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("failing_io")))
-        QSKIP("needs the failing_io shim preloaded (the test command does that)");
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
-    writeBytes(path, kBefore);
-    const AgendaFile store(path, QStringLiteral("tavlo"));
+    REQUIRE_SHIM();
+    const Agenda a;
+    const QTemporaryDir &dir = a.dir;
+    const QString &path = a.path;
+    const AgendaFile &store = a.store;
     QProcess other;
     other.setWorkingDirectory(dir.path());
     other.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sleep 0.1; ") + command});
@@ -157,14 +172,13 @@ void tst_Faults::otherProgramDuringSave()
 
 void tst_Faults::failedInPlaceSaveRestores()
 {
-    if (!qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("failing_io")))
-        QSKIP("needs the failing_io shim preloaded (the test command does that)");
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
-    writeBytes(path, kBefore);
+    REQUIRE_SHIM();
+    const Agenda a;
+    const QTemporaryDir &dir = a.dir;
+    const QString &path = a.path;
     // A second name makes the save overwrite in place.
     QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("link.txt"))).constData()) == 0);
-    const AgendaFile store(path, QStringLiteral("tavlo"));
+    const AgendaFile &store = a.store;
     qputenv("TAVLO_FAIL_WRITE", QByteArray::number(EIO));
     const StoreResult result = store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("a much longer memo"));
     qunsetenv("TAVLO_FAIL_WRITE");

@@ -199,6 +199,7 @@ void Form1::List1_Click()
     if (index < 0 || m_fillingList)
         return;
     m_loadedKey = List1->text(index);
+    m_loadedIdentity = m_store.Identity(); // before the read: a change in between shows later
     const std::optional<QString> value = m_store.ReadMemo(m_loadedKey);
     m_loadedValue = value;
     // A date without a readable memo shows an empty editor rather than the
@@ -296,6 +297,7 @@ bool Form1::SaveCurrentMemo()
     }
     m_loadedKey = key;
     m_loadedValue = encoded.isEmpty() ? std::nullopt : std::optional<QString>(encoded);
+    m_loadedIdentity = m_store.Identity();
     mstrLoadedText = EditorText(Text1);
     Command2->setEnabled(false);
     return true;
@@ -303,6 +305,9 @@ bool Form1::SaveCurrentMemo()
 
 bool Form1::StoredMemoMayBeReplaced(const QString &key, StoreAction action)
 {
+    // The same file, unchanged since: no need to read it again.
+    if (key == m_loadedKey && m_loadedIdentity.exists && m_store.Identity() == m_loadedIdentity)
+        return true;
     const std::optional<QString> loaded = key == m_loadedKey ? m_loadedValue : std::nullopt;
     // What cannot be read is not a change; the write reports it.
     if (m_store.ReadMemo(key) == loaded || !m_store.IsReadable())

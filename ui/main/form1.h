@@ -98,7 +98,8 @@ private:
     AgendaFile m_store;
     QString mstrLoadedText;
     QString m_loadedKey;                   // the date whose stored memo ...
-    std::optional<QString> m_loadedValue;  // ... was last read or written as this
+    std::optional<QString> m_loadedValue;  // ... was last read or written as this,
+    FileIdentity m_loadedIdentity;         // from the file as it was then
     int m_keyPressedInList = 0; // Qt key last pressed while the list had the focus
     int m_strokeShift = 0;      // modifiers held at any moment since that press
     bool m_fillingList = false; // items move, but no date is being chosen
