@@ -5,6 +5,7 @@
 #include "store/agendafile.h"
 #include "store/codepage.h"
 #include "store/leftovers.h"
+#include "ui/accessibility.h"
 #include "ui/focusstyle.h"
 #include "ui/fonts.h"
 #include "ui/main/datelist.h"
@@ -204,6 +205,7 @@ int Main(int &argc, char **argv)
     BackgroundJob imagePlugins(LoadImagePlugins);
 
     QApplication::setStyle(new FocusStyle);
+    InstallAccessibility();
     fontConfiguration.wait();
     QApplication::setFont(WindowFont(9.0));
     Form1 form(store);

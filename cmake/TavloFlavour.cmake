@@ -30,6 +30,7 @@ function(tavlo_add_flavour)
     ${src}/ui/quietscrollbar.cpp
     ${src}/ui/focusstyle.cpp
     ${src}/ui/windowframe.cpp
+    ${src}/ui/accessibility.cpp
     ${src}/ui/main/datelist.cpp
     ${src}/ui/main/form1.cpp
     ${src}/ui/dialogs/form2.cpp

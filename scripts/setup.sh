@@ -15,6 +15,7 @@ packages=(
   clang libclang-rt-14-dev
   exfat-fuse exfatprogs acl
   adwaita-qt adwaita-qt6 x11-xserver-utils
+  at-spi2-core python3-pyatspi dbus
 )
 
 missing=()

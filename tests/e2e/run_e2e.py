@@ -9,6 +9,7 @@ import argparse
 import datetime
 import fcntl
 import hashlib
+import json
 import os
 import random
 import re
@@ -553,6 +554,84 @@ class RealInput(ProgramTestCase):
             screenshot(dialog, "add-button-focused.png")
             self.assertTrue(grab(dialog, ADD_BUTTON_IN_DIALOG) != default, "focus looks like the default")
             key("Escape")
+
+
+PROBE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "a11y_probe.py")
+
+
+class ScreenReaders(ProgramTestCase):
+    """What a screen reader is told, read over AT-SPI on a private session bus."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not (os.path.exists("/usr/libexec/at-spi-bus-launcher") and shutil.which("dbus-daemon")):
+            raise unittest.SkipTest("needs at-spi2-core and dbus")
+        bus = subprocess.run(["dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"],
+                             capture_output=True, text=True, check=True).stdout.split()
+        cls.env = dict(ENV, DBUS_SESSION_BUS_ADDRESS=bus[0], QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        cls.bus_pid = int(bus[1])
+        cls.launcher = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], env=cls.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.launcher.terminate()
+        cls.launcher.wait()
+        os.kill(cls.bus_pid, 15)
+
+    def launch(self, agenda):
+        global ENV
+        prog = Program(agenda)
+        self.programs.append(prog)
+        saved, ENV = ENV, self.env
+        try:
+            prog.start()
+        finally:
+            ENV = saved
+        wid = find_window(MAIN_TITLE)
+        time.sleep(0.5)
+        return prog, wid
+
+    def tree(self, prog):
+        out = subprocess.run(["/usr/bin/python3", PROBE, "tree", prog.name], env=self.env, capture_output=True,
+                             text=True, timeout=30)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        return [json.loads(line) for line in out.stdout.splitlines()]
+
+    def find(self, nodes, role, name):
+        found = [n for n in nodes if n["role"] == role and n["name"] == name]
+        self.assertTrue(found, "no %s %r in %s" % (role, name, [(n["role"], n["name"]) for n in nodes]))
+        return found[0]
+
+    def test_roles_states_and_relations(self):
+        prog, wid = self.launch(None)  # no dates: the add-date dialog opens
+        find_window("年月日追加")
+        time.sleep(0.3)
+        nodes = self.tree(prog)
+        self.find(nodes, "frame", MAIN_TITLE)
+        self.assertIn("modal", self.find(nodes, "dialog", "年月日追加")["states"])
+        for unit in ("年", "月", "日"):
+            with self.subTest(unit):
+                self.assertEqual(self.find(nodes, "text", unit)["relations"].get("labelled by"), [unit])
+        key("Escape")
+        self.assertTrue(window_gone("年月日追加"))
+        activate(wid)
+        click(wid, BUTTON["exit"])
+        find_window("終了確認")
+        time.sleep(0.3)
+        self.assertIn("modal", self.find(self.tree(prog), "alert", "終了確認")["states"])
+
+    def test_tabbing_into_the_list_names_the_date(self):
+        prog, wid = self.launch(b"[{S}]\r\n2024.12.24=a\r\n2024.12.25=b\r\n")
+        activate(wid)
+        click(wid, EDITOR)
+        probe = subprocess.Popen(["/usr/bin/python3", PROBE, "focus", prog.name, "3"], env=self.env,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.assertIn("listening", probe.stdout.readline())
+        key("shift+Tab")
+        focused = [json.loads(line) for line in probe.communicate(timeout=30)[0].splitlines()]
+        self.assertIn(("list item", "2024.12.24"), [(f["role"], f["name"]) for f in focused])
 
 
 class Faults(ProgramTestCase):

@@ -75,6 +75,7 @@ Form2::Form2(QWidget *owner, QString *addDate) : QDialog(owner), m_addDate(addDa
         Text1[i]->installEventFilter(this);
         Label2[i] = new QLabel(QString::fromUtf8(boxes[i].unit), this);
         Label2[i]->setGeometry(Twips(boxes[i].labelLeft), Twips(480), Twips(195), Twips(240));
+        Label2[i]->setBuddy(Text1[i]); // a screen reader names the box by its unit
     }
 
     Frame1 = new QGroupBox(this);

@@ -1,5 +1,6 @@
 #include "ui/main/datelist.h"
 
+#include <QAccessible>
 #include <QStringListModel>
 
 #include <algorithm>
@@ -81,6 +82,16 @@ int DateList::selectedRow() const
 {
     const QModelIndexList selected = selectionModel()->selectedRows();
     return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+void DateList::focusInEvent(QFocusEvent *event)
+{
+    QListView::focusInEvent(event);
+    if (QAccessible::isActive() && currentIndex().isValid()) {
+        QAccessibleEvent focus(this, QAccessible::Focus);
+        focus.setChild(currentIndex().row());
+        QAccessible::updateAccessibility(&focus);
+    }
 }
 
 QItemSelectionModel::SelectionFlags DateList::selectionCommand(const QModelIndex &index,

@@ -35,6 +35,10 @@ public:
     QRect rowRect(int row) const;
 
 protected:
+    // Coming into the list by Tab leaves its current date as it was, so Qt
+    // tells screen readers of the list alone; this names the date too.
+    void focusInEvent(QFocusEvent *event) override;
+
     // Once a date is selected, one stays selected until another is chosen or
     // the selected one is removed: a click below the dates, Ctrl+click or
     // Ctrl+Space on the selected date leave it selected.

@@ -1,0 +1,45 @@
+#include "ui/accessibility.h"
+
+#include "ui/main/form1.h"
+
+#include <QAccessibleWidget>
+#include <QDialog>
+#include <QMessageBox>
+
+namespace tavlo {
+namespace {
+
+class ModalWindow : public QAccessibleWidget
+{
+public:
+    using QAccessibleWidget::QAccessibleWidget;
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.modal = widget()->isModal();
+        return s;
+    }
+};
+
+QAccessibleInterface *Describe(const QString &className, QObject *object)
+{
+    auto *widget = qobject_cast<QWidget *>(object);
+    if (!widget || !widget->isWindow())
+        return nullptr;
+    if (className == QLatin1String("tavlo::Form1"))
+        return new QAccessibleWidget(widget, QAccessible::Window, widget->windowTitle());
+    if (qobject_cast<QMessageBox *>(object))
+        return new ModalWindow(widget, QAccessible::AlertMessage, widget->windowTitle());
+    if (qobject_cast<QDialog *>(object))
+        return new ModalWindow(widget, QAccessible::Dialog, widget->windowTitle());
+    return nullptr;
+}
+
+} // namespace
+
+void InstallAccessibility()
+{
+    QAccessible::installFactory(Describe);
+}
+
+} // namespace tavlo
