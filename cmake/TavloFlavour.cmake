@@ -113,7 +113,7 @@ function(tavlo_add_tests suffix qt core program other)
     if(name STREQUAL "tst_startup")
       # Some cases fall back to the shared temporary folder, as the program
       # does; both builds' copies must not meet there.
-      set_tests_properties(${name}_${suffix} PROPERTIES RUN_SERIAL TRUE)
+      set_tests_properties(${name}_${suffix} PROPERTIES RESOURCE_LOCK shared_temporary_folder)
     endif()
   endforeach()
 endfunction()
