@@ -69,21 +69,17 @@ void tst_Faults::injected()
     QFETCH(bool, write);
     REQUIRE_SHIM();
     const Agenda a;
-    const QTemporaryDir &dir = a.dir;
-    const QString &path = a.path;
-    const AgendaFile &store = a.store;
-
     qputenv(variable.constData(), QByteArray::number(err));
-    const StoreResult result = write ? store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"))
-                                     : store.DeleteDate(QStringLiteral("2004.01.01"));
+    const StoreResult result = write ? a.store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"))
+                                     : a.store.DeleteDate(QStringLiteral("2004.01.01"));
     qunsetenv(variable.constData());
 
     QCOMPARE(int(result.error), error);
     QCOMPARE(result.sysErrno, err);
-    QCOMPARE(readBytes(path), kBefore);
-    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("tavlo.txt")});
-    QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).ok());
-    QCOMPARE(store.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("new"));
+    QCOMPARE(readBytes(a.path), kBefore);
+    QCOMPARE(folderEntries(a.dir.path()), QStringList{QStringLiteral("tavlo.txt")});
+    QVERIFY(a.store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).ok());
+    QCOMPARE(a.store.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("new"));
 }
 
 void tst_Faults::fullFileSystem()
@@ -154,37 +150,31 @@ void tst_Faults::otherProgramDuringSave()
     QFETCH(QByteArray, after);
     REQUIRE_SHIM();
     const Agenda a;
-    const QTemporaryDir &dir = a.dir;
-    const QString &path = a.path;
-    const AgendaFile &store = a.store;
     QProcess other;
-    other.setWorkingDirectory(dir.path());
+    other.setWorkingDirectory(a.dir.path());
     other.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sleep 0.1; ") + command});
     QVERIFY(other.waitForStarted());
     qputenv("TAVLO_SLOW_WRITE", "400"); // the other process acts while the save writes
-    const StoreResult result = store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"));
+    const StoreResult result = a.store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"));
     qunsetenv("TAVLO_SLOW_WRITE");
     QVERIFY(other.waitForFinished());
     QVERIFY(result.ok());
-    QCOMPARE(readBytes(path), after); // the edit was made again on their content
-    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("tavlo.txt")});
+    QCOMPARE(readBytes(a.path), after); // the edit was made again on their content
+    QCOMPARE(folderEntries(a.dir.path()), QStringList{QStringLiteral("tavlo.txt")});
 }
 
 void tst_Faults::failedInPlaceSaveRestores()
 {
     REQUIRE_SHIM();
     const Agenda a;
-    const QTemporaryDir &dir = a.dir;
-    const QString &path = a.path;
     // A second name makes the save overwrite in place.
-    QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("link.txt"))).constData()) == 0);
-    const AgendaFile &store = a.store;
+    QVERIFY(::link(QFile::encodeName(a.path).constData(), QFile::encodeName(a.dir.filePath(QStringLiteral("link.txt"))).constData()) == 0);
     qputenv("TAVLO_FAIL_WRITE", QByteArray::number(EIO));
-    const StoreResult result = store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("a much longer memo"));
+    const StoreResult result = a.store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("a much longer memo"));
     qunsetenv("TAVLO_FAIL_WRITE");
     QCOMPARE(result.error, FileError::Other);
-    QCOMPARE(readBytes(path), kBefore);
-    QCOMPARE(folderEntries(dir.path()), (QStringList{QStringLiteral("link.txt"), QStringLiteral("tavlo.txt")}));
+    QCOMPARE(readBytes(a.path), kBefore);
+    QCOMPARE(folderEntries(a.dir.path()), (QStringList{QStringLiteral("link.txt"), QStringLiteral("tavlo.txt")}));
 }
 
 QTEST_GUILESS_MAIN(tst_Faults)

@@ -19,11 +19,7 @@ namespace {
 
 int advance(const QFontMetrics &fm, const QString &text)
 {
-#if QT_VERSION >= QT_VERSION_CHECK(5, 11, 0)
     return fm.horizontalAdvance(text);
-#else
-    return fm.width(text);
-#endif
 }
 
 // Texts that do not fit: "name: needs N, has M".

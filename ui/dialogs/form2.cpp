@@ -33,11 +33,7 @@ void FitText(QLineEdit *box, const QString &widest)
     const QMargins margins = box->textMargins(); // where some styles put their padding
     const int room = box->style()->subElementRect(QStyle::SE_LineEditContents, &opt, box).width() - margins.left()
         - margins.right() - 2 * 2; // QLineEdit keeps two pixels clear each side
-#if QT_VERSION >= QT_VERSION_CHECK(5, 11, 0)
     const int lacking = box->fontMetrics().horizontalAdvance(widest) - room;
-#else
-    const int lacking = box->fontMetrics().width(widest) - room;
-#endif
     if (lacking > 0)
         box->setTextMargins(margins.left() - (lacking + 1) / 2, margins.top(), margins.right() - (lacking + 1) / 2,
                             margins.bottom());
