@@ -244,9 +244,9 @@ QStringList AgendaFile::ListDateKeys() const
     return keys;
 }
 
-std::optional<QString> AgendaFile::ReadMemo(const QString &key) const
+std::optional<QString> AgendaFile::ReadMemo(const QString &key, FileIdentity *identity) const
 {
-    const std::optional<QByteArray> value = findValue(key);
+    const std::optional<QByteArray> value = findValue(key, identity);
     if (!value)
         return std::nullopt;
     const qsizetype size = readablePrefix(*value, kReadCapacity);
@@ -334,13 +334,17 @@ bool AgendaFile::HasDate(const QString &key) const
     return findValue(key).has_value();
 }
 
-std::optional<QByteArray> AgendaFile::findValue(const QString &key) const
+std::optional<QByteArray> AgendaFile::findValue(const QString &key, FileIdentity *identity) const
 {
+    if (identity)
+        *identity = FileIdentity{};
     const Cp932Encoded k = toCp932(key);
     if (m_isProgram || !k.ok() || !isValidKey(key))
         return std::nullopt;
     profile::ValueFinder finder(m_sectionBytes, k.bytes);
     SourceFile file(m_path);
+    if (identity)
+        *identity = file.identity();
     if (!file.isOpen())
         return std::nullopt;
     file.streamPieces([&finder](const char *data, qsizetype size, bool atEnd, qint64) {

@@ -42,7 +42,8 @@ public:
 
     // The stored memo value (still encoded), or nothing when the key, its
     // section or the file is missing, or the value is empty.
-    std::optional<QString> ReadMemo(const QString &key) const;
+    // With `identity`, also which file was read (taken when it was opened).
+    std::optional<QString> ReadMemo(const QString &key, FileIdentity *identity = nullptr) const;
 
     // Stores the value under the key. Refuses (and writes nothing) when a
     // name or the value holds CR, LF or NUL, or has no code page 932 form.
@@ -63,7 +64,7 @@ public:
 
 private:
     StoreResult refusal() const;
-    std::optional<QByteArray> findValue(const QString &key) const;
+    std::optional<QByteArray> findValue(const QString &key, FileIdentity *identity = nullptr) const;
 
     QByteArray m_path;
     QByteArray m_sectionBytes;

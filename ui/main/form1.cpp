@@ -199,8 +199,9 @@ void Form1::List1_Click()
     if (index < 0 || m_fillingList)
         return;
     m_loadedKey = List1->text(index);
-    m_loadedIdentity = m_store.Identity(); // before the read: a change in between shows later
-    const std::optional<QString> value = m_store.ReadMemo(m_loadedKey);
+    // The identity is taken as the file is opened, before the read: a change
+    // in between shows later.
+    const std::optional<QString> value = m_store.ReadMemo(m_loadedKey, &m_loadedIdentity);
     m_loadedValue = value;
     // A date without a readable memo shows an empty editor rather than the
     // previous date's memo, which a save would then store under this date.
