@@ -11,6 +11,7 @@
 #include "ui/main/datelist.h"
 #include "ui/main/form1.h"
 #include "ui/messagebox.h"
+#include "ui/windowactivation.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -35,6 +36,9 @@ static void InitResources()
 }
 
 namespace tavlo {
+
+// Desktops match the running program to its desktop entry by this name.
+const char kDesktopFileName[] = "org.example." TAVLO_PROGRAM_NAME;
 
 QByteArray gstrDataFile;
 
@@ -170,7 +174,7 @@ int Main(int &argc, char **argv)
     // display or touches the agenda file.
     SingleInstance instance(QString::fromUtf8(kMainWindowTitle));
     if (!instance.acquire()) {
-        if (instance.askRunningCopyToRestore())
+        if (instance.askRunningCopyToRestore(ActivationTokenForAnotherCopy(kDesktopFileName)))
             return 0;
         // Another copy holds the lock but does not answer (it hangs, or is
         // stopped): say so rather than end without a word.
@@ -187,7 +191,7 @@ int Main(int &argc, char **argv)
     EnableHighDpiScaling();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral(TAVLO_PROGRAM_NAME));
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.example." TAVLO_PROGRAM_NAME));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopFileName));
 
     const QByteArray program = ExecutablePath();
     const AgendaLocation location = AgendaLocationFor(program);

@@ -1,5 +1,7 @@
 #include "app/singleinstance.h"
 
+#include "ui/windowactivation.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,8 +24,11 @@
 namespace tavlo {
 namespace {
 
-const char kRestore[] = "restore\n";
+// A request is "restore", a space and the activation token where there is
+// one, and a line end.
+const QByteArray kRestore = QByteArrayLiteral("restore");
 const char kDone[] = "ok\n";
+constexpr size_t kLongestRequest = 300;
 constexpr int kPeerTimeoutMs = 500;
 
 // A folder no one but this user can change: a folder (not a link to one)
@@ -93,13 +98,27 @@ QByteArray ReadLine(int fd, size_t size)
     return line;
 }
 
-bool WriteAll(int fd, const char *text)
+bool WriteAll(int fd, const QByteArray &text)
 {
-    const size_t size = std::strlen(text);
-    return ::send(fd, text, size, MSG_NOSIGNAL) == ssize_t(size);
+    return ::send(fd, text.constData(), size_t(text.size()), MSG_NOSIGNAL) == ssize_t(text.size());
 }
 
 } // namespace
+
+bool SingleInstance::ParseRestoreRequest(const QByteArray &line, QByteArray *token)
+{
+    if (!line.endsWith('\n'))
+        return false; // cut short: the sender gave up
+    const QByteArray request = line.left(line.size() - 1);
+    const int space = request.indexOf(' ');
+    if (request.left(space < 0 ? request.size() : space) != kRestore)
+        return false;
+    // A token the compositor could not have issued is dropped; the window
+    // still comes back where the desktop allows it.
+    const QByteArray given = space < 0 ? QByteArray() : request.mid(space + 1);
+    *token = IsUsableToken(given) ? given : QByteArray();
+    return true;
+}
 
 SingleInstance::SingleInstance(const QString &key, QObject *parent) : QObject(parent)
 {
@@ -169,15 +188,16 @@ void SingleInstance::onNewConnection()
         if (peer < 0)
             return; // nothing more waiting (the listening socket does not block)
         SetTimeouts(peer, kPeerTimeoutMs);
-        if (ReadLine(peer, sizeof(kRestore) + 1) == kRestore) {
-            emit restoreRequested();
+        QByteArray token;
+        if (ParseRestoreRequest(ReadLine(peer, kLongestRequest), &token)) {
+            emit restoreRequested(token);
             WriteAll(peer, kDone);
         }
         ::close(peer);
     }
 }
 
-bool SingleInstance::askRunningCopyToRestore(int timeoutMs)
+bool SingleInstance::askRunningCopyToRestore(const QByteArray &activationToken, int timeoutMs)
 {
     if (m_base.isEmpty())
         return false;
@@ -194,7 +214,9 @@ bool SingleInstance::askRunningCopyToRestore(int timeoutMs)
             return false;
         SetTimeouts(fd, int(qBound<qint64>(1, timeoutMs - timer.elapsed(), qint64(timeoutMs))));
         if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0) {
-            const bool done = WriteAll(fd, kRestore) && ReadLine(fd, sizeof(kDone) + 1) == kDone;
+            const QByteArray request =
+                kRestore + (activationToken.isEmpty() ? QByteArray() : ' ' + activationToken) + '\n';
+            const bool done = WriteAll(fd, request) && ReadLine(fd, sizeof(kDone) + 1) == kDone;
             ::close(fd);
             return done;
         }

@@ -5,6 +5,7 @@
 // and ends. The kernel drops the lock when its holder ends, however it ends,
 // so a crashed copy never blocks the next start, and taking the lock is one
 // atomic step, so of two copies started at once exactly one runs.
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -31,15 +32,20 @@ public:
     // needs the application object. Requests made before wait on the socket.
     void startAnswering();
 
-    // Asks the running copy to restore its window; waits at most `timeoutMs`.
-    bool askRunningCopyToRestore(int timeoutMs = 3000);
+    // Asks the running copy to restore its window, activating it with
+    // `activationToken` where the desktop needs one; waits at most `timeoutMs`.
+    bool askRunningCopyToRestore(const QByteArray &activationToken, int timeoutMs = 3000);
+
+    // Whether `line` (up to its line end) asks for a restore, and the token
+    // it carries, empty when it carries none that could be used.
+    static bool ParseRestoreRequest(const QByteArray &line, QByteArray *token);
 
     // Empty when there was no private folder for them.
     QString lockPath() const { return m_base + QStringLiteral(".lock"); }
     QString socketPath() const { return m_base + QStringLiteral(".sock"); }
 
 signals:
-    void restoreRequested();
+    void restoreRequested(const QByteArray &activationToken);
 
 private:
     void onNewConnection();

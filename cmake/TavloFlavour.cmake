@@ -31,6 +31,7 @@ function(tavlo_add_flavour)
     ${src}/ui/focusstyle.cpp
     ${src}/ui/windowframe.cpp
     ${src}/ui/accessibility.cpp
+    ${src}/ui/windowactivation.cpp
     ${src}/ui/main/datelist.cpp
     ${src}/ui/main/form1.cpp
     ${src}/ui/dialogs/form2.cpp
@@ -42,8 +43,11 @@ function(tavlo_add_flavour)
     ${src}/packaging/tavlo.qrc)
   # Docks find the desktop entry by this name; each program has its own.
   target_compile_definitions(${core} PRIVATE TAVLO_PROGRAM_NAME="${F_PROGRAM}")
-  target_link_libraries(${core} PUBLIC ${store} ${qt}::Widgets Fontconfig::Fontconfig Threads::Threads)
+  target_link_libraries(${core} PUBLIC ${store} ${qt}::Widgets Fontconfig::Fontconfig Threads::Threads
+    tavlo_xdg_activation)
   if(F_QT EQUAL 5)
+    # Qt 5 has no activation tokens; the program sends its own on Qt's connection.
+    target_include_directories(${core} PRIVATE ${Qt5Gui_PRIVATE_INCLUDE_DIRS})
     find_library(XCB_LIBRARY xcb REQUIRED) # the classic build's look at the desktop's font resolution
     target_link_libraries(${core} PUBLIC ${XCB_LIBRARY})
   endif()

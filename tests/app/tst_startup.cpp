@@ -9,6 +9,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 using namespace tavlo;
 using namespace tavlo::test;
@@ -26,6 +29,8 @@ private slots:
     void killedCopyDoesNotBlock();
     void privateFolder_data();
     void privateFolder();
+    void restoreRequests_data();
+    void restoreRequests();
 
 private:
     // A copy of a program in its own folder, so agenda files never collide.
@@ -226,6 +231,51 @@ void tst_Startup::privateFolder()
         QVERIFY(folderEntries(QFile::decodeName(planted)).isEmpty());
     if (situation == QLatin1String("link"))
         QVERIFY(folderEntries(elsewhere).isEmpty());
+}
+
+void tst_Startup::restoreRequests_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<bool>("restores");
+    QTest::addColumn<QByteArray>("token");
+    QTest::newRow("no token") << QByteArray("restore\n") << true << QByteArray();
+    QTest::newRow("a token") << QByteArray("restore sway-3f_a.9=\n") << true << QByteArray("sway-3f_a.9=");
+    QTest::newRow("token with a space") << QByteArray("restore ab cd\n") << true << QByteArray();
+    QTest::newRow("token with a control byte") << QByteArray("restore ab\x01\n") << true << QByteArray();
+    QTest::newRow("token of 257 bytes") << "restore " + QByteArray(257, 'a') + '\n' << true << QByteArray();
+    QTest::newRow("token of 256 bytes") << "restore " + QByteArray(256, 'a') + '\n' << true << QByteArray(256, 'a');
+    QTest::newRow("another word") << QByteArray("restorex\n") << false << QByteArray();
+    QTest::newRow("cut short") << QByteArray("restore tok") << false << QByteArray();
+}
+
+// What the running copy makes of a request, sent over its real socket.
+void tst_Startup::restoreRequests()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(bool, restores);
+    QFETCH(QByteArray, token);
+    SingleInstance running(QStringLiteral("restore requests"));
+    QVERIFY(running.acquire());
+    running.startAnswering();
+    QSignalSpy restored(&running, &SingleInstance::restoreRequested);
+
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(running.socketPath());
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+    QCOMPARE(::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL), ssize_t(request.size()));
+    ::shutdown(fd, SHUT_WR);
+    QTRY_VERIFY(restored.count() == 1 || !restores);
+    QTest::qWait(restores ? 0 : 100); // time for a wrong answer to come
+    char answer[8] = {};
+    const ssize_t n = ::recv(fd, answer, sizeof(answer), MSG_DONTWAIT);
+    ::close(fd);
+    QCOMPARE(restored.count(), restores ? 1 : 0);
+    QCOMPARE(QByteArray(answer, int(qMax<ssize_t>(n, 0))), QByteArray(restores ? "ok\n" : ""));
+    if (restores)
+        QCOMPARE(restored.at(0).at(0).toByteArray(), token);
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)

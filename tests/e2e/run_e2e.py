@@ -634,6 +634,138 @@ class ScreenReaders(ProgramTestCase):
         self.assertIn(("list item", "2024.12.24"), [(f["role"], f["name"]) for f in focused])
 
 
+def launcher_token(socket_path, app_id):
+    """A token as a desktop's launcher gets one: asked of the compositor over
+    the Wayland wire protocol (xdg-activation-v1), nothing but sockets."""
+    import socket
+    import struct
+
+    def message(obj, opcode, payload=b""):
+        return struct.pack("<II", obj, (8 + len(payload)) << 16 | opcode) + payload
+
+    def string(text):
+        data = text.encode() + b"\0"
+        return struct.pack("<I", len(data)) + data + b"\0" * (-len(data) % 4)
+
+    sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    sock.settimeout(5)
+    sock.connect(socket_path)
+    sock.sendall(message(1, 1, struct.pack("<I", 2)) + message(1, 0, struct.pack("<I", 3)))
+    buffer, activation, token = b"", None, None
+    while token is None:
+        while len(buffer) < 8 or len(buffer) < struct.unpack_from("<I", buffer, 4)[0] >> 16:
+            buffer += sock.recv(4096)
+        obj, size_op = struct.unpack_from("<II", buffer)
+        size, opcode, body, buffer = size_op >> 16, size_op & 0xFFFF, buffer[8:size_op >> 16], buffer[size_op >> 16:]
+        if obj == 2 and opcode == 0:  # a global
+            name, length = struct.unpack_from("<II", body)
+            if body[8:8 + length - 1] == b"xdg_activation_v1":
+                activation = name
+        elif obj == 3 and opcode == 0:  # the globals are all in
+            if activation is None:
+                raise unittest.SkipTest("the compositor offers no xdg-activation-v1")
+            sock.sendall(message(2, 0, struct.pack("<I", activation) + string("xdg_activation_v1") + struct.pack("<II", 1, 4))
+                         + message(4, 1, struct.pack("<I", 5)) + message(5, 1, string(app_id)) + message(5, 3))
+        elif obj == 5 and opcode == 0:  # the token
+            token = body[4:4 + struct.unpack_from("<I", body)[0] - 1].decode()
+    sock.close()
+    return token
+
+
+class Wayland(ProgramTestCase):
+    """Both programs natively on Wayland, under sway without a screen: a
+    second start must bring the running copy's window forward, and Wayland
+    lets that happen only with a token the compositor issued."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not shutil.which("sway"):
+            raise unittest.SkipTest("needs sway")
+        cls.user = 65534 if os.getuid() == 0 else None  # sway refuses to run as root
+        cls.runtime = tempfile.mkdtemp(prefix="tavlo-sway-")
+        with open(os.path.join(cls.runtime, "config"), "w") as f:
+            # What KDE and GNOME do with a valid token; sway's default only marks the window.
+            f.write("xwayland disable\nfocus_on_window_activation focus\n")
+        if cls.user is not None:
+            os.chown(cls.runtime, cls.user, cls.user)
+        cls.env = {"PATH": "/usr/bin:/bin", "HOME": cls.runtime, "XDG_RUNTIME_DIR": cls.runtime, "LC_ALL": "C.UTF-8",
+                   "WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1", "WLR_RENDERER": "pixman"}
+        cls.sway = subprocess.Popen(cls.as_user(["sway", "-c", os.path.join(cls.runtime, "config")]), env=cls.env,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cls.display = os.path.join(cls.runtime, "wayland-1")
+        if not wait_for(lambda: os.path.exists(cls.display) and glob_one(cls.runtime, "sway-ipc."), 10):
+            cls.tearDownClass()
+            raise AssertionError("sway did not start")
+        cls.env["SWAYSOCK"] = glob_one(cls.runtime, "sway-ipc.")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.sway.terminate()
+        cls.sway.wait()
+        shutil.rmtree(cls.runtime, ignore_errors=True)
+
+    @classmethod
+    def as_user(cls, cmd):
+        if cls.user is None:
+            return cmd
+        return ["setpriv", "--reuid=%d" % cls.user, "--regid=%d" % cls.user, "--clear-groups"] + cmd
+
+    def swaymsg(self, *args):
+        return subprocess.run(self.as_user(["swaymsg"] + list(args)), env=self.env, capture_output=True,
+                              text=True, check=True).stdout
+
+    def focused(self):
+        """(app id, title) of the window with the keyboard, None for an empty workspace."""
+        def walk(node):
+            if node.get("focused"):
+                return (node.get("app_id"), node.get("name")) if node.get("app_id") else None
+            for child in node.get("nodes", []) + node.get("floating_nodes", []):
+                found = walk(child)
+                if found is not False:
+                    return found
+            return False
+        return walk(json.loads(self.swaymsg("-t", "get_tree")))
+
+    def start(self, prog, **env):
+        env = dict(dict(self.env, XDG_RUNTIME_DIR=prog.runtime, WAYLAND_DISPLAY=self.display,
+                        QT_QPA_PLATFORM="wayland"), **env)
+        env = {k: v for k, v in env.items() if v is not None}
+        p = subprocess.Popen(self.as_user([prog.exe]), env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        prog.procs.append(p)
+        return p
+
+    def test_second_start_activates_the_running_copy(self):
+        app_id = "org.example." + os.path.basename(ARGS.program)
+        for agenda, title, token in [
+            (b"[{S}]\r\n2004.05.07=a\r\n", MAIN_TITLE, "asked of the compositor"),
+            (b"[{S}]\r\n2004.05.07=a\r\n", MAIN_TITLE, "from the launcher"),
+            (None, "年月日追加", "asked of the compositor"),  # a first start opens the add-date dialog
+        ]:
+            with self.subTest(title=title, token=token):
+                prog = Program(agenda)
+                self.programs.append(prog)
+                if self.user is not None:
+                    subprocess.run(["chown", "-R", "%d:%d" % (self.user, self.user), prog.top], check=True)
+                self.start(prog)
+                self.assertTrue(wait_for(lambda: self.focused() == (app_id, title), 10), self.focused())
+                self.swaymsg("workspace", "2")
+                self.assertTrue(wait_for(lambda: self.focused() is None, 5))
+                if token == "from the launcher":
+                    # The second start must use what it was given: it has no Wayland connection of its own.
+                    second = self.start(prog, WAYLAND_DISPLAY=None,
+                                        XDG_ACTIVATION_TOKEN=launcher_token(self.display, app_id))
+                else:
+                    second = self.start(prog)
+                started = time.monotonic()
+                self.assertEqual(second.wait(timeout=5), 0)
+                self.assertLess(time.monotonic() - started, 1.5)
+                self.assertTrue(wait_for(lambda: self.focused() == (app_id, title), 5),
+                                "the keyboard stayed with %r" % (self.focused(),))
+                prog.close()
+                self.assertTrue(wait_for(lambda: self.focused() is None, 5))
+                self.swaymsg("workspace", "1")
+
+
 class Faults(ProgramTestCase):
     """The real program when saving fails or is cut short."""
 
@@ -802,6 +934,11 @@ class HostileFiles(unittest.TestCase):
             os.mkfifo(path + b".fifo")
             os.symlink(path + b".fifo", path)
         self.run_case("a symbolic link to a FIFO", make)
+
+
+def glob_one(folder, prefix):
+    names = [n for n in os.listdir(folder) if n.startswith(prefix)]
+    return os.path.join(folder, names[0]) if names else None
 
 
 def start_display():

@@ -11,6 +11,7 @@
 #include "ui/main/datelist.h"
 #include "ui/messagebox.h"
 #include "ui/quietscrollbar.h"
+#include "ui/windowactivation.h"
 #include "ui/windowframe.h"
 
 #include <QApplication>
@@ -147,17 +148,20 @@ void Form1::SelectItem(int index)
     List1->setCurrentRow(index);
 }
 
-void Form1::Restore()
+void Form1::Restore(const QByteArray &activationToken)
 {
     setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
     showNormal();
     raise();
-    activateWindow();
-    // A dialog that is open keeps the input: bring it forward over the window.
-    if (QWidget *modal = QApplication::activeModalWidget()) {
+    // A dialog that is open keeps the input: bring it forward over the
+    // window. A Wayland token activates once, so it goes to the one that
+    // takes the input.
+    QWidget *modal = QApplication::activeModalWidget();
+    ActivateWindow(this, modal ? QByteArray() : activationToken);
+    if (modal) {
         modal->showNormal();
         modal->raise();
-        modal->activateWindow();
+        ActivateWindow(modal, activationToken);
     }
 }
 

@@ -41,7 +41,7 @@ public:
 
     // Shows the window at its normal size and place and brings it forward
     // (a second start asks for this).
-    void Restore();
+    void Restore(const QByteArray &activationToken = QByteArray());
 
     // Tells the user where the copy of a save that was cut short lies.
     void ReportInterruptedSave(const QByteArray &copyPath);

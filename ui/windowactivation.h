@@ -1,0 +1,25 @@
+#pragma once
+// Bringing a window forward. On X11 a program may activate its own window; a
+// Wayland desktop activates a window only with a token it issued, to a
+// launcher or to a program the user just started. A second start passes its
+// token to the running copy, which activates with it (xdg-activation-v1).
+#include <QByteArray>
+
+class QWidget;
+
+namespace tavlo {
+
+// The token this start came with (XDG_ACTIVATION_TOKEN, set by the
+// desktop's launcher), else one asked of the Wayland compositor for
+// `appId`. Empty outside Wayland or when the compositor gives none; waits at
+// most `timeoutMs` for it.
+QByteArray ActivationTokenForAnotherCopy(const QByteArray &appId, int timeoutMs = 500);
+
+// Activates `window`; on Wayland with `token` where there is one.
+void ActivateWindow(QWidget *window, const QByteArray &token);
+
+// What a token may hold when it comes over the socket: printable ASCII, no
+// spaces, not too long. The compositor compares it as it is.
+bool IsUsableToken(const QByteArray &token);
+
+} // namespace tavlo
