@@ -34,6 +34,7 @@ function(tavlo_add_flavour)
     ${src}/ui/windowactivation.cpp
     ${src}/ui/main/datelist.cpp
     ${src}/ui/main/form1.cpp
+    ${src}/ui/dialogs/datecheck.cpp
     ${src}/ui/dialogs/form2.cpp
     ${src}/ui/dialogs/form3.cpp
     ${src}/ui/dialogs/numberreader.cpp

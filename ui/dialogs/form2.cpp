@@ -1,7 +1,6 @@
 #include "ui/dialogs/form2.h"
 
 #include "ui/clock.h"
-#include "ui/dialogs/numberreader.h"
 #include "ui/fonts.h"
 #include "ui/messagebox.h"
 #include "ui/windowframe.h"
@@ -40,13 +39,6 @@ void FitText(QLineEdit *box, const QString &widest)
 }
 
 } // namespace
-
-QString FormatDateKey(int year, int month, int day)
-{
-    if (year < 1 || year > 9999 || !QDate(year, month, day).isValid())
-        return QString();
-    return QString::asprintf("%04d.%02d.%02d", year, month, day);
-}
 
 Form2::Form2(QWidget *owner, QString *addDate) : QDialog(owner), m_addDate(addDate)
 {
@@ -147,23 +139,11 @@ void Form2::ReportInvalid(const QString &message, int focusIndex)
 
 void Form2::Command1_Click()
 {
-    const int thisYear = Clock::now().date().year();
-    const QString invalid = QStringLiteral("不正な年月日です。");
-    const std::optional<qint16> year = ReadBoxNumber(Text1[0]->text());
-    const std::optional<qint16> month = ReadBoxNumber(Text1[1]->text());
-    const std::optional<qint16> day = ReadBoxNumber(Text1[2]->text());
-
-    if (!year || *year < thisYear - 1)
-        return ReportInvalid(invalid, 0);
-    if (!month || *month < 1 || *month > 12)
-        return ReportInvalid(invalid, 1);
-    if (!day || *day < 1 || *day > 31)
-        return ReportInvalid(invalid, 2);
-    const QString key = FormatDateKey(*year, *month, *day);
-    if (key.isEmpty())
-        return ReportInvalid(QStringLiteral("年月日チェックで異常を検出しました。"), 0);
-
-    *m_addDate = key;
+    const DateCheck check =
+        CheckDate(Text1[0]->text(), Text1[1]->text(), Text1[2]->text(), Clock::now().date().year());
+    if (check.key.isEmpty())
+        return ReportInvalid(check.message, check.box);
+    *m_addDate = check.key;
     accept();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 // The add-date dialog: asks for a year, a month and a day.
+#include "ui/dialogs/datecheck.h"
+
 #include <QDialog>
 
 class QGroupBox;
@@ -41,9 +43,5 @@ private:
 
     QString *m_addDate;
 };
-
-// Formats the date key yyyy.MM.dd, or returns "" for a date the calendar
-// does not have (and for years past 9999, which would break the key's form).
-QString FormatDateKey(int year, int month, int day);
 
 } // namespace tavlo
