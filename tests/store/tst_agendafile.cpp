@@ -32,11 +32,8 @@ private slots:
     void deleteMissingChangesNothing_data();
     void deleteMissingChangesNothing();
     void keepsPermissionsAndLinks();
-    void readOnlyFile_data();
-    void readOnlyFile();
-    void unwritableFolder();
-    void missingFolder();
-    void folderInPlaceOfFile();
+    void refusedWrites_data();
+    void refusedWrites();
     void seesOtherProgramsEdits();
 
 private:
@@ -251,54 +248,50 @@ void tst_AgendaFile::keepsPermissionsAndLinks()
     QCOMPARE(int(st.st_mode & 0777), 0640);
 }
 
-void tst_AgendaFile::readOnlyFile_data()
+void tst_AgendaFile::refusedWrites_data()
 {
-    QTest::addColumn<bool>("write"); // else delete
-    QTest::newRow("write") << true;
-    QTest::newRow("delete") << false;
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<int>("error");
+    QTest::newRow("read-only file") << "read-only" << int(FileError::ReadOnlyFile);
+    QTest::newRow("unwritable folder") << "locked" << int(FileError::FolderNotWritable);
+    QTest::newRow("missing folder") << "gone" << int(FileError::FolderMissing);
+    QTest::newRow("folder in place of the file") << "folder" << int(FileError::NotAFile);
 }
 
-void tst_AgendaFile::readOnlyFile()
+// Writes and deletions that cannot be done say why, and leave the folder as
+// it was: no temporary file, no changed byte.
+void tst_AgendaFile::refusedWrites()
 {
-    QFETCH(bool, write);
+    QFETCH(QString, place);
+    QFETCH(int, error);
     const QByteArray before("[tavlo]\r\n2004.01.01=a\r\n");
-    writeBytes(path(), before);
-    QVERIFY(::chmod(QFile::encodeName(path()).constData(), 0444) == 0);
-    const StoreResult result = write ? store().WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b"))
-                                     : store().DeleteDate(QStringLiteral("2004.01.01"));
-    QCOMPARE(result.error, FileError::ReadOnlyFile);
-    QCOMPARE(readBytes(path()), before);
-    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("tavlo.txt")});
-}
-
-void tst_AgendaFile::unwritableFolder()
-{
-    const QString folder = m_dir->filePath(QStringLiteral("locked"));
-    QVERIFY(QDir().mkdir(folder));
-    const QByteArray before("[tavlo]\r\n2004.01.01=a\r\n");
-    UnwritableFolder locked(folder, QStringLiteral("tavlo.txt"), before);
-    QVERIFY(locked.ok());
-    const AgendaFile s(folder + QStringLiteral("/tavlo.txt"), QStringLiteral("tavlo"));
-    QCOMPARE(s.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b")).error, FileError::FolderNotWritable);
-    QCOMPARE(s.DeleteDate(QStringLiteral("2004.01.01")).error, FileError::FolderNotWritable);
-    QCOMPARE(readBytes(folder + QStringLiteral("/tavlo.txt")), before);
-    QCOMPARE(folderEntries(folder), QStringList{QStringLiteral("tavlo.txt")});
-    QCOMPARE(s.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("a"));
-}
-
-void tst_AgendaFile::missingFolder()
-{
-    const AgendaFile s(m_dir->filePath(QStringLiteral("gone/tavlo.txt")), QStringLiteral("tavlo"));
-    QCOMPARE(s.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b")).error, FileError::FolderMissing);
-    QVERIFY(folderEntries(m_dir->path()).isEmpty());
-}
-
-void tst_AgendaFile::folderInPlaceOfFile()
-{
-    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("tavlo.txt")));
-    QCOMPARE(store().WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b")).error, FileError::NotAFile);
-    QCOMPARE(store().DeleteDate(QStringLiteral("2004.01.01")).error, FileError::NotAFile);
-    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("tavlo.txt")});
+    QString file = path();
+    std::unique_ptr<UnwritableFolder> locked;
+    if (place == QLatin1String("read-only")) {
+        writeBytes(file, before);
+        QVERIFY(::chmod(QFile::encodeName(file).constData(), 0444) == 0);
+    } else if (place == QLatin1String("locked")) {
+        QVERIFY(QDir().mkdir(m_dir->filePath(place)));
+        locked = std::make_unique<UnwritableFolder>(m_dir->filePath(place), QStringLiteral("tavlo.txt"), before);
+        QVERIFY(locked->ok());
+        file = m_dir->filePath(QStringLiteral("locked/tavlo.txt"));
+    } else if (place == QLatin1String("gone")) {
+        file = m_dir->filePath(QStringLiteral("gone/tavlo.txt"));
+    } else {
+        QVERIFY(QDir().mkdir(file));
+    }
+    // A missing folder must not be made: its parent is watched.
+    const QString folder = place == QLatin1String("gone") ? m_dir->path() : QFileInfo(file).path();
+    const QStringList entries = folderEntries(folder);
+    const QByteArray stored = readBytes(file);
+    const AgendaFile s(file, QStringLiteral("tavlo"));
+    QCOMPARE(int(s.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b")).error), error);
+    if (place != QLatin1String("gone")) // nothing to delete there
+        QCOMPARE(int(s.DeleteDate(QStringLiteral("2004.01.01")).error), error);
+    QCOMPARE(readBytes(file), stored);
+    QCOMPARE(folderEntries(folder), entries);
+    if (locked)
+        QCOMPARE(s.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("a"));
 }
 
 void tst_AgendaFile::seesOtherProgramsEdits()

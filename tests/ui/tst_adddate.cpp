@@ -15,12 +15,10 @@ const QByteArray kPlaceholder = QByteArray::fromHex(
     "816995b68e9a97f182f08ded8f9c82b782e982c6814192c789c182b582bd93fa957482aa8ded8f9c82b382ea82dc82b7816a");
 
 // Answers the add-date dialog with the given date, or goes back when empty.
-AnswerModal AnswerDialog(const QString &year, const QString &month, const QString &day, bool *seen = nullptr)
+AnswerModal AnswerDialog(const QString &year, const QString &month, const QString &day)
 {
     return AnswerModal([=](QWidget *w) {
         auto *d = qobject_cast<Form2 *>(w);
-        if (seen)
-            *seen = d != nullptr;
         if (!d)
             return;
         if (year.isEmpty()) {
@@ -47,8 +45,6 @@ private slots:
     void duplicateRefused_data();
     void duplicateRefused();
     void goingBackChangesNothing();
-    void triggers_data();
-    void triggers();
     void placeholderShowsWhenSelected();
     void failedWriteNotListed();
 };
@@ -131,39 +127,6 @@ void tst_AddDate::goingBackChangesNothing()
     const AnswerModal answer1([](QWidget *d) { d->close(); });
     f.Command1_Click();
     QCOMPARE(f.List1->count(), 2);
-}
-
-void tst_AddDate::triggers_data()
-{
-    QTest::addColumn<int>("how"); // 0 button, 1 Enter released in the list, 2 start-up with no dates
-    QTest::newRow("add-date button") << 0;
-    QTest::newRow("Enter in the list") << 1;
-    QTest::newRow("start-up with an empty file") << 2;
-}
-
-void tst_AddDate::triggers()
-{
-    QFETCH(int, how);
-    MainWindowFixture fx(how == 2 ? QByteArray("") : kAgenda);
-    bool seen = false;
-    const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), QStringLiteral("7"), &seen);
-    Form1 &f = fx.start(); // with an empty list this opens the dialog itself
-    if (how == 2) {
-        f.Command1_Click(); // what start-up runs with an empty list
-    } else if (how == 0) {
-        QTest::mouseClick(f.Command1, Qt::LeftButton);
-    } else {
-        f.List1->setFocus();
-        QTest::keyClick(f.List1, Qt::Key_Return);
-    }
-    QVERIFY(seen);
-    QVERIFY(fx.listTexts().contains(QStringLiteral("2004.05.07")));
-    if (how == 2) {
-        QCOMPARE(f.CurrentIndex(), -1);
-        QVERIFY(f.Text1->toPlainText().isEmpty());
-        QVERIFY(f.Command2->isEnabled());
-        QCOMPARE(readBytes(fx.path()), QByteArray("[tavlo]\r\n2004.05.07=") + kPlaceholder + "\r\n");
-    }
 }
 
 void tst_AddDate::placeholderShowsWhenSelected()

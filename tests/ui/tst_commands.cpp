@@ -1,4 +1,4 @@
-// The backup copy, the text size toggle and the exit question.
+// The backup copy and the text size toggle.
 #include "uitestsupport.h"
 
 #include <QSignalSpy>
@@ -22,8 +22,6 @@ private slots:
     void backupSameSecond();
     void textSize_data();
     void textSize();
-    void exitQuestion_data();
-    void exitQuestion();
 };
 
 void tst_Commands::backup_data()
@@ -126,49 +124,6 @@ void tst_Commands::textSize()
         QVERIFY(f.Command2->isEnabled());
     }
     QCOMPARE(f.Text1->font().family(), WindowFontFamily());
-}
-
-void tst_Commands::exitQuestion_data()
-{
-    QTest::addColumn<int>("how"); // 0 exit button, 1 close request (close box, Alt+F4, desktop)
-    QTest::addColumn<int>("answer");
-    QTest::newRow("button, No") << 0 << int(vbNo);
-    QTest::newRow("button, Yes") << 0 << int(vbYes);
-    QTest::newRow("close request, No") << 1 << int(vbNo);
-    QTest::newRow("close request, Yes") << 1 << int(vbYes);
-}
-
-void tst_Commands::exitQuestion()
-{
-    QFETCH(int, how);
-    QFETCH(int, answer);
-    MainWindowFixture fx(kAgenda);
-    Form1 &f = fx.start();
-    f.SelectItem(1);
-    f.Text1->setPlainText(QStringLiteral("unsaved"));
-    MsgBoxRecorder boxes(answer);
-    if (how == 0) {
-        QTest::mouseClick(f.Command5, Qt::LeftButton);
-    } else {
-        QCloseEvent request; // what the window system sends
-        QApplication::sendEvent(f.windowHandle(), &request);
-    }
-    QCOMPARE(boxes.calls.size(), 1);
-    QCOMPARE(boxes.calls[0].text, QStringLiteral("終了します。\r\nよろしいですか？"));
-    QCOMPARE(boxes.calls[0].title, QStringLiteral("終了確認"));
-    QCOMPARE(boxes.calls[0].style, 4);
-    if (answer == vbNo) {
-        QVERIFY(f.isVisible());
-        QCOMPARE(f.CurrentIndex(), 1);
-        QCOMPARE(f.Text1->toPlainText(), QStringLiteral("unsaved"));
-        QVERIFY(f.Command2->isEnabled());
-    } else {
-        // Closed, and closing it ends the event loop (the real process's
-        // exit status is checked by the whole-program tests).
-        QVERIFY(!f.isVisible());
-        QVERIFY(f.testAttribute(Qt::WA_QuitOnClose));
-    }
-    QCOMPARE(readBytes(fx.path()), kAgenda); // nothing written at exit
 }
 
 QTEST_MAIN(tst_Commands)

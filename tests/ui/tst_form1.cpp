@@ -1,5 +1,5 @@
-// The main window as built: controls, layout, focus order, fonts, the sorted
-// list, and the start-up that fills and shows it.
+// The main window: focus order, fonts, the sorted list, and the start-up
+// that fills and shows it.
 #include "app/module1.h"
 #include "ui/dialogs/form2.h"
 #include "uitestsupport.h"
@@ -17,9 +17,6 @@ class tst_Form1 : public QObject
     Q_OBJECT
 
 private slots:
-    void controls_data();
-    void controls();
-    void initialState();
     void focusChain();
     void fontsRenderJapanese();
     void sortedList_data();
@@ -29,73 +26,6 @@ private slots:
     void agendaLocation_data();
     void agendaLocation();
 };
-
-void tst_Form1::controls_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QRect>("geometry"); // pixels, relative to the parent
-    QTest::newRow("List1") << "List1" << QString() << QRect(8, 12, 105, 340);
-    QTest::newRow("Text1") << "Text1" << QString() << QRect(124, 36, 465, 281);
-    QTest::newRow("Frame1") << "Frame1" << QString() << QRect(124, 324, 469, 37);
-    QTest::newRow("Command1") << "Command1" << "日付追加" << QRect(4, 4, 73, 29);
-    QTest::newRow("Command2") << "Command2" << "更新" << QRect(88, 4, 73, 29);
-    QTest::newRow("Command3") << "Command3" << "サイズ変更" << QRect(172, 4, 81, 29);
-    QTest::newRow("Command6") << "Command6" << "別保存" << QRect(284, 4, 65, 29);
-    QTest::newRow("Command4") << "Command4" << "？" << QRect(360, 4, 37, 29);
-    QTest::newRow("Command5") << "Command5" << "終了" << QRect(408, 4, 57, 29);
-    QTest::newRow("Label1") << "Label1" << "変更を加えた文字列は、「更新」ボタン押下で保存されます。"
-                            << QRect(124, 12, 468, 20);
-}
-
-void tst_Form1::controls()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, caption);
-    QFETCH(QRect, geometry);
-    MainWindowFixture fx;
-    Form1 &f = fx.start();
-    const QMap<QString, QWidget *> widgets{{"List1", f.List1},       {"Text1", f.Text1},       {"Frame1", f.Frame1},
-                                           {"Command1", f.Command1}, {"Command2", f.Command2}, {"Command3", f.Command3},
-                                           {"Command6", f.Command6}, {"Command4", f.Command4}, {"Command5", f.Command5},
-                                           {"Label1", f.Label1}};
-    QWidget *w = widgets.value(name);
-    QCOMPARE(w->geometry(), geometry);
-    if (auto *button = qobject_cast<QPushButton *>(w)) {
-        QCOMPARE(button->text(), caption);
-        QCOMPARE(button->parentWidget(), static_cast<QWidget *>(f.Frame1));
-        QVERIFY(!button->isDefault());
-        QCOMPARE(button->accessibleName(), caption);
-    } else if (auto *label = qobject_cast<QLabel *>(w)) {
-        QCOMPARE(label->text(), caption);
-        QCOMPARE(label->font().pointSizeF(), 9.75);
-    } else {
-        QCOMPARE(w->parentWidget(), static_cast<QWidget *>(&f));
-    }
-    QCOMPARE(w->font().family(), WindowFontFamily());
-}
-
-void tst_Form1::initialState()
-{
-    MainWindowFixture fx;
-    Form1 f(fx.path(), QStringLiteral("tavlo"));
-    QCOMPARE(f.windowTitle(), QStringLiteral("スケジュール管理ツール"));
-    QCOMPARE(f.size(), QSize(600, 364));
-    QCOMPARE(f.List1->count(), 0);
-    QCOMPARE(f.CurrentIndex(), -1);
-    QVERIFY(f.Text1->toPlainText().isEmpty());
-    QVERIFY(f.Command2->isEnabled());
-    QVERIFY(f.gstrAddDate.isEmpty());
-    QVERIFY(f.loadedText().isEmpty());
-    QCOMPARE(f.List1->selectionMode(), QAbstractItemView::SingleSelection);
-    QCOMPARE(f.Text1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QVERIFY(!f.Text1->isReadOnly());
-    QCOMPARE(f.font().pointSizeF(), 9.0);
-    QCOMPARE(f.List1->font().pointSizeF(), 9.0);
-    QCOMPARE(f.Text1->font().pointSizeF(), 9.0);
-    QVERIFY(!f.List1->accessibleName().isEmpty());
-    QVERIFY(!f.Text1->accessibleName().isEmpty());
-}
 
 void tst_Form1::focusChain()
 {

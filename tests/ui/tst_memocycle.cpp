@@ -29,19 +29,17 @@ private slots:
     void saveWith_data();
     void saveWith();
     void emptyMemoDeletesDate();
-    void sizeLimit_data();
-    void sizeLimit();
+    void fullMemoSaved();
+    void refusedSave_data();
+    void refusedSave();
     void deleteKey();
     void releaseWithoutPressIgnored();
     void holdingDeleteDeletesOne();
     void noCurrentDate();
-    void failedSaveIsReported_data();
-    void failedSaveIsReported();
     void failedDeleteKeepsDate_data();
     void failedDeleteKeepsDate();
     void changedByAnotherProgram_data();
     void changedByAnotherProgram();
-    void unmappableRefused();
     void unreadableDateEmptiesEditor();
 };
 
@@ -147,24 +145,52 @@ void tst_MemoCycle::emptyMemoDeletesDate()
     QVERIFY(!f.Command2->isEnabled());
 }
 
-void tst_MemoCycle::sizeLimit_data()
+void tst_MemoCycle::fullMemoSaved()
 {
-    QTest::addColumn<QString>("memo");
-    QTest::addColumn<bool>("ctrlS");
-    QTest::addColumn<bool>("saved");
-    const QString full(2048, QChar(0x8868));
-    QTest::newRow("4096 bytes saved") << full << false << true;
-    QTest::newRow("4097 bytes refused by the button") << full + QStringLiteral("\n") << false << false;
-    QTest::newRow("4097 bytes refused by Ctrl+S") << full + QStringLiteral("\n") << true << false;
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    f.Text1->setPlainText(QString(2048, QChar(0x8868))); // 4096 bytes
+    f.Command2->click();
+    QCOMPARE(readBytes(fx.path()).size(), kTwoDates.size() - 10 + 4096);
+    QVERIFY(!f.Command2->isEnabled());
 }
 
-void tst_MemoCycle::sizeLimit()
+void tst_MemoCycle::refusedSave_data()
+{
+    QTest::addColumn<QString>("memo"); // empty: the save is a deletion
+    QTest::addColumn<bool>("ctrlS");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("style");
+    QTest::addColumn<QString>("starts"); // <path> stands for the agenda file's
+    QTest::addColumn<QString>("ends");
+    const QString tooLong = QString(2048, QChar(0x8868)) + QStringLiteral("\n");
+    const QString size = QStringLiteral("データサイズが 4096 バイトを超えています。");
+    QTest::newRow("4097 bytes by the button") << tooLong << false << false << "処理中断" << 48 << size << size;
+    QTest::newRow("4097 bytes by Ctrl+S") << tooLong << true << false << "処理中断" << 48 << size << size;
+    QTest::newRow("characters code page 932 lacks")
+        << QStringLiteral("party 🎉 and 한") << false << false << "処理中断" << 48 << "" << QStringLiteral("🎉한");
+    QTest::newRow("read-only file, write")
+        << "new text" << true << true << "異常検出" << 16 << "<path>\r\nへの保存が失敗しました。\r\n" << "";
+    QTest::newRow("read-only file, delete")
+        << "" << true << true << "異常検出" << 16 << "<path>\r\nからの削除が失敗しました。\r\n" << "";
+}
+
+// A save that is refused or fails says why, and keeps the edit in the
+// editor, unsaved, with the file as it was.
+void tst_MemoCycle::refusedSave()
 {
     QFETCH(QString, memo);
     QFETCH(bool, ctrlS);
-    QFETCH(bool, saved);
+    QFETCH(bool, readOnly);
+    QFETCH(QString, title);
+    QFETCH(int, style);
+    QFETCH(QString, starts);
+    QFETCH(QString, ends);
     MainWindowFixture fx(kTwoDates);
     Form1 &f = fx.start();
+    if (readOnly)
+        QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
     MsgBoxRecorder boxes;
     f.Text1->setPlainText(memo);
     f.Text1->setFocus();
@@ -172,19 +198,19 @@ void tst_MemoCycle::sizeLimit()
         QTest::keyClick(f.Text1, Qt::Key_S, Qt::ControlModifier);
     else
         f.Command2->click();
-    if (saved) {
-        QVERIFY(boxes.calls.isEmpty());
-        QCOMPARE(readBytes(fx.path()).size(), kTwoDates.size() - 10 + 4096);
-        QVERIFY(!f.Command2->isEnabled());
-    } else {
-        QCOMPARE(boxes.calls.size(), 1);
-        QCOMPARE(boxes.calls[0].text, QStringLiteral("データサイズが 4096 バイトを超えています。"));
-        QCOMPARE(boxes.calls[0].title, QStringLiteral("処理中断"));
-        QCOMPARE(boxes.calls[0].style, 48);
-        QCOMPARE(readBytes(fx.path()), kTwoDates);
-        QCOMPARE(f.Text1->toPlainText(), memo);
-        QVERIFY(f.Command2->isEnabled()); // also after Ctrl+S: nothing was saved
-    }
+    QCOMPARE(boxes.calls.size(), 1);
+    QCOMPARE(boxes.calls[0].title, title);
+    QCOMPARE(boxes.calls[0].style, style);
+    QVERIFY2(boxes.calls[0].text.startsWith(starts.replace(QStringLiteral("<path>"), fx.path())),
+             qPrintable(boxes.calls[0].text));
+    QVERIFY2(boxes.calls[0].text.endsWith(ends), qPrintable(boxes.calls[0].text));
+    QCOMPARE(readBytes(fx.path()), kTwoDates);
+    QCOMPARE(f.Text1->toPlainText(), memo);
+    QCOMPARE(f.loadedText(), QStringLiteral("Milk\r\nBread"));
+    QVERIFY(f.Command2->isEnabled());
+    QCOMPARE(fx.listTexts().size(), 2);
+    QCOMPARE(f.CurrentIndex(), 0);
+    QCOMPARE(folderEntries(fx.folder()), QStringList{"tavlo.txt"});
 }
 
 void tst_MemoCycle::deleteKey()
@@ -259,38 +285,6 @@ void tst_MemoCycle::noCurrentDate()
     // Deleting with no date selected does nothing either.
     QTest::keyClick(f.List1, Qt::Key_Delete);
     QCOMPARE(fx.listTexts().size(), 2);
-}
-
-void tst_MemoCycle::failedSaveIsReported_data()
-{
-    QTest::addColumn<QString>("memo"); // empty: the save is a deletion
-    QTest::addColumn<QString>("wording");
-    QTest::newRow("write") << "new text" << "\r\nへの保存が失敗しました。\r\n";
-    QTest::newRow("delete") << "" << "\r\nからの削除が失敗しました。\r\n";
-}
-
-void tst_MemoCycle::failedSaveIsReported()
-{
-    QFETCH(QString, memo);
-    QFETCH(QString, wording);
-    MainWindowFixture fx(kTwoDates);
-    Form1 &f = fx.start();
-    QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
-    MsgBoxRecorder boxes;
-    f.Text1->setPlainText(memo);
-    f.Text1->setFocus();
-    QTest::keyClick(f.Text1, Qt::Key_S, Qt::ControlModifier);
-    QCOMPARE(boxes.calls.size(), 1);
-    QCOMPARE(boxes.calls[0].style, 16);
-    QCOMPARE(boxes.calls[0].title, QStringLiteral("異常検出"));
-    QVERIFY(boxes.calls[0].text.startsWith(fx.path() + wording));
-    QCOMPARE(readBytes(fx.path()), kTwoDates);
-    QCOMPARE(f.Text1->toPlainText(), memo);
-    QCOMPARE(f.loadedText(), QStringLiteral("Milk\r\nBread"));
-    QVERIFY(f.Command2->isEnabled());
-    QCOMPARE(fx.listTexts().size(), 2);
-    QCOMPARE(f.CurrentIndex(), 0);
-    QCOMPARE(folderEntries(fx.folder()), QStringList{"tavlo.txt"});
 }
 
 void tst_MemoCycle::failedDeleteKeepsDate_data()
@@ -372,22 +366,6 @@ void tst_MemoCycle::changedByAnotherProgram()
         QCOMPARE(fx.listTexts().size(), 2);
         QCOMPARE(f.Text1->toPlainText(), edit == QLatin1String("<Delete>") ? QStringLiteral("Milk\nBread") : edit);
     }
-}
-
-void tst_MemoCycle::unmappableRefused()
-{
-    MainWindowFixture fx(kTwoDates);
-    Form1 &f = fx.start();
-    MsgBoxRecorder boxes;
-    f.Text1->setPlainText(QStringLiteral("party 🎉 and 한"));
-    f.Command2->click();
-    QCOMPARE(boxes.calls.size(), 1);
-    QCOMPARE(boxes.calls[0].style, 48);
-    QCOMPARE(boxes.calls[0].title, QStringLiteral("処理中断"));
-    QVERIFY(boxes.calls[0].text.endsWith(QStringLiteral("🎉한")));
-    QCOMPARE(readBytes(fx.path()), kTwoDates);
-    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("party 🎉 and 한"));
-    QVERIFY(f.Command2->isEnabled());
 }
 
 void tst_MemoCycle::unreadableDateEmptiesEditor()
