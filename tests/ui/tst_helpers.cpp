@@ -1,7 +1,5 @@
-// The small UI helpers: key translation, the editor's CR LF view, the real
-// message box behind the seam, and the editor's scroll bar that skips
-// needless repaints.
-#include "ui/editortext.h"
+// The small UI helpers: key translation, the real message box behind the
+// seam, and the editor's scroll bar that skips needless repaints.
 #include "ui/keycodes.h"
 #include "ui/quietscrollbar.h"
 #include "uitestsupport.h"
@@ -20,8 +18,6 @@ class tst_Helpers : public QObject
 private slots:
     void keyCodes_data();
     void keyCodes();
-    void editorText_data();
-    void editorText();
     void realMessageBox_data();
     void realMessageBox();
     void scrollBarRepaints_data();
@@ -89,25 +85,6 @@ void tst_Helpers::keyCodes()
     const QKeyEvent event(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers));
     QCOMPARE(VirtualKeyCode(&event), code);
     QCOMPARE(ShiftState(&event), mask);
-}
-
-void tst_Helpers::editorText_data()
-{
-    QTest::addColumn<QString>("crlf");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("two lines") << "a\r\nb" << "a\nb";
-    QTest::newRow("empty lines") << "\r\n\r\n" << "\n\n";
-    QTest::newRow("one line") << "abc" << "abc";
-}
-
-void tst_Helpers::editorText()
-{
-    QFETCH(QString, crlf);
-    QFETCH(QString, shown);
-    QPlainTextEdit editor;
-    SetEditorText(&editor, crlf);
-    QCOMPARE(editor.toPlainText(), shown);
-    QCOMPARE(EditorText(&editor), crlf);
 }
 
 void tst_Helpers::realMessageBox_data()
