@@ -2,7 +2,6 @@
 #include "ui/dialogs/form2.h"
 #include "uitestsupport.h"
 
-#include <QClipboard>
 #include <QLineEdit>
 
 using namespace tavlo;
@@ -16,11 +15,8 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void layout();
-    void opensWithToday();
     void press_data();
     void press();
-    void lengthLimits_data();
-    void lengthLimits();
     void wholeTextSelected_data();
     void wholeTextSelected();
     void goingBack_data();
@@ -57,19 +53,6 @@ void tst_Form2::layout()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), next);
     }
-}
-
-void tst_Form2::opensWithToday()
-{
-    QString answer = QStringLiteral("untouched");
-    Form2 d(&m_owner, &answer);
-    QCOMPARE(d.Text1[0]->text(), QStringLiteral("2004"));
-    QCOMPARE(d.Text1[1]->text(), QStringLiteral("5"));
-    QCOMPARE(d.Text1[2]->text(), QStringLiteral("7"));
-    d.show();
-    QVERIFY(QTest::qWaitForWindowActive(&d));
-    QCOMPARE(d.Text1[0]->selectedText(), QStringLiteral("2004"));
-    QCOMPARE(answer, QStringLiteral("untouched"));
 }
 
 void tst_Form2::press_data()
@@ -120,40 +103,6 @@ void tst_Form2::press()
     QTRY_COMPARE(d.Text1[focus]->selectedText(), d.Text1[focus]->text());
     QCOMPARE(d.Text1[0]->text(), year.left(4));
     QCOMPARE(d.Text1[1]->text(), month);
-}
-
-void tst_Form2::lengthLimits_data()
-{
-    QTest::addColumn<int>("box");
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<QString>("kept");
-    QTest::addColumn<bool>("paste");
-    QTest::newRow("year typed") << 0 << "20045" << "2004" << false;
-    QTest::newRow("year pasted") << 0 << "12345" << "1234" << true;
-    QTest::newRow("month typed") << 1 << "123" << "12" << false;
-    QTest::newRow("day pasted") << 2 << "311" << "31" << true;
-}
-
-void tst_Form2::lengthLimits()
-{
-    QFETCH(int, box);
-    QFETCH(QString, input);
-    QFETCH(QString, kept);
-    QFETCH(bool, paste);
-    QString answer;
-    Form2 d(&m_owner, &answer);
-    d.show();
-    QVERIFY(QTest::qWaitForWindowActive(&d));
-    QLineEdit *edit = d.Text1[box];
-    edit->setFocus();
-    edit->selectAll();
-    if (paste) {
-        QApplication::clipboard()->setText(input);
-        edit->paste();
-    } else {
-        QTest::keyClicks(edit, input);
-    }
-    QCOMPARE(edit->text(), kept);
 }
 
 void tst_Form2::wholeTextSelected_data()
