@@ -806,6 +806,20 @@ class Faults(ProgramTestCase):
         find_window(MAIN_TITLE)
         self.assertEqual(sorted(os.listdir(prog.dir)), sorted([os.path.basename(prog.exe), os.path.basename(prog.agenda), b"runtime"]))
 
+    def test_folder_named_in_code_page_932(self):
+        prog = Program(b"[{S}]\r\n2004.05.07=old\r\n", folder="日本語".encode("cp932"))
+        self.programs.append(prog)
+        prog.start()
+        wid = find_window(MAIN_TITLE)
+        activate(wid)
+        click(wid, EDITOR)
+        key("ctrl+End")
+        type_text("+")
+        key("ctrl+s")
+        self.assertTrue(wait_for(lambda: prog.bytes().endswith(b"2004.05.07=old+\r\n")))
+        self.assertEqual(sorted(os.listdir(prog.top)), sorted([b"runtime", "日本語".encode("cp932")]))
+        self.assertEqual(sorted(os.listdir(prog.dir)), sorted([prog.name.encode(), prog.name.encode() + b".txt"]))
+
     def test_program_named_like_its_agenda_is_never_written(self):
         prog = Program(exe_name="notes.txt")
         self.programs.append(prog)
