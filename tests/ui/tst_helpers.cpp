@@ -65,6 +65,7 @@ void tst_Helpers::keyCodes_data()
     QTest::addColumn<int>("mask");
     QTest::newRow("Delete") << int(Qt::Key_Delete) << int(Qt::NoModifier) << 46 << 0;
     QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier) << 13 << 0;
+    QTest::newRow("Escape") << int(Qt::Key_Escape) << int(Qt::NoModifier) << 27 << 0;
     QTest::newRow("keypad Enter, keypad flag ignored") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << 13 << 0;
     QTest::newRow("Ctrl+A") << int(Qt::Key_A) << int(Qt::ControlModifier) << 65 << 2;
     QTest::newRow("Ctrl+Shift+S") << int(Qt::Key_S) << int(Qt::ControlModifier | Qt::ShiftModifier) << 83 << 3;
