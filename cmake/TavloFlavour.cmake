@@ -80,10 +80,7 @@ endfunction()
 # flavour's suffix so both builds' results stand side by side.
 function(tavlo_add_tests suffix qt core program other)
   set(src ${PROJECT_SOURCE_DIR})
-  set(tests
-    store/tst_codepage store/tst_memo store/tst_profile store/tst_agendafile
-    store/tst_backup store/tst_crashsafety store/tst_faults store/tst_places
-    ${TAVLO_UI_TESTS})
+  set(tests ${TAVLO_TESTS})
   if(NOT TARGET failing_io)
     add_library(failing_io SHARED ${src}/tests/faults/failing_io.c)
     target_link_libraries(failing_io PRIVATE ${CMAKE_DL_LIBS})
