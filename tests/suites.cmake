@@ -3,5 +3,5 @@
 set(TAVLO_TESTS
   store/tst_codepage store/tst_memo store/tst_profile store/tst_agendafile
   store/tst_backup store/tst_crashsafety store/tst_faults store/tst_places
-  ui/tst_form1 ui/tst_memocycle ui/tst_form2 ui/tst_datecheck ui/tst_adddate ui/tst_commands
+  ui/tst_form1 ui/tst_memocycle ui/tst_datecheck ui/tst_adddate
   ui/tst_helpers ui/tst_textfit app/tst_startup)

@@ -1,5 +1,6 @@
-// Adding a date from the main window: the dialog, the duplicate check, the
-// sorted place and the placeholder memo in the file.
+// Adding a date: the dialog on its own, then from the main window (the
+// sorted place, the duplicate check, the placeholder memo in the file). The
+// clock stands at 7 May 2004.
 #include "ui/dialogs/form2.h"
 #include "uitestsupport.h"
 
@@ -11,7 +12,8 @@ using namespace tavlo::test;
 
 namespace {
 const QByteArray kAgenda("[tavlo]\r\n2004.05.01=first\r\n2004.05.20=second\r\n");
-const QByteArray kPlaceholder = QByteArray::fromHex(
+const QString kPlaceholder = QStringLiteral("（文字列を削除すると、追加した日付が削除されます）");
+const QByteArray kPlaceholderBytes = QByteArray::fromHex(
     "816995b68e9a97f182f08ded8f9c82b782e982c6814192c789c182b582bd93fa957482aa8ded8f9c82b382ea82dc82b7816a");
 
 // Answers the add-date dialog with the given date, or goes back when empty.
@@ -21,10 +23,8 @@ AnswerModal AnswerDialog(const QString &year, const QString &month, const QStrin
         auto *d = qobject_cast<Form2 *>(w);
         if (!d)
             return;
-        if (year.isEmpty()) {
-            QTest::mouseClick(d->Command2, Qt::LeftButton);
-            return;
-        }
+        if (year.isEmpty())
+            return QTest::mouseClick(d->Command2, Qt::LeftButton);
         d->Text1[0]->setText(year);
         d->Text1[1]->setText(month);
         d->Text1[2]->setText(day);
@@ -38,16 +38,118 @@ class tst_AddDate : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(10, 0))); }
+    void init();
     void cleanup() { Clock::reset(); }
+    void dialogFocus();
+    void dialogAnswer_data();
+    void dialogAnswer();
     void addsInSortedPlace_data();
     void addsInSortedPlace();
-    void duplicateRefused_data();
-    void duplicateRefused();
+    void refused_data();
+    void refused();
     void goingBackChangesNothing();
-    void placeholderShowsWhenSelected();
-    void failedWriteNotListed();
+
+private:
+    QWidget m_owner;
 };
+
+void tst_AddDate::init()
+{
+    Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(10, 0)));
+    m_owner.resize(600, 364);
+    m_owner.show();
+}
+
+void tst_AddDate::dialogFocus()
+{
+    QString answer;
+    Form2 d(&m_owner, &answer);
+    QVERIFY(d.Command1->isDefault());
+    QVERIFY(d.isModal());
+    d.show();
+    QVERIFY(QTest::qWaitForWindowActive(&d));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(d.Text1[0]));
+    QCOMPARE(d.Text1[0]->selectedText(), QStringLiteral("2004")); // today, ready to type over
+    // Tab: each box with its whole text selected, then the two buttons.
+    for (QWidget *next : QList<QWidget *>{d.Text1[1], d.Text1[2], d.Command1, d.Command2, d.Text1[0]}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), next);
+        if (auto *box = qobject_cast<QLineEdit *>(next))
+            QTRY_COMPARE(box->selectedText(), box->text());
+    }
+    QCOMPARE(d.Text1[2]->text(), QStringLiteral("7"));
+    // A click places the cursor after the focus arrives; the text is selected all the same.
+    QTest::mouseClick(d.Text1[2], Qt::LeftButton, Qt::NoModifier, QPoint(3, 9));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(d.Text1[2]));
+    QTRY_COMPARE(d.Text1[2]->selectedText(), QStringLiteral("7"));
+}
+
+void tst_AddDate::dialogAnswer_data()
+{
+    QTest::addColumn<QString>("year");
+    QTest::addColumn<QString>("month");
+    QTest::addColumn<QString>("day");
+    QTest::addColumn<QString>("key");     // empty: refused
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("focus");
+    QTest::addColumn<int>("back");        // then: 0 stay, 1 戻る, 2 Escape, 3 the frame's close
+    const QString invalid = QStringLiteral("不正な年月日です。");
+    QTest::newRow("accepted") << "2004" << "5" << "7" << "2004.05.07" << "" << -1 << 0;
+    QTest::newRow("month refused") << "2004" << "13" << "7" << "" << invalid << 1 << 0;
+    QTest::newRow("day refused") << "2004" << "5" << "" << "" << invalid << 2 << 0;
+    QTest::newRow("not in the calendar") << "2004" << "4" << "31" << ""
+                                         << "年月日チェックで異常を検出しました。" << 0 << 0;
+    QTest::newRow("refused, then 戻る") << "1" << "5" << "7" << "" << invalid << 0 << 1;
+    QTest::newRow("refused, then Escape") << "1" << "5" << "7" << "" << invalid << 0 << 2;
+    QTest::newRow("refused, then the frame's close") << "1" << "5" << "7" << "" << invalid << 0 << 3;
+}
+
+// The rules themselves are tried in tst_datecheck; here what the dialog does
+// with their answer.
+void tst_AddDate::dialogAnswer()
+{
+    QFETCH(QString, year);
+    QFETCH(QString, month);
+    QFETCH(QString, day);
+    QFETCH(QString, key);
+    QFETCH(QString, message);
+    QFETCH(int, focus);
+    QFETCH(int, back);
+    QString answer;
+    Form2 d(&m_owner, &answer);
+    d.show();
+    QVERIFY(QTest::qWaitForWindowActive(&d));
+    d.Text1[0]->setText(year);
+    d.Text1[1]->setText(month);
+    d.Text1[2]->setText(day);
+    MsgBoxRecorder boxes;
+    QTest::mouseClick(d.Command1, Qt::LeftButton);
+    if (!key.isEmpty()) {
+        QCOMPARE(answer, key);
+        QVERIFY(boxes.calls.isEmpty());
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+        QVERIFY(!d.isVisible());
+        return;
+    }
+    QCOMPARE(boxes.calls.size(), 1);
+    QCOMPARE(boxes.calls[0].text, message);
+    QCOMPARE(boxes.calls[0].title, QStringLiteral("処理中断"));
+    QCOMPARE(boxes.calls[0].style, 16);
+    QVERIFY(d.isVisible());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(d.Text1[focus]));
+    QTRY_COMPARE(d.Text1[focus]->selectedText(), d.Text1[focus]->text());
+    QCOMPARE(d.Text1[1]->text(), month);
+    if (back == 1)
+        QTest::mouseClick(d.Command2, Qt::LeftButton);
+    else if (back == 2)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    else if (back == 3)
+        d.close();
+    QCOMPARE(d.isVisible(), back == 0);
+    QVERIFY(answer.isEmpty());
+    if (back)
+        QCOMPARE(d.result(), int(QDialog::Rejected));
+}
 
 void tst_AddDate::addsInSortedPlace_data()
 {
@@ -70,7 +172,6 @@ void tst_AddDate::addsInSortedPlace()
     Form1 &f = fx.start();
     f.SelectItem(1);
     f.Text1->setPlainText(QStringLiteral("unsaved edit"));
-    QVERIFY(f.Command2->isEnabled());
     const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), month, day);
     QTest::mouseClick(f.Command1, Qt::LeftButton);
     const QString key = QStringLiteral("2004.%1.%2").arg(month.toInt(), 2, 10, QLatin1Char('0')).arg(day.toInt(), 2, 10, QLatin1Char('0'));
@@ -78,37 +179,50 @@ void tst_AddDate::addsInSortedPlace()
     QCOMPARE(f.List1->text(row), key);
     QCOMPARE(f.List1->count(), 3);
     QCOMPARE(f.CurrentIndex(), currentAfter);
-    QCOMPARE(f.List1->text(currentAfter), QStringLiteral("2004.05.20"));
     QCOMPARE(f.Text1->toPlainText(), QStringLiteral("unsaved edit"));
     QVERIFY(f.Command2->isEnabled());
-    QCOMPARE(readBytes(fx.path()), kAgenda + key.toLatin1() + '=' + kPlaceholder + "\r\n");
+    QCOMPARE(readBytes(fx.path()), kAgenda + key.toLatin1() + '=' + kPlaceholderBytes + "\r\n");
+    // Selected, the new date shows the placeholder as its saved memo.
+    f.SelectItem(row);
+    QCOMPARE(f.Text1->toPlainText(), kPlaceholder);
+    QVERIFY(!f.Command2->isEnabled());
 }
 
-void tst_AddDate::duplicateRefused_data()
+void tst_AddDate::refused_data()
 {
     QTest::addColumn<QByteArray>("agenda");
-    QTest::addColumn<QStringList>("listed");
-    QTest::newRow("listed") << kAgenda << QStringList({"2004.05.01", "2004.05.20"});
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text"); // the start of it
+    const QString same = QStringLiteral("同じ日付が存在しています。");
+    QTest::newRow("listed date") << kAgenda << false << "処理中断" << same;
     // The start-up scan ends at an empty line; the date is stored all the same.
     QTest::newRow("stored after an empty line")
-        << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=hidden\r\n") << QStringList({"2004.05.01"});
+        << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=hidden\r\n") << false << "処理中断" << same;
     QTest::newRow("stored with an empty value")
-        << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=\r\n") << QStringList({"2004.05.01"});
+        << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=\r\n") << false << "処理中断" << same;
+    QTest::newRow("read-only file") << kAgenda << true << "異常検出" << "<path>\r\nへの保存が失敗しました。";
 }
 
-void tst_AddDate::duplicateRefused()
+void tst_AddDate::refused()
 {
     QFETCH(QByteArray, agenda);
-    QFETCH(QStringList, listed);
+    QFETCH(bool, readOnly);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
     MainWindowFixture fx(agenda);
     Form1 &f = fx.start();
+    const QStringList listed = fx.listTexts();
+    if (readOnly)
+        QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
     MsgBoxRecorder boxes;
-    const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), QStringLiteral("20"));
+    const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), readOnly ? QStringLiteral("7") : QStringLiteral("20"));
     f.Command1_Click();
     QCOMPARE(boxes.calls.size(), 1);
-    QCOMPARE(boxes.calls[0].text, QStringLiteral("同じ日付が存在しています。"));
-    QCOMPARE(boxes.calls[0].title, QStringLiteral("処理中断"));
-    QCOMPARE(boxes.calls[0].style, 0);
+    QCOMPARE(boxes.calls[0].title, title);
+    QCOMPARE(boxes.calls[0].style, readOnly ? 16 : 0);
+    QVERIFY2(boxes.calls[0].text.startsWith(text.replace(QStringLiteral("<path>"), fx.path())),
+             qPrintable(boxes.calls[0].text));
     QCOMPARE(fx.listTexts(), listed);
     QCOMPARE(readBytes(fx.path()), agenda);
 }
@@ -121,36 +235,6 @@ void tst_AddDate::goingBackChangesNothing()
     const AnswerModal answer = AnswerDialog(QString(), QString(), QString());
     f.Command1_Click();
     QVERIFY(f.gstrAddDate.isEmpty());
-    QCOMPARE(f.List1->count(), 2);
-    QCOMPARE(readBytes(fx.path()), kAgenda);
-    // The frame's close counts as going back too.
-    const AnswerModal answer1([](QWidget *d) { d->close(); });
-    f.Command1_Click();
-    QCOMPARE(f.List1->count(), 2);
-}
-
-void tst_AddDate::placeholderShowsWhenSelected()
-{
-    MainWindowFixture fx(kAgenda);
-    Form1 &f = fx.start();
-    const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), QStringLiteral("7"));
-    f.Command1_Click();
-    f.SelectItem(1);
-    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("（文字列を削除すると、追加した日付が削除されます）"));
-    QVERIFY(!f.Command2->isEnabled());
-}
-
-void tst_AddDate::failedWriteNotListed()
-{
-    MainWindowFixture fx(kAgenda);
-    Form1 &f = fx.start();
-    QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
-    MsgBoxRecorder boxes;
-    const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), QStringLiteral("7"));
-    f.Command1_Click();
-    QCOMPARE(boxes.calls.size(), 1);
-    QCOMPARE(boxes.calls[0].title, QStringLiteral("異常検出"));
-    QCOMPARE(boxes.calls[0].style, 16);
     QCOMPARE(f.List1->count(), 2);
     QCOMPARE(readBytes(fx.path()), kAgenda);
 }

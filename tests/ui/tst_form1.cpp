@@ -1,142 +1,40 @@
-// The main window: focus order, fonts, the sorted list, and the start-up
-// that fills and shows it.
+// The main window: where its file is, the start-up that fills and shows it,
+// the list's order, focus, fonts, and the text size and backup commands.
 #include "app/module1.h"
 #include "ui/dialogs/form2.h"
 #include "uitestsupport.h"
 
 #include <QFontInfo>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
 
 using namespace tavlo;
 using namespace tavlo::test;
+
+namespace {
+const QByteArray kAgenda("[tavlo]\r\n2004.05.01=first\r\n2004.05.20=second\r\n");
+}
 
 class tst_Form1 : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void focusChain();
-    void fontsRenderJapanese();
-    void sortedList_data();
-    void sortedList();
-    void startUp_data();
-    void startUp();
+    void cleanup() { Clock::reset(); }
     void agendaLocation_data();
     void agendaLocation();
+    void startUp_data();
+    void startUp();
+    void sortedList();
+    void focusAndFonts();
+    void textSize();
+    void backup();
+    void backupWithoutAgendaFile();
 };
-
-void tst_Form1::focusChain()
-{
-    MainWindowFixture fx("[tavlo]\r\n2004.01.01=a\r\n");
-    Form1 &f = fx.start();
-    QVERIFY(QTest::qWaitForWindowActive(&f));
-    f.Command2->setEnabled(true); // as after an edit; a disabled button takes no focus
-    f.List1->setFocus();
-    const QList<QWidget *> expected{f.Text1,    f.Command1, f.Command2, f.Command3,
-                                    f.Command6, f.Command4, f.Command5, f.List1};
-    for (QWidget *next : expected) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), next);
-    }
-    // Enter in the editor is a line break: no button is pressed.
-    f.Text1->setFocus();
-    MsgBoxRecorder boxes;
-    QTest::keyClick(f.Text1, Qt::Key_Return);
-    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("\na"));
-    QVERIFY(boxes.calls.isEmpty());
-}
-
-void tst_Form1::fontsRenderJapanese()
-{
-    // The window font family is seldom installed; the windows must be drawn
-    // in an installed font that has the captions' glyphs, not in boxes.
-    const QFont font = WindowFont(9.0);
-    const QFontInfo info(font);
-    const QFontMetrics metrics(font);
-    QVERIFY2(metrics.inFont(QChar(0x65E5)) && metrics.inFont(QChar(0x30B5)), qPrintable(info.family()));
-    QCOMPARE(font.family(), WindowFontFamily());
-    QCOMPARE(info.family(), WindowFontFamily()); // installed as asked, not matched to another
-}
-
-void tst_Form1::sortedList_data()
-{
-    QTest::addColumn<QStringList>("keys");
-    QTest::addColumn<QStringList>("shown");
-    QTest::newRow("out of order") << QStringList{"2003.12.26", "2003.12.01", "2004.01.05"}
-                                  << QStringList{"2003.12.01", "2003.12.26", "2004.01.05"};
-    QTest::newRow("duplicates allowed, code order not locale") << QStringList{"b", "B", "a", "a", "é"}
-                                                               << QStringList{"B", "a", "a", "b", "é"};
-}
-
-// Where an added date goes is tried by the add-date tests.
-void tst_Form1::sortedList()
-{
-    QFETCH(QStringList, keys);
-    QFETCH(QStringList, shown);
-    MainWindowFixture fx;
-    Form1 &f = fx.start();
-    f.AddDateKeys(keys);
-    QCOMPARE(fx.listTexts(), shown);
-}
-
-void tst_Form1::startUp_data()
-{
-    QTest::addColumn<QByteArray>("agenda"); // null: no file
-    QTest::addColumn<QStringList>("shown");
-    QTest::addColumn<bool>("dialogOpens");
-    QTest::addColumn<QString>("memo");
-    QTest::newRow("entries in any order: earliest selected")
-        << QByteArray("[tavlo]\r\n2004.02.01=late\r\n2003.12.24=Milk\x0F" "Bread\r\n")
-        << QStringList{"2003.12.24", "2004.02.01"} << false << QStringLiteral("Milk\nBread");
-    QTest::newRow("no file") << QByteArray() << QStringList{} << true << QString();
-    QTest::newRow("section line only") << QByteArray("[tavlo]\r\n") << QStringList{} << true << QString();
-    QTest::newRow("empty line first hides entries")
-        << QByteArray("\r\n[tavlo]\r\n2004.01.01=a\r\n") << QStringList{} << true << QString();
-}
-
-void tst_Form1::startUp()
-{
-    QFETCH(QByteArray, agenda);
-    QFETCH(QStringList, shown);
-    QFETCH(bool, dialogOpens);
-    QFETCH(QString, memo);
-    MainWindowFixture fx(agenda);
-    Form1 form(fx.path(), QStringLiteral("tavlo"));
-    bool opened = false;
-    bool mainVisible = false;
-    const AnswerModal answer1([&](QWidget *dialog) {
-        opened = qobject_cast<Form2 *>(dialog) != nullptr;
-        mainVisible = form.isVisible();
-        QTest::keyClick(dialog, Qt::Key_Escape);
-    });
-    ShowMainWindow(form, form.store().ListDateKeys());
-    QCOMPARE(form.windowTitle(), QStringLiteral("スケジュール管理ツール"));
-    QVERIFY(form.isVisible());
-    QStringList texts;
-    for (int i = 0; i < form.List1->count(); ++i)
-        texts << form.List1->text(i);
-    QCOMPARE(texts, shown);
-    QCOMPARE(opened, dialogOpens);
-    if (dialogOpens) {
-        QVERIFY(mainVisible); // the window is shown before the dialog opens
-        QVERIFY(form.Command2->isEnabled());
-        QCOMPARE(form.CurrentIndex(), -1);
-    } else {
-        QCOMPARE(form.CurrentIndex(), 0);
-        QCOMPARE(form.Text1->toPlainText(), memo);
-        QVERIFY(!form.Command2->isEnabled());
-    }
-    QCOMPARE(test::readBytes(fx.path()), agenda.isNull() ? QByteArray("<missing>") : agenda);
-}
 
 void tst_Form1::agendaLocation_data()
 {
     QTest::addColumn<QByteArray>("exe");
     QTest::addColumn<QByteArray>("dataFile");
     QTest::addColumn<QByteArray>("section");
-    QTest::newRow("tavlo") << QByteArray("/opt/t/tavlo") << QByteArray("/opt/t/tavlo.txt") << QByteArray("tavlo");
     QTest::newRow("classic") << QByteArray("/opt/t/tavlo_classic") << QByteArray("/opt/t/tavlo_classic.txt")
                              << QByteArray("tavlo_classic");
     QTest::newRow("dots: complete base name") << QByteArray("/opt/t/my.tavlo.bin") << QByteArray("/opt/t/my.tavlo.txt")
@@ -164,6 +62,155 @@ void tst_Form1::agendaLocation()
     const AgendaLocation loc = AgendaLocationFor(exe);
     QCOMPARE(loc.dataFile, dataFile);
     QCOMPARE(loc.sectionBytes, section);
+}
+
+void tst_Form1::startUp_data()
+{
+    QTest::addColumn<QByteArray>("agenda"); // null: no file
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QString>("memo");      // null: the add-date dialog opens
+    QTest::newRow("entries in any order: earliest selected")
+        << QByteArray("[tavlo]\r\n2004.02.01=late\r\n2003.12.24=Milk\x0F" "Bread\r\n")
+        << QStringList{"2003.12.24", "2004.02.01"} << QStringLiteral("Milk\nBread");
+    QTest::newRow("no file") << QByteArray() << QStringList{} << QString();
+    QTest::newRow("section line only") << QByteArray("[tavlo]\r\n") << QStringList{} << QString();
+    QTest::newRow("empty line first hides entries")
+        << QByteArray("\r\n[tavlo]\r\n2004.01.01=a\r\n") << QStringList{} << QString();
+}
+
+void tst_Form1::startUp()
+{
+    QFETCH(QByteArray, agenda);
+    QFETCH(QStringList, shown);
+    QFETCH(QString, memo);
+    MainWindowFixture fx(agenda);
+    Form1 form(fx.path(), QStringLiteral("tavlo"));
+    bool opened = false;
+    bool mainVisible = false;
+    const AnswerModal answer1([&](QWidget *dialog) {
+        opened = qobject_cast<Form2 *>(dialog) != nullptr;
+        mainVisible = form.isVisible();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    ShowMainWindow(form, form.store().ListDateKeys());
+    QCOMPARE(form.windowTitle(), QStringLiteral("スケジュール管理ツール"));
+    QVERIFY(form.isVisible());
+    QStringList texts;
+    for (int i = 0; i < form.List1->count(); ++i)
+        texts << form.List1->text(i);
+    QCOMPARE(texts, shown);
+    QCOMPARE(opened, memo.isNull());
+    if (opened) {
+        QVERIFY(mainVisible); // the window is shown before the dialog opens
+        QVERIFY(form.Command2->isEnabled());
+        QCOMPARE(form.CurrentIndex(), -1);
+    } else {
+        QCOMPARE(form.CurrentIndex(), 0);
+        QCOMPARE(form.Text1->toPlainText(), memo);
+        QVERIFY(!form.Command2->isEnabled());
+    }
+    QCOMPARE(readBytes(fx.path()), agenda.isNull() ? QByteArray("<missing>") : agenda);
+}
+
+// Where an added date goes is tried by the add-date tests.
+void tst_Form1::sortedList()
+{
+    MainWindowFixture fx;
+    Form1 &f = fx.start();
+    f.AddDateKeys({"2003.12.26", "2003.12.01", "b", "B", "a", "a", "é"});
+    QCOMPARE(fx.listTexts(), (QStringList{"2003.12.01", "2003.12.26", "B", "a", "a", "b", "é"})); // code order
+}
+
+void tst_Form1::focusAndFonts()
+{
+    MainWindowFixture fx("[tavlo]\r\n2004.01.01=a\r\n");
+    Form1 &f = fx.start();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    f.Command2->setEnabled(true); // as after an edit; a disabled button takes no focus
+    f.List1->setFocus();
+    for (QWidget *next : QList<QWidget *>{f.Text1, f.Command1, f.Command2, f.Command3, f.Command6, f.Command4,
+                                          f.Command5, f.List1}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), next);
+    }
+    // Enter in the editor is a line break: no button is pressed.
+    f.Text1->setFocus();
+    MsgBoxRecorder boxes;
+    QTest::keyClick(f.Text1, Qt::Key_Return);
+    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("\na"));
+    QVERIFY(boxes.calls.isEmpty());
+    // The window font family is seldom installed; the window must be drawn
+    // in an installed font that has the captions' glyphs, not in boxes.
+    const QFontInfo info(f.font());
+    QVERIFY2(QFontMetrics(f.font()).inFont(QChar(0x65E5)) && QFontMetrics(f.font()).inFont(QChar(0x30B5)),
+             qPrintable(info.family()));
+    QCOMPARE(info.family(), WindowFontFamily()); // installed as asked, not matched to another
+}
+
+void tst_Form1::textSize()
+{
+    MainWindowFixture fx(kAgenda);
+    Form1 &f = fx.start();
+    // Only the editor's size decides: at 12 points both go back to 9.
+    QFont font = f.Text1->font();
+    font.setPointSizeF(12.0);
+    f.Text1->setFont(font);
+    f.SelectItem(1);
+    f.Text1->setPlainText(QStringLiteral("edited text"));
+    QTextCursor cursor = f.Text1->textCursor();
+    cursor.setPosition(2);
+    cursor.setPosition(6, QTextCursor::KeepAnchor);
+    f.Text1->setTextCursor(cursor);
+    for (const qreal size : {9.0, 12.0, 9.0}) {
+        QTest::mouseClick(f.Command3, Qt::LeftButton);
+        QCOMPARE(f.Text1->font().pointSizeF(), size);
+        QCOMPARE(f.List1->font().pointSizeF(), size);
+        QCOMPARE(f.Text1->textCursor().selectedText(), QStringLiteral("ited"));
+        QCOMPARE(f.CurrentIndex(), 1);
+        QVERIFY(f.Command2->isEnabled());
+    }
+    QCOMPARE(f.Text1->font().family(), WindowFontFamily());
+}
+
+void tst_Form1::backup()
+{
+    MainWindowFixture fx(kAgenda);
+    Form1 &f = fx.start();
+    f.Text1->setPlainText(QStringLiteral("unsaved"));
+    Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(0, 0, 7)));
+    MsgBoxRecorder boxes;
+    QTest::mouseClick(f.Command6, Qt::LeftButton);
+    const QString backup = fx.folder() + QStringLiteral("/tavlo_20040507_000007.txt");
+    QCOMPARE(boxes.calls.size(), 1);
+    QCOMPARE(boxes.calls[0].text, backup + QStringLiteral("\r\nという名前で保存しました。"));
+    QCOMPARE(boxes.calls[0].title, QStringLiteral("処理完了"));
+    QCOMPARE(boxes.calls[0].style, 0);
+    QCOMPARE(readBytes(backup), kAgenda); // the unsaved edit is not in it
+    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("unsaved"));
+    QVERIFY(f.Command2->isEnabled());
+    // Pressed again in the same second: the first copy is never replaced.
+    writeBytes(fx.path(), "[tavlo]\r\n2004.05.01=changed\r\n");
+    f.Command6_Click();
+    QCOMPARE(boxes.calls[1].title, QStringLiteral("異常検出"));
+    QCOMPARE(readBytes(backup), kAgenda);
+    Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(0, 0, 8)));
+    f.Command6_Click();
+    QCOMPARE(boxes.calls[2].title, QStringLiteral("処理完了"));
+    QCOMPARE(folderEntries(fx.folder()).size(), 3);
+}
+
+void tst_Form1::backupWithoutAgendaFile()
+{
+    MainWindowFixture fx;
+    Form1 f(fx.path(), QStringLiteral("tavlo"));
+    Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(9, 30, 5)));
+    MsgBoxRecorder boxes;
+    f.Command6_Click();
+    QCOMPARE(boxes.calls.size(), 1);
+    QCOMPARE(boxes.calls[0].text, fx.folder() + QStringLiteral("/tavlo_20040507_093005.txt\r\nという名前の保存が失敗しました。"));
+    QCOMPARE(boxes.calls[0].title, QStringLiteral("異常検出"));
+    QCOMPARE(boxes.calls[0].style, 16);
+    QVERIFY(folderEntries(fx.folder()).isEmpty());
 }
 
 QTEST_MAIN(tst_Form1)

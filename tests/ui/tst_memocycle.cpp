@@ -1,5 +1,6 @@
-// Loading, editing, saving and deleting memos, driven by real key and mouse
-// events on the widgets.
+// Loading, editing, saving and deleting memos, driven by key and mouse
+// events on the widgets. Which strokes act is checked with real X input in
+// the whole-program suite; here, what each action leaves behind.
 #include "uitestsupport.h"
 
 #include <sys/stat.h>
@@ -10,10 +11,9 @@ using namespace tavlo::test;
 namespace {
 const QByteArray kTwoDates("[tavlo]\r\n2004.01.01=Milk\x0F" "Bread\r\n2004.01.02=second\r\n");
 
-void clickItem(DateList *list, int row)
+bool makeReadOnly(const QString &path)
 {
-    const QRect r = list->rowRect(row);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
+    return ::chmod(QFile::encodeName(path).constData(), 0444) == 0;
 }
 } // namespace
 
@@ -22,42 +22,32 @@ class tst_MemoCycle : public QObject
     Q_OBJECT
 
 private slots:
-    void loadTwoLineMemo();
-    void clickAndArrowsLoad();
+    void loadsOnEveryDateSwitch();
     void dirtyCycle_data();
     void dirtyCycle();
     void saveWith_data();
     void saveWith();
-    void emptyMemoDeletesDate();
-    void fullMemoSaved();
+    void deletes_data();
+    void deletes();
     void refusedSave_data();
     void refusedSave();
-    void deleteKey();
-    void releaseWithoutPressIgnored();
-    void holdingDeleteDeletesOne();
-    void noCurrentDate();
     void failedDeleteKeepsDate_data();
     void failedDeleteKeepsDate();
     void changedByAnotherProgram_data();
     void changedByAnotherProgram();
+    void listKeyStrokes();
+    void noCurrentDate();
     void unreadableDateEmptiesEditor();
 };
 
-void tst_MemoCycle::loadTwoLineMemo()
-{
-    MainWindowFixture fx(kTwoDates);
-    Form1 &f = fx.start();
-    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("Milk\nBread"));
-    QCOMPARE(f.loadedText(), QStringLiteral("Milk\r\nBread"));
-    QVERIFY(!f.Command2->isEnabled());
-}
-
-void tst_MemoCycle::clickAndArrowsLoad()
+void tst_MemoCycle::loadsOnEveryDateSwitch()
 {
     MainWindowFixture fx(kTwoDates);
     Form1 &f = fx.start();
     QVERIFY(QTest::qWaitForWindowActive(&f));
-    clickItem(f.List1, 1);
+    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("Milk\nBread"));
+    QCOMPARE(f.loadedText(), QStringLiteral("Milk\r\nBread"));
+    QTest::mouseClick(f.List1->viewport(), Qt::LeftButton, Qt::NoModifier, f.List1->rowRect(1).center());
     QCOMPARE(f.CurrentIndex(), 1);
     QCOMPARE(f.Text1->toPlainText(), QStringLiteral("second"));
     QTest::keyClick(f.List1, Qt::Key_Up);
@@ -71,12 +61,12 @@ void tst_MemoCycle::clickAndArrowsLoad()
 
 void tst_MemoCycle::dirtyCycle_data()
 {
-    QTest::addColumn<QString>("typed");   // typed at the end of "second"
-    QTest::addColumn<int>("backspaces");  // then erased
+    QTest::addColumn<QString>("typed");   // typed at the end of "second", after erasing
+    QTest::addColumn<int>("backspaces");
     QTest::addColumn<bool>("enabled");
-    QTest::newRow("type and delete again") << "x" << 1 << false;
+    QTest::newRow("typed and erased again") << "" << 0 << false;
     QTest::newRow("typed and kept") << "x" << 0 << true;
-    QTest::newRow("letter case counts") << "D" << 2 << true; // "seconD"
+    QTest::newRow("letter case counts") << "D" << 1 << true; // "seconD"
 }
 
 void tst_MemoCycle::dirtyCycle()
@@ -89,12 +79,12 @@ void tst_MemoCycle::dirtyCycle()
     f.SelectItem(1);
     f.Text1->setFocus();
     f.Text1->moveCursor(QTextCursor::End);
-    QTest::keyClicks(f.Text1, typed);
+    QTest::keyClicks(f.Text1, QStringLiteral("x"));
     QVERIFY(f.Command2->isEnabled());
+    QTest::keyClick(f.Text1, Qt::Key_Backspace);
     for (int i = 0; i < backspaces; ++i)
         QTest::keyClick(f.Text1, Qt::Key_Backspace);
-    if (typed == QLatin1String("D"))
-        QTest::keyClicks(f.Text1, QStringLiteral("D")); // "seconD" against "second"
+    QTest::keyClicks(f.Text1, typed);
     QCOMPARE(f.Command2->isEnabled(), enabled);
 }
 
@@ -124,35 +114,41 @@ void tst_MemoCycle::saveWith()
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(f.Text1));
     QCOMPARE(f.Text1->textCursor().selectedText().size(), f.Text1->toPlainText().size());
     QCOMPARE(f.loadedText(), QStringLiteral("Milk\r\nBread\r\n表ソ"));
-    // Ctrl+S with nothing changed does nothing.
+    // Ctrl+S with nothing changed does nothing; a full 4096-byte memo saves.
     QTest::keyClick(f.Text1, Qt::Key_S, Qt::ControlModifier);
     QVERIFY(!f.Command2->isEnabled());
+    f.Text1->setPlainText(QString(2048, QChar(0x8868)));
+    f.Command2->click();
+    QCOMPARE(readBytes(fx.path()).size(), kTwoDates.size() - 10 + 4096);
 }
 
-void tst_MemoCycle::emptyMemoDeletesDate()
+void tst_MemoCycle::deletes_data()
 {
+    QTest::addColumn<bool>("byKey"); // else an emptied memo saved
+    QTest::newRow("emptied memo saved") << false;
+    QTest::newRow("Delete key in the list") << true;
+}
+
+void tst_MemoCycle::deletes()
+{
+    QFETCH(bool, byKey);
     MainWindowFixture fx(kTwoDates);
     Form1 &f = fx.start();
-    f.Text1->setFocus();
-    QTest::keyClick(f.Text1, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(f.Text1, Qt::Key_Delete);
-    QVERIFY(f.Command2->isEnabled());
-    QTest::mouseClick(f.Command2, Qt::LeftButton);
+    if (byKey) {
+        f.List1->setFocus();
+        QTest::keyClick(f.List1, Qt::Key_Delete);
+    } else {
+        f.Text1->setFocus();
+        QTest::keyClick(f.Text1, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(f.Text1, Qt::Key_Delete);
+        QVERIFY(f.Command2->isEnabled());
+        QTest::mouseClick(f.Command2, Qt::LeftButton);
+    }
     QCOMPARE(fx.listTexts(), QStringList{"2004.01.02"});
     QCOMPARE(readBytes(fx.path()), QByteArray("[tavlo]\r\n2004.01.02=second\r\n"));
     QCOMPARE(f.CurrentIndex(), -1);
     QVERIFY(f.Text1->toPlainText().isEmpty());
-    QVERIFY(!f.Command2->isEnabled());
-}
-
-void tst_MemoCycle::fullMemoSaved()
-{
-    MainWindowFixture fx(kTwoDates);
-    Form1 &f = fx.start();
-    f.Text1->setPlainText(QString(2048, QChar(0x8868))); // 4096 bytes
-    f.Command2->click();
-    QCOMPARE(readBytes(fx.path()).size(), kTwoDates.size() - 10 + 4096);
-    QVERIFY(!f.Command2->isEnabled());
+    QCOMPARE(f.Command2->isEnabled(), byKey); // the snapshot still holds the deleted memo
 }
 
 void tst_MemoCycle::refusedSave_data()
@@ -190,7 +186,7 @@ void tst_MemoCycle::refusedSave()
     MainWindowFixture fx(kTwoDates);
     Form1 &f = fx.start();
     if (readOnly)
-        QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
+        QVERIFY(makeReadOnly(fx.path()));
     MsgBoxRecorder boxes;
     f.Text1->setPlainText(memo);
     f.Text1->setFocus();
@@ -211,80 +207,6 @@ void tst_MemoCycle::refusedSave()
     QCOMPARE(fx.listTexts().size(), 2);
     QCOMPARE(f.CurrentIndex(), 0);
     QCOMPARE(folderEntries(fx.folder()), QStringList{"tavlo.txt"});
-}
-
-void tst_MemoCycle::deleteKey()
-{
-    // Which strokes delete is checked with real keys in the whole-program
-    // suite; here, what a deletion leaves behind.
-    MainWindowFixture fx(kTwoDates);
-    Form1 &f = fx.start();
-    f.List1->setFocus();
-    QTest::keyClick(f.List1, Qt::Key_Delete);
-    QCOMPARE(fx.listTexts(), QStringList{"2004.01.02"});
-    QCOMPARE(readBytes(fx.path()), QByteArray("[tavlo]\r\n2004.01.02=second\r\n"));
-    QCOMPARE(f.CurrentIndex(), -1);
-    QVERIFY(f.Text1->toPlainText().isEmpty());
-    QVERIFY(f.Command2->isEnabled()); // the snapshot still holds the deleted memo
-}
-
-void tst_MemoCycle::releaseWithoutPressIgnored()
-{
-    // The release of an Enter or Delete pressed elsewhere (the Enter that
-    // closed a dialog) is no key of the list's.
-    MainWindowFixture fx(kTwoDates);
-    Form1 &f = fx.start();
-    QVERIFY(QTest::qWaitForWindowActive(&f));
-    f.List1->setFocus();
-    bool opened = false;
-    const AnswerModal answer1([&](QWidget *d) {
-        opened = true;
-        d->close();
-    });
-    QTest::keyRelease(f.List1, Qt::Key_Return);
-    QTest::keyRelease(f.List1, Qt::Key_Delete);
-    QTest::qWait(30);
-    QVERIFY(!opened);
-    QCOMPARE(fx.listTexts().size(), 2);
-    QTest::keyClick(f.List1, Qt::Key_Return);
-    QVERIFY(opened);
-}
-
-void tst_MemoCycle::holdingDeleteDeletesOne()
-{
-    MainWindowFixture fx(kTwoDates);
-    Form1 &f = fx.start();
-    f.List1->setFocus();
-    QTest::keyPress(f.List1, Qt::Key_Delete);
-    for (int i = 0; i < 5; ++i) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(), true);
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Delete, Qt::NoModifier, QString(), true);
-        QApplication::sendEvent(f.List1, &press);
-        QApplication::sendEvent(f.List1, &release);
-    }
-    QCOMPARE(fx.listTexts().size(), 2);
-    QTest::keyRelease(f.List1, Qt::Key_Delete);
-    QCOMPARE(fx.listTexts(), QStringList{"2004.01.02"});
-}
-
-void tst_MemoCycle::noCurrentDate()
-{
-    MainWindowFixture fx(kTwoDates);
-    Form1 &f = fx.start();
-    f.List1->setCurrentRow(-1);
-    MsgBoxRecorder boxes;
-    f.Text1->setFocus();
-    QTest::keyClicks(f.Text1, QStringLiteral("x"));
-    QVERIFY(f.Command2->isEnabled());
-    f.Command2->click();
-    QVERIFY(f.Command2->isEnabled());
-    QTest::keyClick(f.Text1, Qt::Key_S, Qt::ControlModifier);
-    QVERIFY(f.Command2->isEnabled()); // nothing saved, so still shown as unsaved
-    QCOMPARE(readBytes(fx.path()), kTwoDates);
-    QVERIFY(boxes.calls.isEmpty());
-    // Deleting with no date selected does nothing either.
-    QTest::keyClick(f.List1, Qt::Key_Delete);
-    QCOMPARE(fx.listTexts().size(), 2);
 }
 
 void tst_MemoCycle::failedDeleteKeepsDate_data()
@@ -310,7 +232,7 @@ void tst_MemoCycle::failedDeleteKeepsDate()
     f.SelectItem(row);
     const QString shown = f.Text1->toPlainText();
     if (readOnly)
-        QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
+        QVERIFY(makeReadOnly(fx.path()));
     MsgBoxRecorder boxes;
     QTest::keyClick(f.List1, Qt::Key_Delete);
     QCOMPARE(boxes.calls.size(), 1);
@@ -366,6 +288,56 @@ void tst_MemoCycle::changedByAnotherProgram()
         QCOMPARE(fx.listTexts().size(), 2);
         QCOMPARE(f.Text1->toPlainText(), edit == QLatin1String("<Delete>") ? QStringLiteral("Milk\nBread") : edit);
     }
+}
+
+void tst_MemoCycle::listKeyStrokes()
+{
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    f.List1->setFocus();
+    bool opened = false;
+    const AnswerModal answer([&](QWidget *d) {
+        opened = true;
+        d->close();
+    });
+    // The release of an Enter or Delete pressed elsewhere (the Enter that
+    // closed a dialog) is no key of the list's.
+    QTest::keyRelease(f.List1, Qt::Key_Return);
+    QTest::keyRelease(f.List1, Qt::Key_Delete);
+    QTest::qWait(30);
+    QVERIFY(!opened);
+    QCOMPARE(fx.listTexts().size(), 2);
+    // A held Delete repeats, and still deletes one date, at its release.
+    QTest::keyPress(f.List1, Qt::Key_Delete);
+    for (int i = 0; i < 5; ++i) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(), true);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Delete, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(f.List1, &press);
+        QApplication::sendEvent(f.List1, &release);
+    }
+    QCOMPARE(fx.listTexts().size(), 2);
+    QTest::keyRelease(f.List1, Qt::Key_Delete);
+    QCOMPARE(fx.listTexts(), QStringList{"2004.01.02"});
+    QTest::keyClick(f.List1, Qt::Key_Return);
+    QVERIFY(opened);
+}
+
+void tst_MemoCycle::noCurrentDate()
+{
+    MainWindowFixture fx(kTwoDates);
+    Form1 &f = fx.start();
+    f.List1->setCurrentRow(-1);
+    MsgBoxRecorder boxes;
+    f.Text1->setFocus();
+    QTest::keyClicks(f.Text1, QStringLiteral("x"));
+    f.Command2->click();
+    QTest::keyClick(f.Text1, Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(f.Command2->isEnabled()); // nothing saved, so still shown as unsaved
+    QTest::keyClick(f.List1, Qt::Key_Delete);
+    QCOMPARE(fx.listTexts().size(), 2);
+    QCOMPARE(readBytes(fx.path()), kTwoDates);
+    QVERIFY(boxes.calls.isEmpty());
 }
 
 void tst_MemoCycle::unreadableDateEmptiesEditor()
