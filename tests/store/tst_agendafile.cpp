@@ -6,7 +6,6 @@
 #include <QtTest>
 
 #include <sys/stat.h>
-#include <sys/types.h>
 
 using namespace tavlo;
 using namespace tavlo::test;
@@ -16,293 +15,227 @@ class tst_AgendaFile : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void firstWriteCreatesFile();
-    void roundTrip_data();
-    void roundTrip();
-    void refusedValues_data();
-    void refusedValues();
-    void readCapacity_data();
-    void readCapacity();
-    void readNoValue_data();
-    void readNoValue();
-    void scanOfOddFiles();
-    void entriesAcrossReadPieces_data();
-    void entriesAcrossReadPieces();
-    void deleteMissingChangesNothing_data();
-    void deleteMissingChangesNothing();
-    void keepsPermissionsAndLinks();
-    void refusedWrites_data();
-    void refusedWrites();
-    void seesOtherProgramsEdits();
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+
+    void firstWriteCreatesFile()
+    {
+        QVERIFY(store().ListDateKeys().isEmpty());
+        QVERIFY(store().WriteMemo(QStringLiteral("2003.12.24"), EncodeMemo(QStringLiteral("Milk\r\nBread"))).ok());
+        QVERIFY(store().WriteMemo(QStringLiteral("2003.12.25"), QStringLiteral("（文字列を削除すると、追加した日付が削除されます）")).ok());
+        QByteArray expected("[tavlo]\r\n2003.12.24=Milk\x0F" "Bread\r\n2003.12.25=");
+        expected += QByteArray::fromHex("816995b68e9a97f182f08ded8f9c82b782e982c6814192c789c182b582bd93fa957482aa8ded8f9c82b382ea82dc82b7816a");
+        expected += "\r\n";
+        QCOMPARE(readBytes(path()), expected);
+        QCOMPARE(store().ListDateKeys(), QStringList({QStringLiteral("2003.12.24"), QStringLiteral("2003.12.25")}));
+        QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("tavlo.txt")});
+    }
+
+    void roundTrip_data()
+    {
+        QTest::addColumn<QString>("memo");
+        QTest::newRow("blanks kept") << QStringLiteral("  two blanks either side  ");
+        QTest::newRow("quotes kept") << QStringLiteral("\"quoted\"");
+        QTest::newRow("ini characters") << QStringLiteral("a=b;c[d]");
+        QTest::newRow("0x5C second bytes") << QStringLiteral("表示ソフト\\");
+        QTest::newRow("multi-line") << QStringLiteral("line 1\r\n\r\nline 3\r\n");
+        QTest::newRow("4096 bytes") << QString(2048, QChar(0x8868));
+        QTest::newRow("marker typed in") << QStringLiteral("x") + QChar(0x0F);
+    }
+
+    void roundTrip()
+    {
+        QFETCH(QString, memo);
+        writeBytes(path(), "[tavlo]\r\n2004.01.01=other\r\n");
+        const QString value = EncodeMemo(memo);
+        QVERIFY(store().WriteMemo(QStringLiteral("2004.01.02"), value).ok());
+        QCOMPARE(store().ReadMemo(QStringLiteral("2004.01.02")).value_or(QStringLiteral("<none>")), value);
+        QCOMPARE(store().ReadMemo(QStringLiteral("2004.01.01")).value_or(QStringLiteral("<none>")), QStringLiteral("other"));
+    }
+
+    void refusedValues_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("unmappable");
+        QTest::newRow("lone CR") << QStringLiteral("2004.01.01") << QStringLiteral("a\rb") << QString();
+        QTest::newRow("lone LF") << QStringLiteral("2004.01.01") << QStringLiteral("a\nb") << QString();
+        QTest::newRow("NUL") << QStringLiteral("2004.01.01") << QStringLiteral("a") + QChar(0) << QString();
+        QTest::newRow("emoji") << QStringLiteral("2004.01.01") << QStringLiteral("ok 😀") << QStringLiteral("😀");
+        QTest::newRow("key with =") << QStringLiteral("a=b") << QStringLiteral("x") << QString();
+        QTest::newRow("key like a section") << QStringLiteral("[x]") << QStringLiteral("x") << QString();
+    }
+
+    void refusedValues()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(QString, unmappable);
+        const QByteArray before("[tavlo]\r\n2004.01.01=old\r\n");
+        writeBytes(path(), before);
+        const StoreResult result = store().WriteMemo(key, value);
+        QVERIFY(!result.ok());
+        QCOMPARE(result.unmappable, unmappable);
+        QCOMPARE(readBytes(path()), before);
+    }
+
+    void read_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<int>("length"); // characters returned; -1: none at all; -2: only whole characters
+        QTest::newRow("16383 ascii bytes whole") << QByteArray(16383, 'a') << 16383;
+        QTest::newRow("longer ascii cut to 16383") << QByteArray(20000, 'a') << 16383;
+        // 16382 single bytes and a double-byte character across the cut: the
+        // half character is left out.
+        QTest::newRow("no half character at the cut") << QByteArray(16382, 'a') + "\x95\x5C" + "bbb" << 16382;
+        QTest::newRow("double-byte characters only") << QByteArray("\x88\x9F").repeated(10000) << -2;
+        QTest::newRow("cut at the first NUL") << QByteArray("ab\0cd", 5) << 2;
+        QTest::newRow("empty value") << QByteArray() << -1;
+        QTest::newRow("value starts with NUL") << QByteArray("\0a", 2) << -1;
+    }
+
+    void read()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(int, length);
+        writeBytes(path(), "[tavlo]\r\nk=" + value + "\r\n");
+        const std::optional<QString> got = store().ReadMemo(QStringLiteral("k"));
+        QCOMPARE(got.has_value(), length != -1);
+        if (length >= 0)
+            QCOMPARE(int(got->size()), length);
+        if (got)
+            QVERIFY(!got->contains(QChar(0xFFFD)) && toCp932(*got).bytes.size() <= AgendaFile::kReadCapacity);
+    }
+
+    void whatIsNotThere()
+    {
+        QVERIFY(!store().ReadMemo(QStringLiteral("k")).has_value());
+        QVERIFY(store().DeleteDate(QStringLiteral("k")).ok());
+        QVERIFY(folderEntries(m_dir->path()).isEmpty());
+        for (const QByteArray file : {"[x]\r\nk=a\r\n", "[tavlo]\r\nkk=a\r\n"}) {
+            writeBytes(path(), file);
+            QVERIFY(!store().ReadMemo(QStringLiteral("k")).has_value());
+            QVERIFY(store().DeleteDate(QStringLiteral("k")).ok());
+            QCOMPARE(readBytes(path()), file);
+        }
+    }
+
+    void scanOfOddFiles()
+    {
+        // A FIFO must not block the start-up, a folder must not break it.
+        QVERIFY(::mkfifo(QFile::encodeName(path()).constData(), 0600) == 0);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(store().ListDateKeys().isEmpty());
+        QVERIFY(!store().ReadMemo(QStringLiteral("1")).has_value());
+        QVERIFY(!store().WriteMemo(QStringLiteral("1"), QStringLiteral("a")).ok());
+        QVERIFY(timer.elapsed() < 2000);
+        QFile::remove(path());
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("tavlo.txt")));
+        QVERIFY(store().ListDateKeys().isEmpty());
+        // A scan of a large file stops at its first empty line.
+        QFile::remove(path());
+        QDir(m_dir->path()).rmdir(QStringLiteral("tavlo.txt"));
+        QByteArray big("[tavlo]\r\n1=a\r\n\r\n");
+        big += QByteArray(8 << 20, 'x');
+        writeBytes(path(), big);
+        QCOMPARE(store().ListDateKeys(), QStringList{QStringLiteral("1")});
+    }
+
+    void entriesAcrossReadPieces_data()
+    {
+        // The file is read 64 KiB first, then in pieces that double up to 1 MiB:
+        // the reads end at these offsets.
+        QTest::addColumn<qint64>("lineStart");
+        for (const qint64 end : {qint64(64) << 10, qint64(192) << 10, qint64(960) << 10}) {
+            const QByteArray kib = QByteArray::number(end >> 10) + " KiB";
+            QTest::newRow(kib + ": key cut") << end - 5;
+            QTest::newRow(kib + ": = at the last byte") << end - 11;
+            QTest::newRow(kib + ": line starts the next piece") << end;
+            QTest::newRow(kib + ": CR LF cut") << end + 1;
+        }
+    }
+
+    // A date whose line a read of the file cuts anywhere is read, listed,
+    // rewritten and deleted like any other.
+    void entriesAcrossReadPieces()
+    {
+        QFETCH(qint64, lineStart);
+        const QByteArray header("[tavlo]\r\n");
+        QByteArray before = header;
+        for (int n = 0; before.size() + 600 < lineStart; ++n)
+            before += "F" + QByteArray::number(n).rightJustified(6, '0') + "=" + QByteArray(200 + n % 50, 'x') + "\r\n";
+        before += "P=" + QByteArray(int(lineStart - before.size() - 4), 'p') + "\r\n";
+        QCOMPARE(before.size(), lineStart);
+        const QByteArray line = QByteArray("2004.05.07=") + toCp932(QStringLiteral("表示\\ソフト")).bytes + "\x0F" "2\r\n";
+        const QByteArray after("G1=after\r\n[other]\r\n2004.05.07=other section\r\n");
+        writeBytes(path(), before + line + after);
+
+        const QString key = QStringLiteral("2004.05.07");
+        QCOMPARE(store().ReadMemo(key).value_or(QStringLiteral("<none>")), QStringLiteral("表示\\ソフト") + QChar(0x0F) + "2");
+        const QStringList keys = store().ListDateKeys();
+        QCOMPARE(keys.count(key), 2);
+        QCOMPARE(keys.at(keys.indexOf(key) - 1), QStringLiteral("P"));
+        QVERIFY(store().WriteMemo(key, QStringLiteral("new")).ok());
+        QCOMPARE(readBytes(path()), before + "2004.05.07=new\r\n" + after);
+        QVERIFY(store().DeleteDate(key).ok());
+        QCOMPARE(readBytes(path()), before + after);
+    }
+
+    void refusedWrites_data()
+    {
+        QTest::addColumn<QString>("place");
+        QTest::addColumn<int>("error");
+        QTest::newRow("read-only file") << "read-only" << int(FileError::ReadOnlyFile);
+        QTest::newRow("unwritable folder") << "locked" << int(FileError::FolderNotWritable);
+        QTest::newRow("missing folder") << "gone" << int(FileError::FolderMissing);
+        QTest::newRow("folder in place of the file") << "folder" << int(FileError::NotAFile);
+    }
+
+    // Writes and deletions that cannot be done say why, and leave the folder as
+    // it was: no temporary file, no changed byte.
+    void refusedWrites()
+    {
+        QFETCH(QString, place);
+        QFETCH(int, error);
+        const QByteArray before("[tavlo]\r\n2004.01.01=a\r\n");
+        QString file = path();
+        std::unique_ptr<UnwritableFolder> locked;
+        if (place == QLatin1String("read-only")) {
+            writeBytes(file, before);
+            QVERIFY(::chmod(QFile::encodeName(file).constData(), 0444) == 0);
+        } else if (place == QLatin1String("locked")) {
+            QVERIFY(QDir().mkdir(m_dir->filePath(place)));
+            locked = std::make_unique<UnwritableFolder>(m_dir->filePath(place), QStringLiteral("tavlo.txt"), before);
+            QVERIFY(locked->ok());
+            file = m_dir->filePath(QStringLiteral("locked/tavlo.txt"));
+        } else if (place == QLatin1String("gone")) {
+            file = m_dir->filePath(QStringLiteral("gone/tavlo.txt"));
+        } else {
+            QVERIFY(QDir().mkdir(file));
+        }
+        // A missing folder must not be made: its parent is watched.
+        const QString folder = place == QLatin1String("gone") ? m_dir->path() : QFileInfo(file).path();
+        const QStringList entries = folderEntries(folder);
+        const QByteArray stored = readBytes(file);
+        const AgendaFile s(file, QStringLiteral("tavlo"));
+        QCOMPARE(int(s.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b")).error), error);
+        if (place != QLatin1String("gone")) // nothing to delete there
+            QCOMPARE(int(s.DeleteDate(QStringLiteral("2004.01.01")).error), error);
+        QCOMPARE(readBytes(file), stored);
+        QCOMPARE(folderEntries(folder), entries);
+        if (locked)
+            QCOMPARE(s.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("a"));
+    }
 
 private:
     QString path() const { return m_dir->filePath(QStringLiteral("tavlo.txt")); }
     AgendaFile store() const { return AgendaFile(path(), QStringLiteral("tavlo")); }
     std::unique_ptr<QTemporaryDir> m_dir;
 };
-
-void tst_AgendaFile::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-}
-
-void tst_AgendaFile::firstWriteCreatesFile()
-{
-    QVERIFY(store().ListDateKeys().isEmpty());
-    QVERIFY(store().WriteMemo(QStringLiteral("2003.12.24"), EncodeMemo(QStringLiteral("Milk\r\nBread"))).ok());
-    QVERIFY(store().WriteMemo(QStringLiteral("2003.12.25"), QStringLiteral("（文字列を削除すると、追加した日付が削除されます）")).ok());
-    QByteArray expected("[tavlo]\r\n2003.12.24=Milk\x0F" "Bread\r\n2003.12.25=");
-    expected += QByteArray::fromHex("816995b68e9a97f182f08ded8f9c82b782e982c6814192c789c182b582bd93fa957482aa8ded8f9c82b382ea82dc82b7816a");
-    expected += "\r\n";
-    QCOMPARE(readBytes(path()), expected);
-    QCOMPARE(store().ListDateKeys(), QStringList({QStringLiteral("2003.12.24"), QStringLiteral("2003.12.25")}));
-    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("tavlo.txt")});
-}
-
-void tst_AgendaFile::roundTrip_data()
-{
-    QTest::addColumn<QString>("memo");
-    QTest::newRow("blanks kept") << QStringLiteral("  two blanks either side  ");
-    QTest::newRow("quotes kept") << QStringLiteral("\"quoted\"");
-    QTest::newRow("ini characters") << QStringLiteral("a=b;c[d]");
-    QTest::newRow("0x5C second bytes") << QStringLiteral("表示ソフト\\");
-    QTest::newRow("multi-line") << QStringLiteral("line 1\r\n\r\nline 3\r\n");
-    QTest::newRow("4096 bytes") << QString(2048, QChar(0x8868));
-    QTest::newRow("marker typed in") << QStringLiteral("x") + QChar(0x0F);
-}
-
-void tst_AgendaFile::roundTrip()
-{
-    QFETCH(QString, memo);
-    writeBytes(path(), "[tavlo]\r\n2004.01.01=other\r\n");
-    const QString value = EncodeMemo(memo);
-    QVERIFY(store().WriteMemo(QStringLiteral("2004.01.02"), value).ok());
-    QCOMPARE(store().ReadMemo(QStringLiteral("2004.01.02")).value_or(QStringLiteral("<none>")), value);
-    QCOMPARE(store().ReadMemo(QStringLiteral("2004.01.01")).value_or(QStringLiteral("<none>")), QStringLiteral("other"));
-}
-
-void tst_AgendaFile::refusedValues_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("unmappable");
-    QTest::newRow("lone CR") << QStringLiteral("2004.01.01") << QStringLiteral("a\rb") << QString();
-    QTest::newRow("lone LF") << QStringLiteral("2004.01.01") << QStringLiteral("a\nb") << QString();
-    QTest::newRow("NUL") << QStringLiteral("2004.01.01") << QStringLiteral("a") + QChar(0) << QString();
-    QTest::newRow("emoji") << QStringLiteral("2004.01.01") << QStringLiteral("ok 😀") << QStringLiteral("😀");
-    QTest::newRow("key with =") << QStringLiteral("a=b") << QStringLiteral("x") << QString();
-    QTest::newRow("key like a section") << QStringLiteral("[x]") << QStringLiteral("x") << QString();
-}
-
-void tst_AgendaFile::refusedValues()
-{
-    QFETCH(QString, key);
-    QFETCH(QString, value);
-    QFETCH(QString, unmappable);
-    const QByteArray before("[tavlo]\r\n2004.01.01=old\r\n");
-    writeBytes(path(), before);
-    const StoreResult result = store().WriteMemo(key, value);
-    QVERIFY(!result.ok());
-    QCOMPARE(result.unmappable, unmappable);
-    QCOMPARE(readBytes(path()), before);
-}
-
-void tst_AgendaFile::readCapacity_data()
-{
-    QTest::addColumn<QByteArray>("value");
-    QTest::addColumn<int>("length"); // characters returned
-    QTest::newRow("16383 ascii bytes whole") << QByteArray(16383, 'a') << 16383;
-    QTest::newRow("longer ascii cut to 16383") << QByteArray(20000, 'a') << 16383;
-    // 16382 single bytes and a double-byte character across the cut: the
-    // half character is left out.
-    QTest::newRow("no half character at the cut") << QByteArray(16382, 'a') + "\x95\x5C" + "bbb" << 16382;
-    QTest::newRow("double-byte characters only") << QByteArray("\x88\x9F").repeated(10000) << -1;
-    QTest::newRow("cut at the first NUL") << QByteArray("ab\0cd", 5) << 2;
-}
-
-void tst_AgendaFile::readCapacity()
-{
-    QFETCH(QByteArray, value);
-    QFETCH(int, length);
-    writeBytes(path(), "[tavlo]\r\nk=" + value + "\r\n");
-    const std::optional<QString> got = store().ReadMemo(QStringLiteral("k"));
-    QVERIFY(got.has_value());
-    if (length >= 0) {
-        QCOMPARE(int(got->size()), length);
-    } else {
-        QVERIFY(!got->contains(QChar(0xFFFD)));
-    }
-    QVERIFY(toCp932(*got).bytes.size() <= AgendaFile::kReadCapacity);
-}
-
-void tst_AgendaFile::readNoValue_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::newRow("no file") << QByteArray("<none>");
-    QTest::newRow("empty value") << QByteArray("[tavlo]\r\n2004.01.01=\r\n");
-    QTest::newRow("other section only") << QByteArray("[x]\r\n2004.01.01=a\r\n");
-    QTest::newRow("value starts with NUL") << QByteArray("[tavlo]\r\n2004.01.01=\0a\r\n", 24);
-}
-
-void tst_AgendaFile::readNoValue()
-{
-    QFETCH(QByteArray, file);
-    if (file != "<none>")
-        writeBytes(path(), file);
-    QVERIFY(!store().ReadMemo(QStringLiteral("2004.01.01")).has_value());
-}
-
-void tst_AgendaFile::scanOfOddFiles()
-{
-    // A FIFO must not block the start-up, a folder must not break it.
-    QVERIFY(::mkfifo(QFile::encodeName(path()).constData(), 0600) == 0);
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(store().ListDateKeys().isEmpty());
-    QVERIFY(!store().ReadMemo(QStringLiteral("1")).has_value());
-    QVERIFY(!store().WriteMemo(QStringLiteral("1"), QStringLiteral("a")).ok());
-    QVERIFY(timer.elapsed() < 2000);
-    QFile::remove(path());
-    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("tavlo.txt")));
-    QVERIFY(store().ListDateKeys().isEmpty());
-    // A scan of a large file stops at its first empty line.
-    QFile::remove(path());
-    QDir(m_dir->path()).rmdir(QStringLiteral("tavlo.txt"));
-    QByteArray big("[tavlo]\r\n1=a\r\n\r\n");
-    big += QByteArray(8 << 20, 'x');
-    writeBytes(path(), big);
-    QCOMPARE(store().ListDateKeys(), QStringList{QStringLiteral("1")});
-}
-
-void tst_AgendaFile::entriesAcrossReadPieces_data()
-{
-    // The file is read 64 KiB first, then in pieces that double up to 1 MiB:
-    // the reads end at these offsets.
-    QTest::addColumn<qint64>("lineStart");
-    for (const qint64 end : {qint64(64) << 10, qint64(192) << 10, qint64(960) << 10}) {
-        const QByteArray kib = QByteArray::number(end >> 10) + " KiB";
-        QTest::newRow(kib + ": key cut") << end - 5;
-        QTest::newRow(kib + ": = at the last byte") << end - 11;
-        QTest::newRow(kib + ": line starts the next piece") << end;
-        QTest::newRow(kib + ": CR LF cut") << end + 1;
-    }
-}
-
-// A date whose line a read of the file cuts anywhere is read, listed,
-// rewritten and deleted like any other.
-void tst_AgendaFile::entriesAcrossReadPieces()
-{
-    QFETCH(qint64, lineStart);
-    const QByteArray header("[tavlo]\r\n");
-    QByteArray before = header;
-    for (int n = 0; before.size() + 600 < lineStart; ++n)
-        before += "F" + QByteArray::number(n).rightJustified(6, '0') + "=" + QByteArray(200 + n % 50, 'x') + "\r\n";
-    before += "P=" + QByteArray(int(lineStart - before.size() - 4), 'p') + "\r\n";
-    QCOMPARE(before.size(), lineStart);
-    const QByteArray line = QByteArray("2004.05.07=") + toCp932(QStringLiteral("表示\\ソフト")).bytes + "\x0F" "2\r\n";
-    const QByteArray after("G1=after\r\n[other]\r\n2004.05.07=other section\r\n");
-    writeBytes(path(), before + line + after);
-
-    const QString key = QStringLiteral("2004.05.07");
-    QCOMPARE(store().ReadMemo(key).value_or(QStringLiteral("<none>")), QStringLiteral("表示\\ソフト") + QChar(0x0F) + "2");
-    const QStringList keys = store().ListDateKeys();
-    QCOMPARE(keys.count(key), 2);
-    QCOMPARE(keys.at(keys.indexOf(key) - 1), QStringLiteral("P"));
-    QVERIFY(store().WriteMemo(key, QStringLiteral("new")).ok());
-    QCOMPARE(readBytes(path()), before + "2004.05.07=new\r\n" + after);
-    QVERIFY(store().DeleteDate(key).ok());
-    QCOMPARE(readBytes(path()), before + after);
-}
-
-void tst_AgendaFile::deleteMissingChangesNothing_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::newRow("no file") << QByteArray("<none>");
-    QTest::newRow("no key") << QByteArray("[tavlo]\r\n2004.01.02=a\r\n");
-    QTest::newRow("no section") << QByteArray("[x]\r\n2004.01.01=a\r\n");
-}
-
-void tst_AgendaFile::deleteMissingChangesNothing()
-{
-    QFETCH(QByteArray, file);
-    if (file != "<none>")
-        writeBytes(path(), file);
-    QVERIFY(store().DeleteDate(QStringLiteral("2004.01.01")).ok());
-    QCOMPARE(readBytes(path()), file == "<none>" ? QByteArray("<missing>") : file);
-    QCOMPARE(folderEntries(m_dir->path()).size(), file == "<none>" ? 0 : 1);
-}
-
-void tst_AgendaFile::keepsPermissionsAndLinks()
-{
-    const QString real = m_dir->filePath(QStringLiteral("real.txt"));
-    writeBytes(real, "[tavlo]\r\n1=a\r\n");
-    QVERIFY(::chmod(QFile::encodeName(real).constData(), 0640) == 0);
-    QVERIFY(QFile::link(real, path()));
-    QVERIFY(store().WriteMemo(QStringLiteral("1"), QStringLiteral("b")).ok());
-    QVERIFY(QFileInfo(path()).isSymLink());
-    QCOMPARE(readBytes(real), QByteArray("[tavlo]\r\n1=b\r\n"));
-    struct stat st;
-    QVERIFY(::stat(QFile::encodeName(real).constData(), &st) == 0);
-    QCOMPARE(int(st.st_mode & 0777), 0640);
-}
-
-void tst_AgendaFile::refusedWrites_data()
-{
-    QTest::addColumn<QString>("place");
-    QTest::addColumn<int>("error");
-    QTest::newRow("read-only file") << "read-only" << int(FileError::ReadOnlyFile);
-    QTest::newRow("unwritable folder") << "locked" << int(FileError::FolderNotWritable);
-    QTest::newRow("missing folder") << "gone" << int(FileError::FolderMissing);
-    QTest::newRow("folder in place of the file") << "folder" << int(FileError::NotAFile);
-}
-
-// Writes and deletions that cannot be done say why, and leave the folder as
-// it was: no temporary file, no changed byte.
-void tst_AgendaFile::refusedWrites()
-{
-    QFETCH(QString, place);
-    QFETCH(int, error);
-    const QByteArray before("[tavlo]\r\n2004.01.01=a\r\n");
-    QString file = path();
-    std::unique_ptr<UnwritableFolder> locked;
-    if (place == QLatin1String("read-only")) {
-        writeBytes(file, before);
-        QVERIFY(::chmod(QFile::encodeName(file).constData(), 0444) == 0);
-    } else if (place == QLatin1String("locked")) {
-        QVERIFY(QDir().mkdir(m_dir->filePath(place)));
-        locked = std::make_unique<UnwritableFolder>(m_dir->filePath(place), QStringLiteral("tavlo.txt"), before);
-        QVERIFY(locked->ok());
-        file = m_dir->filePath(QStringLiteral("locked/tavlo.txt"));
-    } else if (place == QLatin1String("gone")) {
-        file = m_dir->filePath(QStringLiteral("gone/tavlo.txt"));
-    } else {
-        QVERIFY(QDir().mkdir(file));
-    }
-    // A missing folder must not be made: its parent is watched.
-    const QString folder = place == QLatin1String("gone") ? m_dir->path() : QFileInfo(file).path();
-    const QStringList entries = folderEntries(folder);
-    const QByteArray stored = readBytes(file);
-    const AgendaFile s(file, QStringLiteral("tavlo"));
-    QCOMPARE(int(s.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b")).error), error);
-    if (place != QLatin1String("gone")) // nothing to delete there
-        QCOMPARE(int(s.DeleteDate(QStringLiteral("2004.01.01")).error), error);
-    QCOMPARE(readBytes(file), stored);
-    QCOMPARE(folderEntries(folder), entries);
-    if (locked)
-        QCOMPARE(s.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("a"));
-}
-
-void tst_AgendaFile::seesOtherProgramsEdits()
-{
-    writeBytes(path(), "[tavlo]\r\n1=a\r\n");
-    const AgendaFile s = store();
-    QVERIFY(s.WriteMemo(QStringLiteral("2"), QStringLiteral("b")).ok());
-    writeBytes(path(), "[tavlo]\r\n1=edited elsewhere\r\n3=c\r\n");
-    QVERIFY(s.WriteMemo(QStringLiteral("2"), QStringLiteral("B")).ok());
-    QCOMPARE(readBytes(path()), QByteArray("[tavlo]\r\n1=edited elsewhere\r\n3=c\r\n2=B\r\n"));
-}
 
 QTEST_GUILESS_MAIN(tst_AgendaFile)
 #include "tst_agendafile.moc"

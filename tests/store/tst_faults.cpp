@@ -13,20 +13,6 @@
 using namespace tavlo;
 using namespace tavlo::test;
 
-class tst_Faults : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void injected_data();
-    void injected();
-    void fullFileSystem();
-    void fileGoneOrReplaced();
-    void otherProgramDuringSave_data();
-    void otherProgramDuringSave();
-    void failedInPlaceSaveRestores();
-};
-
 namespace {
 const QByteArray kBefore("[tavlo]\r\n2004.01.01=old\r\n2004.01.02=keep\r\n");
 
@@ -48,134 +34,140 @@ struct Agenda {
     if (!ShimLoaded()) \
         QSKIP("needs the failing_io shim preloaded (the test command does that)")
 
-void tst_Faults::injected_data()
+class tst_Faults : public QObject
 {
-    QTest::addColumn<QByteArray>("variable");
-    QTest::addColumn<int>("err");
-    QTest::addColumn<int>("error");
-    QTest::addColumn<bool>("write"); // else delete
-    QTest::newRow("write: disk full") << QByteArray("TAVLO_FAIL_WRITE") << ENOSPC << int(FileError::DiskFull) << true;
-    QTest::newRow("write: I/O error") << QByteArray("TAVLO_FAIL_WRITE") << EIO << int(FileError::Other) << true;
-    QTest::newRow("flush: I/O error") << QByteArray("TAVLO_FAIL_FSYNC") << EIO << int(FileError::Other) << true;
-    QTest::newRow("flush: quota") << QByteArray("TAVLO_FAIL_FSYNC") << EDQUOT << int(FileError::DiskFull) << false;
-    QTest::newRow("rename: I/O error") << QByteArray("TAVLO_FAIL_RENAME") << EIO << int(FileError::Other) << false;
-}
+    Q_OBJECT
 
-void tst_Faults::injected()
-{
-    QFETCH(QByteArray, variable);
-    QFETCH(int, err);
-    QFETCH(int, error);
-    QFETCH(bool, write);
-    REQUIRE_SHIM();
-    const Agenda a;
-    qputenv(variable.constData(), QByteArray::number(err));
-    const StoreResult result = write ? a.store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"))
-                                     : a.store.DeleteDate(QStringLiteral("2004.01.01"));
-    qunsetenv(variable.constData());
+private slots:
+    void injected_data()
+    {
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<int>("err");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("write"); // else delete
+        QTest::newRow("write: disk full") << QByteArray("TAVLO_FAIL_WRITE") << ENOSPC << int(FileError::DiskFull) << true;
+        QTest::newRow("write: I/O error") << QByteArray("TAVLO_FAIL_WRITE") << EIO << int(FileError::Other) << true;
+        QTest::newRow("flush: I/O error") << QByteArray("TAVLO_FAIL_FSYNC") << EIO << int(FileError::Other) << true;
+        QTest::newRow("flush: quota") << QByteArray("TAVLO_FAIL_FSYNC") << EDQUOT << int(FileError::DiskFull) << false;
+        QTest::newRow("rename: I/O error") << QByteArray("TAVLO_FAIL_RENAME") << EIO << int(FileError::Other) << false;
+    }
 
-    QCOMPARE(int(result.error), error);
-    QCOMPARE(result.sysErrno, err);
-    QCOMPARE(readBytes(a.path), kBefore);
-    QCOMPARE(folderEntries(a.dir.path()), QStringList{QStringLiteral("tavlo.txt")});
-    QVERIFY(a.store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).ok());
-    QCOMPARE(a.store.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("new"));
-}
+    void injected()
+    {
+        QFETCH(QByteArray, variable);
+        QFETCH(int, err);
+        QFETCH(int, error);
+        QFETCH(bool, write);
+        REQUIRE_SHIM();
+        const Agenda a;
+        qputenv(variable.constData(), QByteArray::number(err));
+        const StoreResult result = write ? a.store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"))
+                                         : a.store.DeleteDate(QStringLiteral("2004.01.01"));
+        qunsetenv(variable.constData());
 
-void tst_Faults::fullFileSystem()
-{
-    QTemporaryDir dir;
-    const QByteArray mountPoint = QFile::encodeName(dir.path());
-    if (::mount("tavlo-full", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
-        QSKIP("mounting a small file system needs root");
-    struct Unmount {
-        QByteArray at;
-        ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
-    } unmount{mountPoint};
-    const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
-    QByteArray before("[tavlo]\r\n");
-    before += "2004.01.01=" + QByteArray(25000, 'a') + "\r\n";
-    before += "2004.01.03=" + QByteArray(25000, 'c') + "\r\n";
-    writeBytes(path, before);
-    const AgendaFile store(path, QStringLiteral("tavlo"));
+        QCOMPARE(int(result.error), error);
+        QCOMPARE(result.sysErrno, err);
+        QCOMPARE(readBytes(a.path), kBefore);
+        QCOMPARE(folderEntries(a.dir.path()), QStringList{QStringLiteral("tavlo.txt")});
+        QVERIFY(a.store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).ok());
+        QCOMPARE(a.store.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("new"));
+    }
 
-    // The new file does not fit beside the old one.
-    const StoreResult result = store.WriteMemo(QStringLiteral("2004.01.02"), QString(4000, QLatin1Char('b')));
-    QCOMPARE(result.error, FileError::DiskFull);
-    QCOMPARE(readBytes(path), before);
-    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("tavlo.txt")});
-    // Deleting shrinks the file but still needs room for the new copy.
-    QCOMPARE(store.DeleteDate(QStringLiteral("2004.01.01")).error, FileError::DiskFull);
-    QCOMPARE(readBytes(path), before);
-    // Once there is room again, saving works.
-    writeBytes(path, "[tavlo]\r\n");
-    QVERIFY(store.WriteMemo(QStringLiteral("2004.01.02"), QString(4000, QLatin1Char('b'))).ok());
-}
+    void fullFileSystem()
+    {
+        QTemporaryDir dir;
+        const QByteArray mountPoint = QFile::encodeName(dir.path());
+        if (::mount("tavlo-full", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("mounting a small file system needs root");
+        struct Unmount {
+            QByteArray at;
+            ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
+        } unmount{mountPoint};
+        const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
+        QByteArray before("[tavlo]\r\n");
+        before += "2004.01.01=" + QByteArray(25000, 'a') + "\r\n";
+        before += "2004.01.03=" + QByteArray(25000, 'c') + "\r\n";
+        writeBytes(path, before);
+        const AgendaFile store(path, QStringLiteral("tavlo"));
 
-void tst_Faults::fileGoneOrReplaced()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
-    writeBytes(path, kBefore);
-    const AgendaFile store(path, QStringLiteral("tavlo"));
-    // Deleted by someone else: the next save makes a new file, as the first
-    // save always does.
-    QFile::remove(path);
-    QVERIFY(!store.ReadMemo(QStringLiteral("2004.01.01")).has_value());
-    QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("again")).ok());
-    QCOMPARE(readBytes(path), QByteArray("[tavlo]\r\n2004.01.01=again\r\n"));
-    // Replaced by a folder: reported, the folder untouched.
-    QFile::remove(path);
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("tavlo.txt")));
-    QCOMPARE(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("x")).error, FileError::NotAFile);
-    QCOMPARE(store.DeleteDate(QStringLiteral("2004.01.01")).error, FileError::NotAFile);
-    QVERIFY(QFileInfo(path).isDir());
-    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("tavlo.txt")});
-}
+        // The new file does not fit beside the old one.
+        const StoreResult result = store.WriteMemo(QStringLiteral("2004.01.02"), QString(4000, QLatin1Char('b')));
+        QCOMPARE(result.error, FileError::DiskFull);
+        QCOMPARE(readBytes(path), before);
+        QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("tavlo.txt")});
+        // Deleting shrinks the file but still needs room for the new copy.
+        QCOMPARE(store.DeleteDate(QStringLiteral("2004.01.01")).error, FileError::DiskFull);
+        QCOMPARE(readBytes(path), before);
+        // Once there is room again, saving works.
+        writeBytes(path, "[tavlo]\r\n");
+        QVERIFY(store.WriteMemo(QStringLiteral("2004.01.02"), QString(4000, QLatin1Char('b'))).ok());
+    }
 
-void tst_Faults::otherProgramDuringSave_data()
-{
-    QTest::addColumn<QString>("command"); // run by another process while the save writes
-    QTest::addColumn<QByteArray>("after");
-    QTest::newRow("appends a date") << QStringLiteral("printf '2004.01.03=other\\r\\n' >> tavlo.txt")
-                                    << QByteArray("[tavlo]\r\n2004.01.01=new\r\n2004.01.02=keep\r\n2004.01.03=other\r\n");
-    QTest::newRow("renames its own file over it")
-        << QStringLiteral("printf '[tavlo]\\r\\n2004.01.09=theirs\\r\\n' > theirs && mv theirs tavlo.txt")
-        << QByteArray("[tavlo]\r\n2004.01.09=theirs\r\n2004.01.01=new\r\n");
-}
+    void fileGoneOrReplaced()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
+        writeBytes(path, kBefore);
+        const AgendaFile store(path, QStringLiteral("tavlo"));
+        // Deleted by someone else: the next save makes a new file, as the first
+        // save always does.
+        QFile::remove(path);
+        QVERIFY(!store.ReadMemo(QStringLiteral("2004.01.01")).has_value());
+        QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("again")).ok());
+        QCOMPARE(readBytes(path), QByteArray("[tavlo]\r\n2004.01.01=again\r\n"));
+        // Replaced by a folder: reported, the folder untouched.
+        QFile::remove(path);
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("tavlo.txt")));
+        QCOMPARE(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("x")).error, FileError::NotAFile);
+        QCOMPARE(store.DeleteDate(QStringLiteral("2004.01.01")).error, FileError::NotAFile);
+        QVERIFY(QFileInfo(path).isDir());
+        QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("tavlo.txt")});
+    }
 
-void tst_Faults::otherProgramDuringSave()
-{
-    QFETCH(QString, command);
-    QFETCH(QByteArray, after);
-    REQUIRE_SHIM();
-    const Agenda a;
-    QProcess other;
-    other.setWorkingDirectory(a.dir.path());
-    other.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sleep 0.1; ") + command});
-    QVERIFY(other.waitForStarted());
-    qputenv("TAVLO_SLOW_WRITE", "400"); // the other process acts while the save writes
-    const StoreResult result = a.store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"));
-    qunsetenv("TAVLO_SLOW_WRITE");
-    QVERIFY(other.waitForFinished());
-    QVERIFY(result.ok());
-    QCOMPARE(readBytes(a.path), after); // the edit was made again on their content
-    QCOMPARE(folderEntries(a.dir.path()), QStringList{QStringLiteral("tavlo.txt")});
-}
+    void otherProgramDuringSave_data()
+    {
+        QTest::addColumn<QString>("command"); // run by another process while the save writes
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("appends a date") << QStringLiteral("printf '2004.01.03=other\\r\\n' >> tavlo.txt")
+                                        << QByteArray("[tavlo]\r\n2004.01.01=new\r\n2004.01.02=keep\r\n2004.01.03=other\r\n");
+        QTest::newRow("renames its own file over it")
+            << QStringLiteral("printf '[tavlo]\\r\\n2004.01.09=theirs\\r\\n' > theirs && mv theirs tavlo.txt")
+            << QByteArray("[tavlo]\r\n2004.01.09=theirs\r\n2004.01.01=new\r\n");
+    }
 
-void tst_Faults::failedInPlaceSaveRestores()
-{
-    REQUIRE_SHIM();
-    const Agenda a;
-    // A second name makes the save overwrite in place.
-    QVERIFY(::link(QFile::encodeName(a.path).constData(), QFile::encodeName(a.dir.filePath(QStringLiteral("link.txt"))).constData()) == 0);
-    qputenv("TAVLO_FAIL_WRITE", QByteArray::number(EIO));
-    const StoreResult result = a.store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("a much longer memo"));
-    qunsetenv("TAVLO_FAIL_WRITE");
-    QCOMPARE(result.error, FileError::Other);
-    QCOMPARE(readBytes(a.path), kBefore);
-    QCOMPARE(folderEntries(a.dir.path()), (QStringList{QStringLiteral("link.txt"), QStringLiteral("tavlo.txt")}));
-}
+    void otherProgramDuringSave()
+    {
+        QFETCH(QString, command);
+        QFETCH(QByteArray, after);
+        REQUIRE_SHIM();
+        const Agenda a;
+        QProcess other;
+        other.setWorkingDirectory(a.dir.path());
+        other.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sleep 0.1; ") + command});
+        QVERIFY(other.waitForStarted());
+        qputenv("TAVLO_SLOW_WRITE", "400"); // the other process acts while the save writes
+        const StoreResult result = a.store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"));
+        qunsetenv("TAVLO_SLOW_WRITE");
+        QVERIFY(other.waitForFinished());
+        QVERIFY(result.ok());
+        QCOMPARE(readBytes(a.path), after); // the edit was made again on their content
+        QCOMPARE(folderEntries(a.dir.path()), QStringList{QStringLiteral("tavlo.txt")});
+    }
+
+    void failedInPlaceSaveRestores()
+    {
+        REQUIRE_SHIM();
+        const Agenda a;
+        // A second name makes the save overwrite in place.
+        QVERIFY(::link(QFile::encodeName(a.path).constData(), QFile::encodeName(a.dir.filePath(QStringLiteral("link.txt"))).constData()) == 0);
+        qputenv("TAVLO_FAIL_WRITE", QByteArray::number(EIO));
+        const StoreResult result = a.store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("a much longer memo"));
+        qunsetenv("TAVLO_FAIL_WRITE");
+        QCOMPARE(result.error, FileError::Other);
+        QCOMPARE(readBytes(a.path), kBefore);
+        QCOMPARE(folderEntries(a.dir.path()), (QStringList{QStringLiteral("link.txt"), QStringLiteral("tavlo.txt")}));
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_Faults)
 #include "tst_faults.moc"

@@ -75,168 +75,160 @@ class tst_Places : public QObject
     Q_OBJECT
 
 private slots:
-    void folderNamedInAnotherEncoding_data();
-    void folderNamedInAnotherEncoding();
-    void saveKeepsWhatTheFileWas_data();
-    void saveKeepsWhatTheFileWas();
-    void savesOnAStick();
-    void danglingLink();
-    void leftoversOfKilledSaves();
-};
-
-void tst_Places::folderNamedInAnotherEncoding_data()
-{
-    QTest::addColumn<QByteArray>("folder");
-    QTest::newRow("code page 932") << QByteArray("\x93\xfa\x96\x7b\x8c\xea");
-    QTest::newRow("Latin-1") << QByteArray("caf\xe9");
-}
-
-void tst_Places::folderNamedInAnotherEncoding()
-{
-    QFETCH(QByteArray, folder);
-    QTemporaryDir dir;
-    const QByteArray base = QFile::encodeName(dir.path()) + '/' + folder;
-    QVERIFY(::mkdir(base.constData(), 0755) == 0);
-    const QByteArray path = base + "/tavlo.txt";
-    QVERIFY(writeNative(path, kBefore));
-    const AgendaFile store(path, "tavlo");
-    QCOMPARE(store.ListDateKeys(), (QStringList{QStringLiteral("2004.01.01"), QStringLiteral("2004.01.02")}));
-    QCOMPARE(store.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("old"));
-    QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).ok());
-    QVERIFY(store.DeleteDate(QStringLiteral("2004.01.02")).ok());
-    QCOMPARE(readNative(path), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
-    const QByteArray backup = BackupPathFor(path, QDateTime(QDate(2004, 1, 1), QTime(1, 2, 3)));
-    QVERIFY(MakeBackupCopy(path, backup).ok());
-    QCOMPARE(readNative(backup), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
-    // Nothing was written anywhere else.
-    QCOMPARE(nativeEntries(QFile::encodeName(dir.path())), QList<QByteArray>{folder});
-    QCOMPARE(nativeEntries(base), (QList<QByteArray>{"tavlo.txt", backup.mid(base.size() + 1)}));
-    QCOMPARE(run(QStringLiteral("rm -r '%1'/*").arg(dir.path())), 0);
-}
-
-void tst_Places::saveKeepsWhatTheFileWas_data()
-{
-    QTest::addColumn<QString>("saver"); // who saves: "" for this process
-    QTest::addColumn<QString>("owner"); // the file's owner
-    QTest::addColumn<bool>("hardLink");
-    QTest::addColumn<int>("method");
-    QTest::newRow("its owner: renamed") << "" << "" << false << int(SaveMethod::Renamed);
-    QTest::newRow("its owner, second name: in place") << "" << "" << true << int(SaveMethod::InPlace);
-    QTest::newRow("another member of its group: in place")
-        << "tavlo-member" << "tavlo-owner" << false << int(SaveMethod::InPlace);
-    QTest::newRow("root, for a user: renamed") << "" << "tavlo-owner" << false << int(SaveMethod::Renamed);
-}
-
-void tst_Places::saveKeepsWhatTheFileWas()
-{
-    QFETCH(QString, saver);
-    QFETCH(QString, owner);
-    QFETCH(bool, hardLink);
-    QFETCH(int, method);
-    if (!owner.isEmpty() || !saver.isEmpty()) {
-        static const SharedGroup group;
-        if (!group.ok)
-            QSKIP("needs root to make a second user and a shared group");
+    void folderNamedInAnotherEncoding_data()
+    {
+        QTest::addColumn<QByteArray>("folder");
+        QTest::newRow("code page 932") << QByteArray("\x93\xfa\x96\x7b\x8c\xea");
+        QTest::newRow("Latin-1") << QByteArray("caf\xe9");
     }
-    QTemporaryDir dir;
-    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0777) == 0);
-    const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
-    const QByteArray native = QFile::encodeName(path);
-    writeBytes(path, kBefore);
-    if (!owner.isEmpty())
-        QCOMPARE(run(QStringLiteral("chown %1:tavlo-share '%2'").arg(owner, path)), 0);
-    QVERIFY(::chmod(native.constData(), 0660) == 0);
-    if (run(QStringLiteral("setfacl -m u:nobody:r '%1'").arg(path)) != 0)
-        QSKIP("the folder's file system has no access lists");
-    QVERIFY(::setxattr(native.constData(), "user.tavlo", "kept", 4, 0) == 0);
-    if (hardLink)
-        QVERIFY(::link(native.constData(), QFile::encodeName(dir.filePath(QStringLiteral("second.txt"))).constData()) == 0);
-    struct stat before;
-    QVERIFY(::stat(native.constData(), &before) == 0);
 
-    QString how;
-    if (saver.isEmpty()) {
-        const StoreResult r = AgendaFile(path, QStringLiteral("tavlo")).WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"));
+    void folderNamedInAnotherEncoding()
+    {
+        QFETCH(QByteArray, folder);
+        QTemporaryDir dir;
+        const QByteArray base = QFile::encodeName(dir.path()) + '/' + folder;
+        QVERIFY(::mkdir(base.constData(), 0755) == 0);
+        const QByteArray path = base + "/tavlo.txt";
+        QVERIFY(writeNative(path, kBefore));
+        const AgendaFile store(path, "tavlo");
+        QCOMPARE(store.ListDateKeys(), (QStringList{QStringLiteral("2004.01.01"), QStringLiteral("2004.01.02")}));
+        QCOMPARE(store.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("old"));
+        QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).ok());
+        QVERIFY(store.DeleteDate(QStringLiteral("2004.01.02")).ok());
+        QCOMPARE(readNative(path), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
+        const QByteArray backup = BackupPathFor(path, QDateTime(QDate(2004, 1, 1), QTime(1, 2, 3)));
+        QVERIFY(MakeBackupCopy(path, backup).ok());
+        QCOMPARE(readNative(backup), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
+        // Nothing was written anywhere else.
+        QCOMPARE(nativeEntries(QFile::encodeName(dir.path())), QList<QByteArray>{folder});
+        QCOMPARE(nativeEntries(base), (QList<QByteArray>{"tavlo.txt", backup.mid(base.size() + 1)}));
+        QCOMPARE(run(QStringLiteral("rm -r '%1'/*").arg(dir.path())), 0);
+    }
+
+    void saveKeepsWhatTheFileWas_data()
+    {
+        QTest::addColumn<QString>("saver"); // who saves: "" for this process
+        QTest::addColumn<QString>("owner"); // the file's owner
+        QTest::addColumn<bool>("hardLink");
+        QTest::addColumn<int>("method");
+        QTest::newRow("its owner: renamed") << "" << "" << false << int(SaveMethod::Renamed);
+        QTest::newRow("its owner, second name: in place") << "" << "" << true << int(SaveMethod::InPlace);
+        QTest::newRow("another member of its group: in place")
+            << "tavlo-member" << "tavlo-owner" << false << int(SaveMethod::InPlace);
+        QTest::newRow("root, for a user: renamed") << "" << "tavlo-owner" << false << int(SaveMethod::Renamed);
+    }
+
+    void saveKeepsWhatTheFileWas()
+    {
+        QFETCH(QString, saver);
+        QFETCH(QString, owner);
+        QFETCH(bool, hardLink);
+        QFETCH(int, method);
+        if (!owner.isEmpty() || !saver.isEmpty()) {
+            static const SharedGroup group;
+            if (!group.ok)
+                QSKIP("needs root to make a second user and a shared group");
+        }
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0777) == 0);
+        const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
+        const QByteArray native = QFile::encodeName(path);
+        writeBytes(path, kBefore);
+        if (!owner.isEmpty())
+            QCOMPARE(run(QStringLiteral("chown %1:tavlo-share '%2'").arg(owner, path)), 0);
+        QVERIFY(::chmod(native.constData(), 0660) == 0);
+        if (run(QStringLiteral("setfacl -m u:nobody:r '%1'").arg(path)) != 0)
+            QSKIP("the folder's file system has no access lists");
+        QVERIFY(::setxattr(native.constData(), "user.tavlo", "kept", 4, 0) == 0);
+        if (hardLink)
+            QVERIFY(::link(native.constData(), QFile::encodeName(dir.filePath(QStringLiteral("second.txt"))).constData()) == 0);
+        struct stat before;
+        QVERIFY(::stat(native.constData(), &before) == 0);
+
+        QString how;
+        if (saver.isEmpty()) {
+            const StoreResult r = AgendaFile(path, QStringLiteral("tavlo")).WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"));
+            QVERIFY(r.ok());
+            how = r.method == SaveMethod::InPlace ? QStringLiteral("in-place") : QStringLiteral("renamed");
+        } else {
+            QProcess p;
+            p.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=") + saver, QStringLiteral("--regid=tavlo-share"),
+                                                QStringLiteral("--init-groups"), QStringLiteral(TAVLO_AGENDA_WRITER), path,
+                                                QStringLiteral("2004.01.01"), QStringLiteral("new")});
+            QVERIFY(p.waitForFinished());
+            how = QString::fromLatin1(p.readAllStandardOutput()).trimmed();
+        }
+        QCOMPARE(how, method == int(SaveMethod::InPlace) ? QStringLiteral("in-place") : QStringLiteral("renamed"));
+        QCOMPARE(readBytes(path), kAfter);
+        struct stat after;
+        QVERIFY(::stat(native.constData(), &after) == 0);
+        QCOMPARE(after.st_uid, before.st_uid);
+        QCOMPARE(after.st_gid, before.st_gid);
+        QCOMPARE(after.st_mode, before.st_mode);
+        QCOMPARE(after.st_nlink, before.st_nlink);
+        char value[16] = {};
+        QCOMPARE(::getxattr(native.constData(), "user.tavlo", value, sizeof value), ssize_t(4));
+        QCOMPARE(QByteArray(value), QByteArray("kept"));
+        QVERIFY(::getxattr(native.constData(), "system.posix_acl_access", nullptr, 0) > 0);
+        if (hardLink)
+            QCOMPARE(readBytes(dir.filePath(QStringLiteral("second.txt"))), kAfter);
+        QVERIFY(!QFile::exists(QFile::decodeName(savingCopyPath(native))));
+    }
+
+    void savesOnAStick()
+    {
+        const ExfatMount stick;
+        if (!stick.ok())
+            QSKIP(qPrintable(stick.reason()));
+        const QString path = stick.path() + QStringLiteral("/tavlo.txt");
+        const AgendaFile store(path, QStringLiteral("tavlo"));
+        QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("old")).ok());
+        QVERIFY(store.WriteMemo(QStringLiteral("2004.01.02"), QStringLiteral("keep")).ok());
+        const StoreResult r = store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"));
         QVERIFY(r.ok());
-        how = r.method == SaveMethod::InPlace ? QStringLiteral("in-place") : QStringLiteral("renamed");
-    } else {
-        QProcess p;
-        p.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=") + saver, QStringLiteral("--regid=tavlo-share"),
-                                            QStringLiteral("--init-groups"), QStringLiteral(TAVLO_AGENDA_WRITER), path,
-                                            QStringLiteral("2004.01.01"), QStringLiteral("new")});
-        QVERIFY(p.waitForFinished());
-        how = QString::fromLatin1(p.readAllStandardOutput()).trimmed();
+        QCOMPARE(int(r.method), int(SaveMethod::Renamed));
+        QVERIFY(store.DeleteDate(QStringLiteral("2004.01.02")).ok());
+        QCOMPARE(readBytes(path), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
+        QCOMPARE(folderEntries(stick.path()), QStringList{QStringLiteral("tavlo.txt")});
     }
-    QCOMPARE(how, method == int(SaveMethod::InPlace) ? QStringLiteral("in-place") : QStringLiteral("renamed"));
-    QCOMPARE(readBytes(path), kAfter);
-    struct stat after;
-    QVERIFY(::stat(native.constData(), &after) == 0);
-    QCOMPARE(after.st_uid, before.st_uid);
-    QCOMPARE(after.st_gid, before.st_gid);
-    QCOMPARE(after.st_mode, before.st_mode);
-    QCOMPARE(after.st_nlink, before.st_nlink);
-    char value[16] = {};
-    QCOMPARE(::getxattr(native.constData(), "user.tavlo", value, sizeof value), ssize_t(4));
-    QCOMPARE(QByteArray(value), QByteArray("kept"));
-    QVERIFY(::getxattr(native.constData(), "system.posix_acl_access", nullptr, 0) > 0);
-    if (hardLink)
-        QCOMPARE(readBytes(dir.filePath(QStringLiteral("second.txt"))), kAfter);
-    QVERIFY(!QFile::exists(QFile::decodeName(savingCopyPath(native))));
-}
 
-void tst_Places::savesOnAStick()
-{
-    const ExfatMount stick;
-    if (!stick.ok())
-        QSKIP(qPrintable(stick.reason()));
-    const QString path = stick.path() + QStringLiteral("/tavlo.txt");
-    const AgendaFile store(path, QStringLiteral("tavlo"));
-    QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("old")).ok());
-    QVERIFY(store.WriteMemo(QStringLiteral("2004.01.02"), QStringLiteral("keep")).ok());
-    const StoreResult r = store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"));
-    QVERIFY(r.ok());
-    QCOMPARE(int(r.method), int(SaveMethod::Renamed));
-    QVERIFY(store.DeleteDate(QStringLiteral("2004.01.02")).ok());
-    QCOMPARE(readBytes(path), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
-    QCOMPARE(folderEntries(stick.path()), QStringList{QStringLiteral("tavlo.txt")});
-}
+    void danglingLink()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("tavlo.txt"));
+        const QString target = dir.filePath(QStringLiteral("data/agenda.txt"));
+        QVERIFY(QFile::link(target, link));
+        const AgendaFile store(link, QStringLiteral("tavlo"));
+        // Its folder missing: reported, the link left alone.
+        QCOMPARE(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).error, FileError::FolderMissing);
+        QVERIFY(QFileInfo(link).isSymLink());
+        // Its folder there: the target is created, the link kept.
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("data")));
+        QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).ok());
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(readBytes(target), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
+    }
 
-void tst_Places::danglingLink()
-{
-    QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("tavlo.txt"));
-    const QString target = dir.filePath(QStringLiteral("data/agenda.txt"));
-    QVERIFY(QFile::link(target, link));
-    const AgendaFile store(link, QStringLiteral("tavlo"));
-    // Its folder missing: reported, the link left alone.
-    QCOMPARE(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).error, FileError::FolderMissing);
-    QVERIFY(QFileInfo(link).isSymLink());
-    // Its folder there: the target is created, the link kept.
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("data")));
-    QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).ok());
-    QVERIFY(QFileInfo(link).isSymLink());
-    QCOMPARE(readBytes(target), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
-}
-
-void tst_Places::leftoversOfKilledSaves()
-{
-    QTemporaryDir dir;
-    const QStringList removed{".tavlo.txt.Ab3dE9", ".tavlo_20040101_000000.txt.xYz123"};
-    const QStringList kept{"tavlo.txt", "tavlo.txt.saving", ".tavlo.txt.Ab3dE", ".tavlo.txt.Ab3dE9x",
-                           ".tavlo.txt.Ab-dE9", ".other.txt.Ab3dE9", ".tavlo_2004010_000000.txt.xYz123",
-                           "tavlo.txt.Ab3dE9"};
-    for (const QString &name : removed + kept)
-        writeBytes(dir.filePath(name), "x");
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral(".tavlo.txt.Folder")));
-    const QByteArray agenda = QFile::encodeName(dir.filePath(QStringLiteral("tavlo.txt")));
-    QCOMPARE(CleanUpAfterInterruptedSaves(agenda), savingCopyPath(agenda));
-    QStringList expected = kept;
-    expected << QStringLiteral(".tavlo.txt.Folder");
-    expected.sort();
-    QCOMPARE(folderEntries(dir.path()), expected);
-    QFile::remove(dir.filePath(QStringLiteral("tavlo.txt.saving")));
-    QCOMPARE(CleanUpAfterInterruptedSaves(agenda), QByteArray());
-}
+    void leftoversOfKilledSaves()
+    {
+        QTemporaryDir dir;
+        const QStringList removed{".tavlo.txt.Ab3dE9", ".tavlo_20040101_000000.txt.xYz123"};
+        const QStringList kept{"tavlo.txt", "tavlo.txt.saving", ".tavlo.txt.Ab3dE", ".tavlo.txt.Ab3dE9x",
+                               ".tavlo.txt.Ab-dE9", ".other.txt.Ab3dE9", ".tavlo_2004010_000000.txt.xYz123",
+                               "tavlo.txt.Ab3dE9"};
+        for (const QString &name : removed + kept)
+            writeBytes(dir.filePath(name), "x");
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral(".tavlo.txt.Folder")));
+        const QByteArray agenda = QFile::encodeName(dir.filePath(QStringLiteral("tavlo.txt")));
+        QCOMPARE(CleanUpAfterInterruptedSaves(agenda), savingCopyPath(agenda));
+        QStringList expected = kept;
+        expected << QStringLiteral(".tavlo.txt.Folder");
+        expected.sort();
+        QCOMPARE(folderEntries(dir.path()), expected);
+        QFile::remove(dir.filePath(QStringLiteral("tavlo.txt.saving")));
+        QCOMPARE(CleanUpAfterInterruptedSaves(agenda), QByteArray());
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_Places)
 #include "tst_places.moc"

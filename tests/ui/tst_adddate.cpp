@@ -38,206 +38,196 @@ class tst_AddDate : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
+    void init()
+    {
+        Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(10, 0)));
+        m_owner.resize(600, 364);
+        m_owner.show();
+    }
     void cleanup() { Clock::reset(); }
-    void dialogFocus();
-    void dialogAnswer_data();
-    void dialogAnswer();
-    void addsInSortedPlace_data();
-    void addsInSortedPlace();
-    void refused_data();
-    void refused();
-    void goingBackChangesNothing();
+
+    void dialogFocus()
+    {
+        QString answer;
+        Form2 d(&m_owner, &answer);
+        QVERIFY(d.Command1->isDefault());
+        QVERIFY(d.isModal());
+        d.show();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(d.Text1[0]));
+        QCOMPARE(d.Text1[0]->selectedText(), QStringLiteral("2004")); // today, ready to type over
+        // Tab: each box with its whole text selected, then the two buttons.
+        for (QWidget *next : QList<QWidget *>{d.Text1[1], d.Text1[2], d.Command1, d.Command2, d.Text1[0]}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+            if (auto *box = qobject_cast<QLineEdit *>(next))
+                QTRY_COMPARE(box->selectedText(), box->text());
+        }
+        QCOMPARE(d.Text1[2]->text(), QStringLiteral("7"));
+        // A click places the cursor after the focus arrives; the text is selected all the same.
+        QTest::mouseClick(d.Text1[2], Qt::LeftButton, Qt::NoModifier, QPoint(3, 9));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(d.Text1[2]));
+        QTRY_COMPARE(d.Text1[2]->selectedText(), QStringLiteral("7"));
+    }
+
+    void dialogAnswer_data()
+    {
+        QTest::addColumn<QString>("year");
+        QTest::addColumn<QString>("month");
+        QTest::addColumn<QString>("day");
+        QTest::addColumn<QString>("key");     // empty: refused
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("focus");
+        QTest::addColumn<int>("back");        // then: 0 stay, 1 戻る, 2 Escape, 3 the frame's close
+        const QString invalid = QStringLiteral("不正な年月日です。");
+        QTest::newRow("accepted") << "2004" << "5" << "7" << "2004.05.07" << "" << -1 << 0;
+        QTest::newRow("month refused") << "2004" << "13" << "7" << "" << invalid << 1 << 0;
+        QTest::newRow("day refused") << "2004" << "5" << "" << "" << invalid << 2 << 0;
+        QTest::newRow("not in the calendar") << "2004" << "4" << "31" << ""
+                                             << "年月日チェックで異常を検出しました。" << 0 << 0;
+        QTest::newRow("refused, then 戻る") << "1" << "5" << "7" << "" << invalid << 0 << 1;
+        QTest::newRow("refused, then Escape") << "1" << "5" << "7" << "" << invalid << 0 << 2;
+        QTest::newRow("refused, then the frame's close") << "1" << "5" << "7" << "" << invalid << 0 << 3;
+    }
+
+    // The rules themselves are tried in tst_datecheck; here what the dialog does
+    // with their answer.
+    void dialogAnswer()
+    {
+        QFETCH(QString, year);
+        QFETCH(QString, month);
+        QFETCH(QString, day);
+        QFETCH(QString, key);
+        QFETCH(QString, message);
+        QFETCH(int, focus);
+        QFETCH(int, back);
+        QString answer;
+        Form2 d(&m_owner, &answer);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        d.Text1[0]->setText(year);
+        d.Text1[1]->setText(month);
+        d.Text1[2]->setText(day);
+        MsgBoxRecorder boxes;
+        QTest::mouseClick(d.Command1, Qt::LeftButton);
+        if (!key.isEmpty()) {
+            QCOMPARE(answer, key);
+            QVERIFY(boxes.calls.isEmpty());
+            QCOMPARE(d.result(), int(QDialog::Accepted));
+            QVERIFY(!d.isVisible());
+            return;
+        }
+        QCOMPARE(boxes.calls.size(), 1);
+        QCOMPARE(boxes.calls[0].text, message);
+        QCOMPARE(boxes.calls[0].title, QStringLiteral("処理中断"));
+        QCOMPARE(boxes.calls[0].style, 16);
+        QVERIFY(d.isVisible());
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(d.Text1[focus]));
+        QTRY_COMPARE(d.Text1[focus]->selectedText(), d.Text1[focus]->text());
+        QCOMPARE(d.Text1[1]->text(), month);
+        if (back == 1)
+            QTest::mouseClick(d.Command2, Qt::LeftButton);
+        else if (back == 2)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        else if (back == 3)
+            d.close();
+        QCOMPARE(d.isVisible(), back == 0);
+        QVERIFY(answer.isEmpty());
+        if (back)
+            QCOMPARE(d.result(), int(QDialog::Rejected));
+    }
+
+    void addsInSortedPlace_data()
+    {
+        QTest::addColumn<QString>("month");
+        QTest::addColumn<QString>("day");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("currentAfter"); // the second date stays current
+        QTest::newRow("earlier than all") << "4" << "1" << 0 << 2;
+        QTest::newRow("between") << "5" << "7" << 1 << 2;
+        QTest::newRow("after all") << "6" << "1" << 2 << 1;
+    }
+
+    void addsInSortedPlace()
+    {
+        QFETCH(QString, month);
+        QFETCH(QString, day);
+        QFETCH(int, row);
+        QFETCH(int, currentAfter);
+        MainWindowFixture fx(kAgenda);
+        Form1 &f = fx.start();
+        f.SelectItem(1);
+        f.Text1->setPlainText(QStringLiteral("unsaved edit"));
+        const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), month, day);
+        QTest::mouseClick(f.Command1, Qt::LeftButton);
+        const QString key = QStringLiteral("2004.%1.%2").arg(month.toInt(), 2, 10, QLatin1Char('0')).arg(day.toInt(), 2, 10, QLatin1Char('0'));
+        QCOMPARE(f.gstrAddDate, key);
+        QCOMPARE(f.List1->text(row), key);
+        QCOMPARE(f.List1->count(), 3);
+        QCOMPARE(f.CurrentIndex(), currentAfter);
+        QCOMPARE(f.Text1->toPlainText(), QStringLiteral("unsaved edit"));
+        QVERIFY(f.Command2->isEnabled());
+        QCOMPARE(readBytes(fx.path()), kAgenda + key.toLatin1() + '=' + kPlaceholderBytes + "\r\n");
+        // Selected, the new date shows the placeholder as its saved memo.
+        f.SelectItem(row);
+        QCOMPARE(f.Text1->toPlainText(), kPlaceholder);
+        QVERIFY(!f.Command2->isEnabled());
+    }
+
+    void refused_data()
+    {
+        QTest::addColumn<QByteArray>("agenda");
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text"); // the start of it
+        const QString same = QStringLiteral("同じ日付が存在しています。");
+        QTest::newRow("listed date") << kAgenda << false << "処理中断" << same;
+        // The start-up scan ends at an empty line; the date is stored all the same.
+        QTest::newRow("stored after an empty line")
+            << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=hidden\r\n") << false << "処理中断" << same;
+        QTest::newRow("stored with an empty value")
+            << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=\r\n") << false << "処理中断" << same;
+        QTest::newRow("read-only file") << kAgenda << true << "異常検出" << "<path>\r\nへの保存が失敗しました。";
+    }
+
+    void refused()
+    {
+        QFETCH(QByteArray, agenda);
+        QFETCH(bool, readOnly);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        MainWindowFixture fx(agenda);
+        Form1 &f = fx.start();
+        const QStringList listed = fx.listTexts();
+        if (readOnly)
+            QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
+        MsgBoxRecorder boxes;
+        const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), readOnly ? QStringLiteral("7") : QStringLiteral("20"));
+        f.Command1_Click();
+        QCOMPARE(boxes.calls.size(), 1);
+        QCOMPARE(boxes.calls[0].title, title);
+        QCOMPARE(boxes.calls[0].style, readOnly ? 16 : 0);
+        QVERIFY2(boxes.calls[0].text.startsWith(text.replace(QStringLiteral("<path>"), fx.path())),
+                 qPrintable(boxes.calls[0].text));
+        QCOMPARE(fx.listTexts(), listed);
+        QCOMPARE(readBytes(fx.path()), agenda);
+    }
+
+    void goingBackChangesNothing()
+    {
+        MainWindowFixture fx(kAgenda);
+        Form1 &f = fx.start();
+        f.gstrAddDate = QStringLiteral("stale");
+        const AnswerModal answer = AnswerDialog(QString(), QString(), QString());
+        f.Command1_Click();
+        QVERIFY(f.gstrAddDate.isEmpty());
+        QCOMPARE(f.List1->count(), 2);
+        QCOMPARE(readBytes(fx.path()), kAgenda);
+    }
 
 private:
     QWidget m_owner;
 };
-
-void tst_AddDate::init()
-{
-    Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(10, 0)));
-    m_owner.resize(600, 364);
-    m_owner.show();
-}
-
-void tst_AddDate::dialogFocus()
-{
-    QString answer;
-    Form2 d(&m_owner, &answer);
-    QVERIFY(d.Command1->isDefault());
-    QVERIFY(d.isModal());
-    d.show();
-    QVERIFY(QTest::qWaitForWindowActive(&d));
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(d.Text1[0]));
-    QCOMPARE(d.Text1[0]->selectedText(), QStringLiteral("2004")); // today, ready to type over
-    // Tab: each box with its whole text selected, then the two buttons.
-    for (QWidget *next : QList<QWidget *>{d.Text1[1], d.Text1[2], d.Command1, d.Command2, d.Text1[0]}) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), next);
-        if (auto *box = qobject_cast<QLineEdit *>(next))
-            QTRY_COMPARE(box->selectedText(), box->text());
-    }
-    QCOMPARE(d.Text1[2]->text(), QStringLiteral("7"));
-    // A click places the cursor after the focus arrives; the text is selected all the same.
-    QTest::mouseClick(d.Text1[2], Qt::LeftButton, Qt::NoModifier, QPoint(3, 9));
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(d.Text1[2]));
-    QTRY_COMPARE(d.Text1[2]->selectedText(), QStringLiteral("7"));
-}
-
-void tst_AddDate::dialogAnswer_data()
-{
-    QTest::addColumn<QString>("year");
-    QTest::addColumn<QString>("month");
-    QTest::addColumn<QString>("day");
-    QTest::addColumn<QString>("key");     // empty: refused
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("focus");
-    QTest::addColumn<int>("back");        // then: 0 stay, 1 戻る, 2 Escape, 3 the frame's close
-    const QString invalid = QStringLiteral("不正な年月日です。");
-    QTest::newRow("accepted") << "2004" << "5" << "7" << "2004.05.07" << "" << -1 << 0;
-    QTest::newRow("month refused") << "2004" << "13" << "7" << "" << invalid << 1 << 0;
-    QTest::newRow("day refused") << "2004" << "5" << "" << "" << invalid << 2 << 0;
-    QTest::newRow("not in the calendar") << "2004" << "4" << "31" << ""
-                                         << "年月日チェックで異常を検出しました。" << 0 << 0;
-    QTest::newRow("refused, then 戻る") << "1" << "5" << "7" << "" << invalid << 0 << 1;
-    QTest::newRow("refused, then Escape") << "1" << "5" << "7" << "" << invalid << 0 << 2;
-    QTest::newRow("refused, then the frame's close") << "1" << "5" << "7" << "" << invalid << 0 << 3;
-}
-
-// The rules themselves are tried in tst_datecheck; here what the dialog does
-// with their answer.
-void tst_AddDate::dialogAnswer()
-{
-    QFETCH(QString, year);
-    QFETCH(QString, month);
-    QFETCH(QString, day);
-    QFETCH(QString, key);
-    QFETCH(QString, message);
-    QFETCH(int, focus);
-    QFETCH(int, back);
-    QString answer;
-    Form2 d(&m_owner, &answer);
-    d.show();
-    QVERIFY(QTest::qWaitForWindowActive(&d));
-    d.Text1[0]->setText(year);
-    d.Text1[1]->setText(month);
-    d.Text1[2]->setText(day);
-    MsgBoxRecorder boxes;
-    QTest::mouseClick(d.Command1, Qt::LeftButton);
-    if (!key.isEmpty()) {
-        QCOMPARE(answer, key);
-        QVERIFY(boxes.calls.isEmpty());
-        QCOMPARE(d.result(), int(QDialog::Accepted));
-        QVERIFY(!d.isVisible());
-        return;
-    }
-    QCOMPARE(boxes.calls.size(), 1);
-    QCOMPARE(boxes.calls[0].text, message);
-    QCOMPARE(boxes.calls[0].title, QStringLiteral("処理中断"));
-    QCOMPARE(boxes.calls[0].style, 16);
-    QVERIFY(d.isVisible());
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(d.Text1[focus]));
-    QTRY_COMPARE(d.Text1[focus]->selectedText(), d.Text1[focus]->text());
-    QCOMPARE(d.Text1[1]->text(), month);
-    if (back == 1)
-        QTest::mouseClick(d.Command2, Qt::LeftButton);
-    else if (back == 2)
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-    else if (back == 3)
-        d.close();
-    QCOMPARE(d.isVisible(), back == 0);
-    QVERIFY(answer.isEmpty());
-    if (back)
-        QCOMPARE(d.result(), int(QDialog::Rejected));
-}
-
-void tst_AddDate::addsInSortedPlace_data()
-{
-    QTest::addColumn<QString>("month");
-    QTest::addColumn<QString>("day");
-    QTest::addColumn<int>("row");
-    QTest::addColumn<int>("currentAfter"); // the second date stays current
-    QTest::newRow("earlier than all") << "4" << "1" << 0 << 2;
-    QTest::newRow("between") << "5" << "7" << 1 << 2;
-    QTest::newRow("after all") << "6" << "1" << 2 << 1;
-}
-
-void tst_AddDate::addsInSortedPlace()
-{
-    QFETCH(QString, month);
-    QFETCH(QString, day);
-    QFETCH(int, row);
-    QFETCH(int, currentAfter);
-    MainWindowFixture fx(kAgenda);
-    Form1 &f = fx.start();
-    f.SelectItem(1);
-    f.Text1->setPlainText(QStringLiteral("unsaved edit"));
-    const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), month, day);
-    QTest::mouseClick(f.Command1, Qt::LeftButton);
-    const QString key = QStringLiteral("2004.%1.%2").arg(month.toInt(), 2, 10, QLatin1Char('0')).arg(day.toInt(), 2, 10, QLatin1Char('0'));
-    QCOMPARE(f.gstrAddDate, key);
-    QCOMPARE(f.List1->text(row), key);
-    QCOMPARE(f.List1->count(), 3);
-    QCOMPARE(f.CurrentIndex(), currentAfter);
-    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("unsaved edit"));
-    QVERIFY(f.Command2->isEnabled());
-    QCOMPARE(readBytes(fx.path()), kAgenda + key.toLatin1() + '=' + kPlaceholderBytes + "\r\n");
-    // Selected, the new date shows the placeholder as its saved memo.
-    f.SelectItem(row);
-    QCOMPARE(f.Text1->toPlainText(), kPlaceholder);
-    QVERIFY(!f.Command2->isEnabled());
-}
-
-void tst_AddDate::refused_data()
-{
-    QTest::addColumn<QByteArray>("agenda");
-    QTest::addColumn<bool>("readOnly");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text"); // the start of it
-    const QString same = QStringLiteral("同じ日付が存在しています。");
-    QTest::newRow("listed date") << kAgenda << false << "処理中断" << same;
-    // The start-up scan ends at an empty line; the date is stored all the same.
-    QTest::newRow("stored after an empty line")
-        << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=hidden\r\n") << false << "処理中断" << same;
-    QTest::newRow("stored with an empty value")
-        << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=\r\n") << false << "処理中断" << same;
-    QTest::newRow("read-only file") << kAgenda << true << "異常検出" << "<path>\r\nへの保存が失敗しました。";
-}
-
-void tst_AddDate::refused()
-{
-    QFETCH(QByteArray, agenda);
-    QFETCH(bool, readOnly);
-    QFETCH(QString, title);
-    QFETCH(QString, text);
-    MainWindowFixture fx(agenda);
-    Form1 &f = fx.start();
-    const QStringList listed = fx.listTexts();
-    if (readOnly)
-        QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
-    MsgBoxRecorder boxes;
-    const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), readOnly ? QStringLiteral("7") : QStringLiteral("20"));
-    f.Command1_Click();
-    QCOMPARE(boxes.calls.size(), 1);
-    QCOMPARE(boxes.calls[0].title, title);
-    QCOMPARE(boxes.calls[0].style, readOnly ? 16 : 0);
-    QVERIFY2(boxes.calls[0].text.startsWith(text.replace(QStringLiteral("<path>"), fx.path())),
-             qPrintable(boxes.calls[0].text));
-    QCOMPARE(fx.listTexts(), listed);
-    QCOMPARE(readBytes(fx.path()), agenda);
-}
-
-void tst_AddDate::goingBackChangesNothing()
-{
-    MainWindowFixture fx(kAgenda);
-    Form1 &f = fx.start();
-    f.gstrAddDate = QStringLiteral("stale");
-    const AnswerModal answer = AnswerDialog(QString(), QString(), QString());
-    f.Command1_Click();
-    QVERIFY(f.gstrAddDate.isEmpty());
-    QCOMPARE(f.List1->count(), 2);
-    QCOMPARE(readBytes(fx.path()), kAgenda);
-}
 
 QTEST_MAIN(tst_AddDate)
 #include "tst_adddate.moc"

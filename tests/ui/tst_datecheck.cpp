@@ -12,93 +12,88 @@ class tst_DateCheck : public QObject
     Q_OBJECT
 
 private slots:
-    void checkDate_data();
-    void checkDate();
-    void readNumber_data();
-    void readNumber();
+    void checkDate_data()
+    {
+        QTest::addColumn<QString>("year");
+        QTest::addColumn<QString>("month");
+        QTest::addColumn<QString>("day");
+        QTest::addColumn<QString>("key"); // empty: refused
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("box");
+        const QString invalid = QStringLiteral("不正な年月日です。");
+        const QString calendar = QStringLiteral("年月日チェックで異常を検出しました。");
+        QTest::newRow("today") << "2004" << "5" << "7" << "2004.05.07" << "" << 0;
+        QTest::newRow("last year accepted") << "2003" << "12" << "31" << "2003.12.31" << "" << 0;
+        QTest::newRow("two years back refused") << "2002" << "5" << "7" << "" << invalid << 0;
+        QTest::newRow("9999 accepted") << "9999" << "12" << "31" << "9999.12.31" << "" << 0;
+        QTest::newRow("year above 9999: the calendar check") << "1e4" << "1" << "1" << "" << calendar << 0;
+        QTest::newRow("empty year") << "" << "5" << "7" << "" << invalid << 0;
+        QTest::newRow("empty month") << "2004" << "" << "7" << "" << invalid << 1;
+        QTest::newRow("empty day") << "2004" << "5" << "" << "" << invalid << 2;
+        QTest::newRow("letters") << "2004" << "ab" << "7" << "" << invalid << 1;
+        QTest::newRow("month 1 and day 1") << "2004" << "1" << "1" << "2004.01.01" << "" << 0;
+        QTest::newRow("month 12 and day 31") << "2004" << "12" << "31" << "2004.12.31" << "" << 0;
+        QTest::newRow("month 13") << "2004" << "13" << "7" << "" << invalid << 1;
+        QTest::newRow("month 0") << "2004" << "0" << "7" << "" << invalid << 1;
+        QTest::newRow("day 32") << "2004" << "5" << "32" << "" << invalid << 2;
+        QTest::newRow("day 0") << "2004" << "5" << "0" << "" << invalid << 2;
+        QTest::newRow("all invalid: only the year reported") << "1" << "0" << "0" << "" << invalid << 0;
+        QTest::newRow("31 April") << "2004" << "4" << "31" << "" << calendar << 0;
+        QTest::newRow("29 February 2005") << "2005" << "2" << "29" << "" << calendar << 0;
+        QTest::newRow("29 February 2008") << "2008" << "2" << "29" << "2008.02.29" << "" << 0;
+        QTest::newRow("29 February 2100") << "2100" << "2" << "29" << "" << calendar << 0;
+        QTest::newRow("29 February 2000") << "2000" << "2" << "29" << "" << invalid << 0; // before last year
+        QTest::newRow("text after a number ignored") << "2004" << "5x" << "7" << "2004.05.07" << "" << 0;
+        QTest::newRow("decimal rounds") << "2004" << ".9" << "7" << "2004.01.07" << "" << 0;
+        QTest::newRow("exponent past 16 bits") << "9e99" << "5" << "7" << "" << invalid << 0;
+        QTest::newRow("leading zeros and blanks") << "2004" << " 5" << "07" << "2004.05.07" << "" << 0;
+        QTest::newRow("full-width digits") << "２００４" << "５" << "７" << "2004.05.07" << "" << 0;
+    }
+
+    void checkDate()
+    {
+        QFETCH(QString, year);
+        QFETCH(QString, month);
+        QFETCH(QString, day);
+        QFETCH(QString, key);
+        QFETCH(QString, message);
+        QFETCH(int, box);
+        const DateCheck check = CheckDate(year, month, day, 2004);
+        QCOMPARE(check.key, key);
+        QCOMPARE(check.message, message);
+        QCOMPARE(check.box, box);
+    }
+
+    void readNumber_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value"); // -99999: refused as out of range
+        QTest::newRow("empty reads 0") << "" << 0;
+        QTest::newRow("blanks and sign") << " \t　-12" << -12;
+        QTest::newRow("plus sign") << "+7" << 7;
+        QTest::newRow("half rounds away from zero") << "2.5" << 3;
+        QTest::newRow("negative half") << "-2.5" << -3;
+        QTest::newRow("below half") << "2.49" << 2;
+        QTest::newRow("exponent") << "1e3" << 1000;
+        QTest::newRow("negative exponent") << "25e-1" << 3;
+        QTest::newRow("exponent without digits ends the number") << "5e" << 5;
+        QTest::newRow("exponent sign without digits") << "5e-" << 5;
+        QTest::newRow("no leading digits") << "abc" << 0;
+        QTest::newRow("lone dot") << "." << 0;
+        QTest::newRow("top of the range") << "32767" << 32767;
+        QTest::newRow("past the top") << "32768" << -99999;
+        QTest::newRow("bottom of the range") << "-32768" << -32768;
+        QTest::newRow("huge exponent") << "1e999" << -99999;
+    }
+
+    void readNumber()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        const std::optional<qint16> got = ReadBoxNumber(text);
+        QCOMPARE(got.has_value() ? int(*got) : -99999, value);
+    }
 };
-
-void tst_DateCheck::checkDate_data()
-{
-    QTest::addColumn<QString>("year");
-    QTest::addColumn<QString>("month");
-    QTest::addColumn<QString>("day");
-    QTest::addColumn<QString>("key"); // empty: refused
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("box");
-    const QString invalid = QStringLiteral("不正な年月日です。");
-    const QString calendar = QStringLiteral("年月日チェックで異常を検出しました。");
-    QTest::newRow("today") << "2004" << "5" << "7" << "2004.05.07" << "" << 0;
-    QTest::newRow("last year accepted") << "2003" << "12" << "31" << "2003.12.31" << "" << 0;
-    QTest::newRow("two years back refused") << "2002" << "5" << "7" << "" << invalid << 0;
-    QTest::newRow("9999 accepted") << "9999" << "12" << "31" << "9999.12.31" << "" << 0;
-    QTest::newRow("year above 9999: the calendar check") << "1e4" << "1" << "1" << "" << calendar << 0;
-    QTest::newRow("empty year") << "" << "5" << "7" << "" << invalid << 0;
-    QTest::newRow("empty month") << "2004" << "" << "7" << "" << invalid << 1;
-    QTest::newRow("empty day") << "2004" << "5" << "" << "" << invalid << 2;
-    QTest::newRow("letters") << "2004" << "ab" << "7" << "" << invalid << 1;
-    QTest::newRow("month 1 and day 1") << "2004" << "1" << "1" << "2004.01.01" << "" << 0;
-    QTest::newRow("month 12 and day 31") << "2004" << "12" << "31" << "2004.12.31" << "" << 0;
-    QTest::newRow("month 13") << "2004" << "13" << "7" << "" << invalid << 1;
-    QTest::newRow("month 0") << "2004" << "0" << "7" << "" << invalid << 1;
-    QTest::newRow("day 32") << "2004" << "5" << "32" << "" << invalid << 2;
-    QTest::newRow("day 0") << "2004" << "5" << "0" << "" << invalid << 2;
-    QTest::newRow("all invalid: only the year reported") << "1" << "0" << "0" << "" << invalid << 0;
-    QTest::newRow("31 April") << "2004" << "4" << "31" << "" << calendar << 0;
-    QTest::newRow("29 February 2005") << "2005" << "2" << "29" << "" << calendar << 0;
-    QTest::newRow("29 February 2008") << "2008" << "2" << "29" << "2008.02.29" << "" << 0;
-    QTest::newRow("29 February 2100") << "2100" << "2" << "29" << "" << calendar << 0;
-    QTest::newRow("29 February 2000") << "2000" << "2" << "29" << "" << invalid << 0; // before last year
-    QTest::newRow("text after a number ignored") << "2004" << "5x" << "7" << "2004.05.07" << "" << 0;
-    QTest::newRow("decimal rounds") << "2004" << ".9" << "7" << "2004.01.07" << "" << 0;
-    QTest::newRow("exponent past 16 bits") << "9e99" << "5" << "7" << "" << invalid << 0;
-    QTest::newRow("leading zeros and blanks") << "2004" << " 5" << "07" << "2004.05.07" << "" << 0;
-    QTest::newRow("full-width digits") << "２００４" << "５" << "７" << "2004.05.07" << "" << 0;
-}
-
-void tst_DateCheck::checkDate()
-{
-    QFETCH(QString, year);
-    QFETCH(QString, month);
-    QFETCH(QString, day);
-    QFETCH(QString, key);
-    QFETCH(QString, message);
-    QFETCH(int, box);
-    const DateCheck check = CheckDate(year, month, day, 2004);
-    QCOMPARE(check.key, key);
-    QCOMPARE(check.message, message);
-    QCOMPARE(check.box, box);
-}
-
-void tst_DateCheck::readNumber_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("value"); // -99999: refused as out of range
-    QTest::newRow("empty reads 0") << "" << 0;
-    QTest::newRow("blanks and sign") << " \t　-12" << -12;
-    QTest::newRow("plus sign") << "+7" << 7;
-    QTest::newRow("half rounds away from zero") << "2.5" << 3;
-    QTest::newRow("negative half") << "-2.5" << -3;
-    QTest::newRow("below half") << "2.49" << 2;
-    QTest::newRow("exponent") << "1e3" << 1000;
-    QTest::newRow("negative exponent") << "25e-1" << 3;
-    QTest::newRow("exponent without digits ends the number") << "5e" << 5;
-    QTest::newRow("exponent sign without digits") << "5e-" << 5;
-    QTest::newRow("no leading digits") << "abc" << 0;
-    QTest::newRow("lone dot") << "." << 0;
-    QTest::newRow("top of the range") << "32767" << 32767;
-    QTest::newRow("past the top") << "32768" << -99999;
-    QTest::newRow("bottom of the range") << "-32768" << -32768;
-    QTest::newRow("huge exponent") << "1e999" << -99999;
-}
-
-void tst_DateCheck::readNumber()
-{
-    QFETCH(QString, text);
-    QFETCH(int, value);
-    const std::optional<qint16> got = ReadBoxNumber(text);
-    QCOMPARE(got.has_value() ? int(*got) : -99999, value);
-}
 
 QTEST_GUILESS_MAIN(tst_DateCheck)
 #include "tst_datecheck.moc"

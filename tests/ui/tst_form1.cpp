@@ -19,199 +19,190 @@ class tst_Form1 : public QObject
 
 private slots:
     void cleanup() { Clock::reset(); }
-    void agendaLocation_data();
-    void agendaLocation();
-    void startUp_data();
-    void startUp();
-    void sortedList();
-    void focusAndFonts();
-    void textSize();
-    void backup();
-    void backupWithoutAgendaFile();
-};
 
-void tst_Form1::agendaLocation_data()
-{
-    QTest::addColumn<QByteArray>("exe");
-    QTest::addColumn<QByteArray>("dataFile");
-    QTest::addColumn<QByteArray>("section");
-    QTest::newRow("classic") << QByteArray("/opt/t/tavlo_classic") << QByteArray("/opt/t/tavlo_classic.txt")
-                             << QByteArray("tavlo_classic");
-    QTest::newRow("dots: complete base name") << QByteArray("/opt/t/my.tavlo.bin") << QByteArray("/opt/t/my.tavlo.txt")
-                                              << QByteArray("my.tavlo");
-    QTest::newRow("root folder keeps both slashes") << QByteArray("/tavlo") << QByteArray("//tavlo.txt")
-                                                    << QByteArray("tavlo");
-    // Folders unpacked from archives made on Windows keep their bytes.
-    QTest::newRow("folder in code page 932") << QByteArray("/home/u/\x93\xfa\x96\x7b/tavlo")
-                                             << QByteArray("/home/u/\x93\xfa\x96\x7b/tavlo.txt") << QByteArray("tavlo");
-    QTest::newRow("folder in Latin-1") << QByteArray("/home/u/caf\xe9/tavlo") << QByteArray("/home/u/caf\xe9/tavlo.txt")
-                                       << QByteArray("tavlo");
-    QTest::newRow("UTF-8 name: section in code page 932")
-        << QByteArray("/a/\xe6\x97\xa5\xe8\xa8\x98") << QByteArray("/a/\xe6\x97\xa5\xe8\xa8\x98.txt")
-        << QByteArray("\x93\xfa\x8b\x4c");
-    QTest::newRow("name in code page 932: kept as it is") << QByteArray("/a/\x93\xfa\x8b\x4c")
-                                                          << QByteArray("/a/\x93\xfa\x8b\x4c.txt")
-                                                          << QByteArray("\x93\xfa\x8b\x4c");
-}
-
-void tst_Form1::agendaLocation()
-{
-    QFETCH(QByteArray, exe);
-    QFETCH(QByteArray, dataFile);
-    QFETCH(QByteArray, section);
-    const AgendaLocation loc = AgendaLocationFor(exe);
-    QCOMPARE(loc.dataFile, dataFile);
-    QCOMPARE(loc.sectionBytes, section);
-}
-
-void tst_Form1::startUp_data()
-{
-    QTest::addColumn<QByteArray>("agenda"); // null: no file
-    QTest::addColumn<QStringList>("shown");
-    QTest::addColumn<QString>("memo");      // null: the add-date dialog opens
-    QTest::newRow("entries in any order: earliest selected")
-        << QByteArray("[tavlo]\r\n2004.02.01=late\r\n2003.12.24=Milk\x0F" "Bread\r\n")
-        << QStringList{"2003.12.24", "2004.02.01"} << QStringLiteral("Milk\nBread");
-    QTest::newRow("no file") << QByteArray() << QStringList{} << QString();
-    QTest::newRow("section line only") << QByteArray("[tavlo]\r\n") << QStringList{} << QString();
-    QTest::newRow("empty line first hides entries")
-        << QByteArray("\r\n[tavlo]\r\n2004.01.01=a\r\n") << QStringList{} << QString();
-}
-
-void tst_Form1::startUp()
-{
-    QFETCH(QByteArray, agenda);
-    QFETCH(QStringList, shown);
-    QFETCH(QString, memo);
-    MainWindowFixture fx(agenda);
-    Form1 form(fx.path(), QStringLiteral("tavlo"));
-    bool opened = false;
-    bool mainVisible = false;
-    const AnswerModal answer1([&](QWidget *dialog) {
-        opened = qobject_cast<Form2 *>(dialog) != nullptr;
-        mainVisible = form.isVisible();
-        QTest::keyClick(dialog, Qt::Key_Escape);
-    });
-    ShowMainWindow(form, form.store().ListDateKeys());
-    QCOMPARE(form.windowTitle(), QStringLiteral("スケジュール管理ツール"));
-    QVERIFY(form.isVisible());
-    QStringList texts;
-    for (int i = 0; i < form.List1->count(); ++i)
-        texts << form.List1->text(i);
-    QCOMPARE(texts, shown);
-    QCOMPARE(opened, memo.isNull());
-    if (opened) {
-        QVERIFY(mainVisible); // the window is shown before the dialog opens
-        QVERIFY(form.Command2->isEnabled());
-        QCOMPARE(form.CurrentIndex(), -1);
-    } else {
-        QCOMPARE(form.CurrentIndex(), 0);
-        QCOMPARE(form.Text1->toPlainText(), memo);
-        QVERIFY(!form.Command2->isEnabled());
+    void agendaLocation_data()
+    {
+        QTest::addColumn<QByteArray>("exe");
+        QTest::addColumn<QByteArray>("dataFile");
+        QTest::addColumn<QByteArray>("section");
+        QTest::newRow("classic") << QByteArray("/opt/t/tavlo_classic") << QByteArray("/opt/t/tavlo_classic.txt")
+                                 << QByteArray("tavlo_classic");
+        QTest::newRow("dots: complete base name") << QByteArray("/opt/t/my.tavlo.bin") << QByteArray("/opt/t/my.tavlo.txt")
+                                                  << QByteArray("my.tavlo");
+        QTest::newRow("root folder keeps both slashes") << QByteArray("/tavlo") << QByteArray("//tavlo.txt")
+                                                        << QByteArray("tavlo");
+        // Folders unpacked from archives made on Windows keep their bytes.
+        QTest::newRow("folder in code page 932") << QByteArray("/home/u/\x93\xfa\x96\x7b/tavlo")
+                                                 << QByteArray("/home/u/\x93\xfa\x96\x7b/tavlo.txt") << QByteArray("tavlo");
+        QTest::newRow("folder in Latin-1") << QByteArray("/home/u/caf\xe9/tavlo") << QByteArray("/home/u/caf\xe9/tavlo.txt")
+                                           << QByteArray("tavlo");
+        QTest::newRow("UTF-8 name: section in code page 932")
+            << QByteArray("/a/\xe6\x97\xa5\xe8\xa8\x98") << QByteArray("/a/\xe6\x97\xa5\xe8\xa8\x98.txt")
+            << QByteArray("\x93\xfa\x8b\x4c");
+        QTest::newRow("name in code page 932: kept as it is") << QByteArray("/a/\x93\xfa\x8b\x4c")
+                                                              << QByteArray("/a/\x93\xfa\x8b\x4c.txt")
+                                                              << QByteArray("\x93\xfa\x8b\x4c");
     }
-    QCOMPARE(readBytes(fx.path()), agenda.isNull() ? QByteArray("<missing>") : agenda);
-}
 
-// Where an added date goes is tried by the add-date tests.
-void tst_Form1::sortedList()
-{
-    MainWindowFixture fx;
-    Form1 &f = fx.start();
-    f.AddDateKeys({"2003.12.26", "2003.12.01", "b", "B", "a", "a", "é"});
-    QCOMPARE(fx.listTexts(), (QStringList{"2003.12.01", "2003.12.26", "B", "a", "a", "b", "é"})); // code order
-}
-
-void tst_Form1::focusAndFonts()
-{
-    MainWindowFixture fx("[tavlo]\r\n2004.01.01=a\r\n");
-    Form1 &f = fx.start();
-    QVERIFY(QTest::qWaitForWindowActive(&f));
-    f.Command2->setEnabled(true); // as after an edit; a disabled button takes no focus
-    f.List1->setFocus();
-    for (QWidget *next : QList<QWidget *>{f.Text1, f.Command1, f.Command2, f.Command3, f.Command6, f.Command4,
-                                          f.Command5, f.List1}) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), next);
+    void agendaLocation()
+    {
+        QFETCH(QByteArray, exe);
+        QFETCH(QByteArray, dataFile);
+        QFETCH(QByteArray, section);
+        const AgendaLocation loc = AgendaLocationFor(exe);
+        QCOMPARE(loc.dataFile, dataFile);
+        QCOMPARE(loc.sectionBytes, section);
     }
-    // Enter in the editor is a line break: no button is pressed.
-    f.Text1->setFocus();
-    MsgBoxRecorder boxes;
-    QTest::keyClick(f.Text1, Qt::Key_Return);
-    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("\na"));
-    QVERIFY(boxes.calls.isEmpty());
-    // The window font family is seldom installed; the window must be drawn
-    // in an installed font that has the captions' glyphs, not in boxes.
-    const QFontInfo info(f.font());
-    QVERIFY2(QFontMetrics(f.font()).inFont(QChar(0x65E5)) && QFontMetrics(f.font()).inFont(QChar(0x30B5)),
-             qPrintable(info.family()));
-    QCOMPARE(info.family(), WindowFontFamily()); // installed as asked, not matched to another
-}
 
-void tst_Form1::textSize()
-{
-    MainWindowFixture fx(kAgenda);
-    Form1 &f = fx.start();
-    // Only the editor's size decides: at 12 points both go back to 9.
-    QFont font = f.Text1->font();
-    font.setPointSizeF(12.0);
-    f.Text1->setFont(font);
-    f.SelectItem(1);
-    f.Text1->setPlainText(QStringLiteral("edited text"));
-    QTextCursor cursor = f.Text1->textCursor();
-    cursor.setPosition(2);
-    cursor.setPosition(6, QTextCursor::KeepAnchor);
-    f.Text1->setTextCursor(cursor);
-    for (const qreal size : {9.0, 12.0, 9.0}) {
-        QTest::mouseClick(f.Command3, Qt::LeftButton);
-        QCOMPARE(f.Text1->font().pointSizeF(), size);
-        QCOMPARE(f.List1->font().pointSizeF(), size);
-        QCOMPARE(f.Text1->textCursor().selectedText(), QStringLiteral("ited"));
-        QCOMPARE(f.CurrentIndex(), 1);
+    void startUp_data()
+    {
+        QTest::addColumn<QByteArray>("agenda"); // null: no file
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QString>("memo");      // null: the add-date dialog opens
+        QTest::newRow("entries in any order: earliest selected")
+            << QByteArray("[tavlo]\r\n2004.02.01=late\r\n2003.12.24=Milk\x0F" "Bread\r\n")
+            << QStringList{"2003.12.24", "2004.02.01"} << QStringLiteral("Milk\nBread");
+        QTest::newRow("no file") << QByteArray() << QStringList{} << QString();
+        QTest::newRow("section line only") << QByteArray("[tavlo]\r\n") << QStringList{} << QString();
+        QTest::newRow("empty line first hides entries")
+            << QByteArray("\r\n[tavlo]\r\n2004.01.01=a\r\n") << QStringList{} << QString();
+    }
+
+    void startUp()
+    {
+        QFETCH(QByteArray, agenda);
+        QFETCH(QStringList, shown);
+        QFETCH(QString, memo);
+        MainWindowFixture fx(agenda);
+        Form1 form(fx.path(), QStringLiteral("tavlo"));
+        bool opened = false;
+        bool mainVisible = false;
+        const AnswerModal answer1([&](QWidget *dialog) {
+            opened = qobject_cast<Form2 *>(dialog) != nullptr;
+            mainVisible = form.isVisible();
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        ShowMainWindow(form, form.store().ListDateKeys());
+        QCOMPARE(form.windowTitle(), QStringLiteral("スケジュール管理ツール"));
+        QVERIFY(form.isVisible());
+        QStringList texts;
+        for (int i = 0; i < form.List1->count(); ++i)
+            texts << form.List1->text(i);
+        QCOMPARE(texts, shown);
+        QCOMPARE(opened, memo.isNull());
+        if (opened) {
+            QVERIFY(mainVisible); // the window is shown before the dialog opens
+            QVERIFY(form.Command2->isEnabled());
+            QCOMPARE(form.CurrentIndex(), -1);
+        } else {
+            QCOMPARE(form.CurrentIndex(), 0);
+            QCOMPARE(form.Text1->toPlainText(), memo);
+            QVERIFY(!form.Command2->isEnabled());
+        }
+        QCOMPARE(readBytes(fx.path()), agenda.isNull() ? QByteArray("<missing>") : agenda);
+    }
+
+    // Where an added date goes is tried by the add-date tests.
+    void sortedList()
+    {
+        MainWindowFixture fx;
+        Form1 &f = fx.start();
+        f.AddDateKeys({"2003.12.26", "2003.12.01", "b", "B", "a", "a", "é"});
+        QCOMPARE(fx.listTexts(), (QStringList{"2003.12.01", "2003.12.26", "B", "a", "a", "b", "é"})); // code order
+    }
+
+    void focusAndFonts()
+    {
+        MainWindowFixture fx("[tavlo]\r\n2004.01.01=a\r\n");
+        Form1 &f = fx.start();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        f.Command2->setEnabled(true); // as after an edit; a disabled button takes no focus
+        f.List1->setFocus();
+        for (QWidget *next : QList<QWidget *>{f.Text1, f.Command1, f.Command2, f.Command3, f.Command6, f.Command4,
+                                              f.Command5, f.List1}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+        // Enter in the editor is a line break: no button is pressed.
+        f.Text1->setFocus();
+        MsgBoxRecorder boxes;
+        QTest::keyClick(f.Text1, Qt::Key_Return);
+        QCOMPARE(f.Text1->toPlainText(), QStringLiteral("\na"));
+        QVERIFY(boxes.calls.isEmpty());
+        // The window font family is seldom installed; the window must be drawn
+        // in an installed font that has the captions' glyphs, not in boxes.
+        const QFontInfo info(f.font());
+        QVERIFY2(QFontMetrics(f.font()).inFont(QChar(0x65E5)) && QFontMetrics(f.font()).inFont(QChar(0x30B5)),
+                 qPrintable(info.family()));
+        QCOMPARE(info.family(), WindowFontFamily()); // installed as asked, not matched to another
+    }
+
+    void textSize()
+    {
+        MainWindowFixture fx(kAgenda);
+        Form1 &f = fx.start();
+        // Only the editor's size decides: at 12 points both go back to 9.
+        QFont font = f.Text1->font();
+        font.setPointSizeF(12.0);
+        f.Text1->setFont(font);
+        f.SelectItem(1);
+        f.Text1->setPlainText(QStringLiteral("edited text"));
+        QTextCursor cursor = f.Text1->textCursor();
+        cursor.setPosition(2);
+        cursor.setPosition(6, QTextCursor::KeepAnchor);
+        f.Text1->setTextCursor(cursor);
+        for (const qreal size : {9.0, 12.0, 9.0}) {
+            QTest::mouseClick(f.Command3, Qt::LeftButton);
+            QCOMPARE(f.Text1->font().pointSizeF(), size);
+            QCOMPARE(f.List1->font().pointSizeF(), size);
+            QCOMPARE(f.Text1->textCursor().selectedText(), QStringLiteral("ited"));
+            QCOMPARE(f.CurrentIndex(), 1);
+            QVERIFY(f.Command2->isEnabled());
+        }
+        QCOMPARE(f.Text1->font().family(), WindowFontFamily());
+    }
+
+    void backup()
+    {
+        MainWindowFixture fx(kAgenda);
+        Form1 &f = fx.start();
+        f.Text1->setPlainText(QStringLiteral("unsaved"));
+        Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(0, 0, 7)));
+        MsgBoxRecorder boxes;
+        QTest::mouseClick(f.Command6, Qt::LeftButton);
+        const QString backup = fx.folder() + QStringLiteral("/tavlo_20040507_000007.txt");
+        QCOMPARE(boxes.calls.size(), 1);
+        QCOMPARE(boxes.calls[0].text, backup + QStringLiteral("\r\nという名前で保存しました。"));
+        QCOMPARE(boxes.calls[0].title, QStringLiteral("処理完了"));
+        QCOMPARE(boxes.calls[0].style, 0);
+        QCOMPARE(readBytes(backup), kAgenda); // the unsaved edit is not in it
+        QCOMPARE(f.Text1->toPlainText(), QStringLiteral("unsaved"));
         QVERIFY(f.Command2->isEnabled());
+        // Pressed again in the same second: the first copy is never replaced.
+        writeBytes(fx.path(), "[tavlo]\r\n2004.05.01=changed\r\n");
+        f.Command6_Click();
+        QCOMPARE(boxes.calls[1].title, QStringLiteral("異常検出"));
+        QCOMPARE(readBytes(backup), kAgenda);
+        Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(0, 0, 8)));
+        f.Command6_Click();
+        QCOMPARE(boxes.calls[2].title, QStringLiteral("処理完了"));
+        QCOMPARE(folderEntries(fx.folder()).size(), 3);
     }
-    QCOMPARE(f.Text1->font().family(), WindowFontFamily());
-}
 
-void tst_Form1::backup()
-{
-    MainWindowFixture fx(kAgenda);
-    Form1 &f = fx.start();
-    f.Text1->setPlainText(QStringLiteral("unsaved"));
-    Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(0, 0, 7)));
-    MsgBoxRecorder boxes;
-    QTest::mouseClick(f.Command6, Qt::LeftButton);
-    const QString backup = fx.folder() + QStringLiteral("/tavlo_20040507_000007.txt");
-    QCOMPARE(boxes.calls.size(), 1);
-    QCOMPARE(boxes.calls[0].text, backup + QStringLiteral("\r\nという名前で保存しました。"));
-    QCOMPARE(boxes.calls[0].title, QStringLiteral("処理完了"));
-    QCOMPARE(boxes.calls[0].style, 0);
-    QCOMPARE(readBytes(backup), kAgenda); // the unsaved edit is not in it
-    QCOMPARE(f.Text1->toPlainText(), QStringLiteral("unsaved"));
-    QVERIFY(f.Command2->isEnabled());
-    // Pressed again in the same second: the first copy is never replaced.
-    writeBytes(fx.path(), "[tavlo]\r\n2004.05.01=changed\r\n");
-    f.Command6_Click();
-    QCOMPARE(boxes.calls[1].title, QStringLiteral("異常検出"));
-    QCOMPARE(readBytes(backup), kAgenda);
-    Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(0, 0, 8)));
-    f.Command6_Click();
-    QCOMPARE(boxes.calls[2].title, QStringLiteral("処理完了"));
-    QCOMPARE(folderEntries(fx.folder()).size(), 3);
-}
-
-void tst_Form1::backupWithoutAgendaFile()
-{
-    MainWindowFixture fx;
-    Form1 f(fx.path(), QStringLiteral("tavlo"));
-    Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(9, 30, 5)));
-    MsgBoxRecorder boxes;
-    f.Command6_Click();
-    QCOMPARE(boxes.calls.size(), 1);
-    QCOMPARE(boxes.calls[0].text, fx.folder() + QStringLiteral("/tavlo_20040507_093005.txt\r\nという名前の保存が失敗しました。"));
-    QCOMPARE(boxes.calls[0].title, QStringLiteral("異常検出"));
-    QCOMPARE(boxes.calls[0].style, 16);
-    QVERIFY(folderEntries(fx.folder()).isEmpty());
-}
+    void backupWithoutAgendaFile()
+    {
+        MainWindowFixture fx;
+        Form1 f(fx.path(), QStringLiteral("tavlo"));
+        Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(9, 30, 5)));
+        MsgBoxRecorder boxes;
+        f.Command6_Click();
+        QCOMPARE(boxes.calls.size(), 1);
+        QCOMPARE(boxes.calls[0].text, fx.folder() + QStringLiteral("/tavlo_20040507_093005.txt\r\nという名前の保存が失敗しました。"));
+        QCOMPARE(boxes.calls[0].title, QStringLiteral("異常検出"));
+        QCOMPARE(boxes.calls[0].style, 16);
+        QVERIFY(folderEntries(fx.folder()).isEmpty());
+    }
+};
 
 QTEST_MAIN(tst_Form1)
 #include "tst_form1.moc"

@@ -11,21 +11,6 @@
 using namespace tavlo;
 using namespace tavlo::test;
 
-class tst_Helpers : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void keyCodes_data();
-    void keyCodes();
-    void realMessageBox_data();
-    void realMessageBox();
-    void scrollBarRepaints_data();
-    void scrollBarRepaints();
-    void editorScrollBarRepaints_data();
-    void editorScrollBarRepaints();
-};
-
 namespace {
 
 // Counts the paints a widget gets.
@@ -57,157 +42,163 @@ bool Repaints(QWidget *widget, const std::function<void()> &change)
 
 } // namespace
 
-void tst_Helpers::keyCodes_data()
+class tst_Helpers : public QObject
 {
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("modifiers");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("mask");
-    QTest::newRow("Delete") << int(Qt::Key_Delete) << int(Qt::NoModifier) << 46 << 0;
-    QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier) << 13 << 0;
-    QTest::newRow("Escape") << int(Qt::Key_Escape) << int(Qt::NoModifier) << 27 << 0;
-    QTest::newRow("keypad Enter, keypad flag ignored") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << 13 << 0;
-    QTest::newRow("Ctrl+A") << int(Qt::Key_A) << int(Qt::ControlModifier) << 65 << 2;
-    QTest::newRow("Ctrl+Shift+S") << int(Qt::Key_S) << int(Qt::ControlModifier | Qt::ShiftModifier) << 83 << 3;
-    QTest::newRow("Ctrl+Alt+S") << int(Qt::Key_S) << int(Qt::ControlModifier | Qt::AltModifier) << 83 << 6;
-    QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << int(Qt::ShiftModifier) << 46 << 1;
-    QTest::newRow("Meta does not count") << int(Qt::Key_S) << int(Qt::MetaModifier) << 83 << 0;
-    QTest::newRow("digit") << int(Qt::Key_7) << int(Qt::NoModifier) << 55 << 0;
-    QTest::newRow("F1") << int(Qt::Key_F1) << int(Qt::NoModifier) << 112 << 0;
-    QTest::newRow("no code") << int(Qt::Key_Eacute) << int(Qt::NoModifier) << 0 << 0;
-}
+    Q_OBJECT
 
-void tst_Helpers::keyCodes()
-{
-    QFETCH(int, key);
-    QFETCH(int, modifiers);
-    QFETCH(int, code);
-    QFETCH(int, mask);
-    const QKeyEvent event(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers));
-    QCOMPARE(VirtualKeyCode(&event), code);
-    QCOMPARE(ShiftState(&event), mask);
-}
+private slots:
+    void keyCodes_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("mask");
+        QTest::newRow("Delete") << int(Qt::Key_Delete) << int(Qt::NoModifier) << 46 << 0;
+        QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier) << 13 << 0;
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << int(Qt::NoModifier) << 27 << 0;
+        QTest::newRow("keypad Enter, keypad flag ignored") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << 13 << 0;
+        QTest::newRow("Ctrl+A") << int(Qt::Key_A) << int(Qt::ControlModifier) << 65 << 2;
+        QTest::newRow("Ctrl+Shift+S") << int(Qt::Key_S) << int(Qt::ControlModifier | Qt::ShiftModifier) << 83 << 3;
+        QTest::newRow("Ctrl+Alt+S") << int(Qt::Key_S) << int(Qt::ControlModifier | Qt::AltModifier) << 83 << 6;
+        QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << int(Qt::ShiftModifier) << 46 << 1;
+        QTest::newRow("Meta does not count") << int(Qt::Key_S) << int(Qt::MetaModifier) << 83 << 0;
+        QTest::newRow("digit") << int(Qt::Key_7) << int(Qt::NoModifier) << 55 << 0;
+        QTest::newRow("F1") << int(Qt::Key_F1) << int(Qt::NoModifier) << 112 << 0;
+        QTest::newRow("no code") << int(Qt::Key_Eacute) << int(Qt::NoModifier) << 0 << 0;
+    }
 
-void tst_Helpers::realMessageBox_data()
-{
-    QTest::addColumn<int>("style");
-    QTest::addColumn<int>("icon");
-    QTest::addColumn<int>("buttons");
-    QTest::addColumn<int>("key");      // pressed to answer
-    QTest::addColumn<int>("expected"); // answer
-    QTest::newRow("0: OK, no icon") << 0 << int(QMessageBox::NoIcon) << 1 << int(Qt::Key_Return) << int(vbOK);
-    QTest::newRow("16: OK, error icon") << 16 << int(QMessageBox::Critical) << 1 << int(Qt::Key_Return) << int(vbOK);
-    QTest::newRow("48: OK, warning icon") << 48 << int(QMessageBox::Warning) << 1 << int(Qt::Key_Escape) << int(vbOK);
-    QTest::newRow("4: Enter answers Yes") << 4 << int(QMessageBox::NoIcon) << 2 << int(Qt::Key_Return) << int(vbYes);
-    QTest::newRow("4: Escape answers No") << 4 << int(QMessageBox::NoIcon) << 2 << int(Qt::Key_Escape) << int(vbNo);
-}
+    void keyCodes()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(int, code);
+        QFETCH(int, mask);
+        const QKeyEvent event(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(VirtualKeyCode(&event), code);
+        QCOMPARE(ShiftState(&event), mask);
+    }
 
-void tst_Helpers::realMessageBox()
-{
-    QFETCH(int, style);
-    QFETCH(int, icon);
-    QFETCH(int, buttons);
-    QFETCH(int, key);
-    QFETCH(int, expected);
-    QWidget owner;
-    owner.show();
-    QString title, text;
-    int seenIcon = -1, seenButtons = -1;
-    const AnswerModal reply([&](QWidget *w) {
-        auto *box = qobject_cast<QMessageBox *>(w);
-        QVERIFY(box);
-        title = box->windowTitle();
-        text = box->text();
-        seenIcon = box->icon();
-        seenButtons = box->buttons().size();
-        QTest::keyClick(box, Qt::Key(key));
-    });
-    const int answer = MsgBox(&owner, QStringLiteral("一行目\r\n二行目"), style, QStringLiteral("処理中断"));
-    QCOMPARE(answer, expected);
-    QCOMPARE(title, QStringLiteral("処理中断"));
-    QCOMPARE(text, QStringLiteral("一行目\n二行目"));
-    QCOMPARE(seenIcon, icon);
-    QCOMPARE(seenButtons, buttons);
-}
+    void realMessageBox_data()
+    {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("key");      // pressed to answer
+        QTest::addColumn<int>("expected"); // answer
+        QTest::newRow("0: OK, no icon") << 0 << int(QMessageBox::NoIcon) << 1 << int(Qt::Key_Return) << int(vbOK);
+        QTest::newRow("16: OK, error icon") << 16 << int(QMessageBox::Critical) << 1 << int(Qt::Key_Return) << int(vbOK);
+        QTest::newRow("48: OK, warning icon") << 48 << int(QMessageBox::Warning) << 1 << int(Qt::Key_Escape) << int(vbOK);
+        QTest::newRow("4: Enter answers Yes") << 4 << int(QMessageBox::NoIcon) << 2 << int(Qt::Key_Return) << int(vbYes);
+        QTest::newRow("4: Escape answers No") << 4 << int(QMessageBox::NoIcon) << 2 << int(Qt::Key_Escape) << int(vbNo);
+    }
 
-void tst_Helpers::scrollBarRepaints_data()
-{
-    QTest::addColumn<int>("maximum"); // the range starts at 0
-    QTest::addColumn<int>("newMaximum");
-    QTest::addColumn<int>("newPageStep");
-    QTest::addColumn<int>("newValue");
-    QTest::addColumn<bool>("repaints");
-    // The page step starts at 10, the value at 0.
-    QTest::newRow("longer handle") << 100 << 100 << 20 << 0 << true;
-    QTest::newRow("same handle") << 100 << 100 << 10 << 0 << false;
-    QTest::newRow("page step with nothing to scroll") << 0 << 0 << 20 << 0 << false;
-    QTest::newRow("something to scroll after a silent page step") << 0 << 50 << 20 << 0 << true;
-    QTest::newRow("nothing left to scroll") << 100 << 0 << 10 << 0 << true;
-    QTest::newRow("handle moves") << 100 << 100 << 10 << 30 << true;
-}
+    void realMessageBox()
+    {
+        QFETCH(int, style);
+        QFETCH(int, icon);
+        QFETCH(int, buttons);
+        QFETCH(int, key);
+        QFETCH(int, expected);
+        QWidget owner;
+        owner.show();
+        QString title, text;
+        int seenIcon = -1, seenButtons = -1;
+        const AnswerModal reply([&](QWidget *w) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            QVERIFY(box);
+            title = box->windowTitle();
+            text = box->text();
+            seenIcon = box->icon();
+            seenButtons = box->buttons().size();
+            QTest::keyClick(box, Qt::Key(key));
+        });
+        const int answer = MsgBox(&owner, QStringLiteral("一行目\r\n二行目"), style, QStringLiteral("処理中断"));
+        QCOMPARE(answer, expected);
+        QCOMPARE(title, QStringLiteral("処理中断"));
+        QCOMPARE(text, QStringLiteral("一行目\n二行目"));
+        QCOMPARE(seenIcon, icon);
+        QCOMPARE(seenButtons, buttons);
+    }
 
-void tst_Helpers::scrollBarRepaints()
-{
-    QFETCH(int, maximum);
-    QFETCH(int, newMaximum);
-    QFETCH(int, newPageStep);
-    QFETCH(int, newValue);
-    QFETCH(bool, repaints);
-    QuietScrollBar bar(Qt::Vertical);
-    bar.resize(17, 200);
-    bar.setRange(0, maximum);
-    bar.setPageStep(10);
-    bar.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&bar));
-    QCOMPARE(Repaints(&bar,
-                      [&] {
-                          // In the order a plain-text editor sets them.
-                          bar.setPageStep(newPageStep);
-                          bar.setRange(0, newMaximum);
-                          bar.setValue(newValue);
-                      }),
-             repaints);
-    QCOMPARE(bar.pageStep(), newPageStep);
-}
+    void scrollBarRepaints_data()
+    {
+        QTest::addColumn<int>("maximum"); // the range starts at 0
+        QTest::addColumn<int>("newMaximum");
+        QTest::addColumn<int>("newPageStep");
+        QTest::addColumn<int>("newValue");
+        QTest::addColumn<bool>("repaints");
+        // The page step starts at 10, the value at 0.
+        QTest::newRow("longer handle") << 100 << 100 << 20 << 0 << true;
+        QTest::newRow("same handle") << 100 << 100 << 10 << 0 << false;
+        QTest::newRow("page step with nothing to scroll") << 0 << 0 << 20 << 0 << false;
+        QTest::newRow("something to scroll after a silent page step") << 0 << 50 << 20 << 0 << true;
+        QTest::newRow("nothing left to scroll") << 100 << 0 << 10 << 0 << true;
+        QTest::newRow("handle moves") << 100 << 100 << 10 << 30 << true;
+    }
 
-void tst_Helpers::editorScrollBarRepaints_data()
-{
-    const QString shortMemo = QStringLiteral("会議\n資料提出");
-    const QString longMemo = QStringLiteral("行\n").repeated(60);
-    QTest::addColumn<QString>("before");
-    QTest::addColumn<QString>("after");
-    QTest::addColumn<bool>("repaints");
-    QTest::newRow("short memo after a short one") << shortMemo << QStringLiteral("買い物") << false;
-    QTest::newRow("long memo after a short one") << shortMemo << longMemo << true;
-    QTest::newRow("short memo after a long one") << longMemo << shortMemo << true;
-    QTest::newRow("longer memo after a long one") << longMemo << longMemo + longMemo << true;
-}
+    void scrollBarRepaints()
+    {
+        QFETCH(int, maximum);
+        QFETCH(int, newMaximum);
+        QFETCH(int, newPageStep);
+        QFETCH(int, newValue);
+        QFETCH(bool, repaints);
+        QuietScrollBar bar(Qt::Vertical);
+        bar.resize(17, 200);
+        bar.setRange(0, maximum);
+        bar.setPageStep(10);
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        QCOMPARE(Repaints(&bar,
+                          [&] {
+                              // In the order a plain-text editor sets them.
+                              bar.setPageStep(newPageStep);
+                              bar.setRange(0, newMaximum);
+                              bar.setValue(newValue);
+                          }),
+                 repaints);
+        QCOMPARE(bar.pageStep(), newPageStep);
+    }
 
-void tst_Helpers::editorScrollBarRepaints()
-{
-    QFETCH(QString, before);
-    QFETCH(QString, after);
-    QFETCH(bool, repaints);
-    QPlainTextEdit editor;
-    auto *bar = new QuietScrollBar(Qt::Vertical, &editor);
-    editor.setVerticalScrollBar(bar);
-    editor.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    editor.resize(300, 200);
-    editor.setPlainText(before);
-    editor.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&editor));
-    QCOMPARE(Repaints(bar, [&] { editor.setPlainText(after); }), repaints);
-    // What the bar shows matches the text whether or not it was repainted.
-    QPlainTextEdit plain;
-    plain.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    plain.resize(300, 200);
-    plain.setPlainText(after);
-    plain.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&plain));
-    QCOMPARE(bar->maximum(), plain.verticalScrollBar()->maximum());
-    if (bar->maximum() > 0)
-        QCOMPARE(bar->pageStep(), plain.verticalScrollBar()->pageStep());
-}
+    void editorScrollBarRepaints_data()
+    {
+        const QString shortMemo = QStringLiteral("会議\n資料提出");
+        const QString longMemo = QStringLiteral("行\n").repeated(60);
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<bool>("repaints");
+        QTest::newRow("short memo after a short one") << shortMemo << QStringLiteral("買い物") << false;
+        QTest::newRow("long memo after a short one") << shortMemo << longMemo << true;
+        QTest::newRow("short memo after a long one") << longMemo << shortMemo << true;
+        QTest::newRow("longer memo after a long one") << longMemo << longMemo + longMemo << true;
+    }
+
+    void editorScrollBarRepaints()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(bool, repaints);
+        QPlainTextEdit editor;
+        auto *bar = new QuietScrollBar(Qt::Vertical, &editor);
+        editor.setVerticalScrollBar(bar);
+        editor.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        editor.resize(300, 200);
+        editor.setPlainText(before);
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        QCOMPARE(Repaints(bar, [&] { editor.setPlainText(after); }), repaints);
+        // What the bar shows matches the text whether or not it was repainted.
+        QPlainTextEdit plain;
+        plain.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        plain.resize(300, 200);
+        plain.setPlainText(after);
+        plain.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&plain));
+        QCOMPARE(bar->maximum(), plain.verticalScrollBar()->maximum());
+        if (bar->maximum() > 0)
+            QCOMPARE(bar->pageStep(), plain.verticalScrollBar()->pageStep());
+    }
+};
 
 QTEST_MAIN(tst_Helpers)
 #include "tst_helpers.moc"

@@ -77,40 +77,37 @@ class tst_TextFit : public QObject
     Q_OBJECT
 
 private slots:
-    void texts_data();
-    void texts();
+    void texts_data()
+    {
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<QString>("window");
+        for (const char *style : {"Fusion", "Windows", "Adwaita", "Adwaita-Dark"})
+            for (const char *window : {"main window", "add-date dialog", "About box"})
+                QTest::addRow("%s, %s", style, window) << QString::fromLatin1(style) << QString::fromLatin1(window);
+    }
+
+    void texts()
+    {
+        QFETCH(QString, style);
+        QFETCH(QString, window);
+        if (!QStyleFactory::keys().contains(style, Qt::CaseInsensitive))
+            QSKIP(qPrintable(style + QStringLiteral(" is not installed (adwaita-qt, adwaita-qt6)")));
+        QApplication::setStyle(QStyleFactory::create(style));
+        MainWindowFixture fx("[tavlo]\r\n2024.12.24=memo\r\n");
+        Form1 &f = fx.start();
+        QString answer;
+        std::unique_ptr<QWidget> dialog;
+        if (window == QLatin1String("add-date dialog"))
+            dialog = std::make_unique<Form2>(&f, &answer);
+        else if (window == QLatin1String("About box"))
+            dialog = std::make_unique<Form3>(&f);
+        QWidget *shown = dialog ? dialog.get() : &f;
+        shown->show();
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        const QStringList clipped = Clipped(shown, {QStringLiteral("2026"), QStringLiteral("12"), QStringLiteral("31")});
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("; "))));
+    }
 };
-
-void tst_TextFit::texts_data()
-{
-    QTest::addColumn<QString>("style");
-    QTest::addColumn<QString>("window");
-    for (const char *style : {"Fusion", "Windows", "Adwaita", "Adwaita-Dark"})
-        for (const char *window : {"main window", "add-date dialog", "About box"})
-            QTest::addRow("%s, %s", style, window) << QString::fromLatin1(style) << QString::fromLatin1(window);
-}
-
-void tst_TextFit::texts()
-{
-    QFETCH(QString, style);
-    QFETCH(QString, window);
-    if (!QStyleFactory::keys().contains(style, Qt::CaseInsensitive))
-        QSKIP(qPrintable(style + QStringLiteral(" is not installed (adwaita-qt, adwaita-qt6)")));
-    QApplication::setStyle(QStyleFactory::create(style));
-    MainWindowFixture fx("[tavlo]\r\n2024.12.24=memo\r\n");
-    Form1 &f = fx.start();
-    QString answer;
-    std::unique_ptr<QWidget> dialog;
-    if (window == QLatin1String("add-date dialog"))
-        dialog = std::make_unique<Form2>(&f, &answer);
-    else if (window == QLatin1String("About box"))
-        dialog = std::make_unique<Form3>(&f);
-    QWidget *shown = dialog ? dialog.get() : &f;
-    shown->show();
-    QVERIFY(QTest::qWaitForWindowExposed(shown));
-    const QStringList clipped = Clipped(shown, {QStringLiteral("2026"), QStringLiteral("12"), QStringLiteral("31")});
-    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("; "))));
-}
 
 int main(int argc, char *argv[])
 {
