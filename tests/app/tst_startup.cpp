@@ -23,270 +23,256 @@ class tst_Startup : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-    void secondStartEnds_data();
-    void secondStartEnds();
-    void simultaneousStarts();
-    void killedCopyDoesNotBlock();
-    void privateFolder_data();
-    void privateFolder();
-    void restoreRequests_data();
-    void restoreRequests();
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_runtime = m_dir->filePath(QStringLiteral("runtime"));
+        QDir().mkpath(m_runtime);
+        ::chmod(QFile::encodeName(m_runtime).constData(), 0700);
+        m_tmp = m_dir->filePath(QStringLiteral("tmp"));
+        QDir().mkpath(m_tmp);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime));
+    }
+
+    void cleanup()
+    {
+        for (QProcess *p : m_processes) {
+            p->kill();
+            p->waitForFinished(5000);
+            delete p;
+        }
+        m_processes.clear();
+        m_dir.reset();
+    }
+
+    void secondStartEnds_data()
+    {
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("same program") << QStringLiteral(TAVLO_PROGRAM) << QStringLiteral("tavlo");
+        QTest::newRow("renamed copy") << QStringLiteral(TAVLO_PROGRAM) << QStringLiteral("diary.bin");
+        if (!QString::fromUtf8(TAVLO_OTHER_PROGRAM).isEmpty())
+            QTest::newRow("the other build") << QStringLiteral(TAVLO_OTHER_PROGRAM) << QStringLiteral("other");
+    }
+
+    void secondStartEnds()
+    {
+        QFETCH(QString, second);
+        QFETCH(QString, name);
+        QProcess *first = start(install(QStringLiteral(TAVLO_PROGRAM), QStringLiteral("first")));
+        QVERIFY(waitUntilListening());
+
+        const QString exe = install(second, name);
+        const QString agenda = QFileInfo(exe).absolutePath() + QLatin1Char('/') + QFileInfo(exe).completeBaseName() + QStringLiteral(".txt");
+        const QByteArray before = readBytes(agenda);
+        const QDateTime stamp = QFileInfo(agenda).lastModified();
+        QTest::qSleep(20);
+
+        QElapsedTimer t;
+        t.start();
+        QProcess *again = start(exe);
+        QVERIFY(again->waitForFinished(5000));
+        const qint64 took = t.elapsed();
+        qInfo("second start ended after %lld ms", took);
+        QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+        QCOMPARE(again->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(again->exitCode(), 0);
+        QCOMPARE(readBytes(agenda), before);
+        QCOMPARE(QFileInfo(agenda).lastModified(), stamp);
+        QCOMPARE(first->state(), QProcess::Running);
+    }
+
+    void simultaneousStarts()
+    {
+        const QString exe = install(QStringLiteral(TAVLO_PROGRAM), QStringLiteral("tavlo"));
+        QList<QProcess *> copies;
+        for (int i = 0; i < 4; ++i)
+            copies.append(start(exe));
+        QVERIFY(waitUntilListening());
+        QTest::qWait(1500);
+        int running = 0;
+        for (QProcess *p : copies) {
+            if (p->state() == QProcess::Running) {
+                ++running;
+            } else {
+                QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+                QCOMPARE(p->exitCode(), 0);
+            }
+        }
+        QCOMPARE(running, 1);
+    }
+
+    void killedCopyDoesNotBlock()
+    {
+        const QString exe = install(QStringLiteral(TAVLO_PROGRAM), QStringLiteral("tavlo"));
+        QProcess *first = start(exe);
+        QVERIFY(waitUntilListening());
+        ::kill(pid_t(first->processId()), SIGKILL);
+        QVERIFY(first->waitForFinished(5000));
+        // Its lock file and socket file are still there.
+        QVERIFY(QFileInfo::exists(SingleInstance(QString::fromUtf8(kMainWindowTitle)).socketPath()));
+        QProcess *next = start(exe);
+        QVERIFY(!next->waitForFinished(1500));
+        QCOMPARE(next->state(), QProcess::Running);
+        // And it is the running copy now: a further start ends at once.
+        QProcess *third = start(exe);
+        QVERIFY(third->waitForFinished(3000));
+        QCOMPARE(third->exitCode(), 0);
+    }
+
+    void privateFolder_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<bool>("needsRoot"); // another real user's doing
+        QTest::newRow("runtime folder too long for a socket") << "long" << false;
+        QTest::newRow("runtime folder open to others") << "open" << false;
+        QTest::newRow("no runtime folder") << "none" << false;
+        QTest::newRow("private folder made first by another user") << "taken" << true;
+        QTest::newRow("private folder planted as a link") << "link" << true;
+    }
+
+    void privateFolder()
+    {
+        QFETCH(QString, situation);
+        QFETCH(bool, needsRoot);
+        if (needsRoot && ::geteuid() != 0)
+            QSKIP("needs root to act as another user");
+        // Where the temporary folder is taken, the program falls back to one
+        // folder every test run on this machine shares: runs take turns there.
+        const int turn = ::open("/tmp/.tavlo-tests-fallback.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        QVERIFY(turn >= 0 && ::flock(turn, LOCK_EX) == 0);
+        const auto release = qScopeGuard([this, turn] {
+            cleanup(); // the programs go before the next run's turn
+            ::close(turn);
+        });
+        const QByteArray planted = QFile::encodeName(m_tmp) + "/tavlo-" + QByteArray::number(::getuid());
+        const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere"));
+        if (situation == QLatin1String("long")) {
+            m_runtime = m_dir->filePath(QString(100, QLatin1Char('r')));
+            QDir().mkpath(m_runtime);
+            ::chmod(QFile::encodeName(m_runtime).constData(), 0700);
+        } else if (situation == QLatin1String("open")) {
+            ::chmod(QFile::encodeName(m_runtime).constData(), 0755);
+        } else {
+            m_runtime.clear();
+        }
+        if (situation == QLatin1String("taken")) {
+            QVERIFY(::mkdir(planted.constData(), 0777) == 0 && ::chmod(planted.constData(), 0777) == 0);
+            QVERIFY(::chown(planted.constData(), 65534, 65534) == 0); // nobody
+        } else if (situation == QLatin1String("link")) {
+            QDir().mkpath(elsewhere);
+            QVERIFY(::chown(QFile::encodeName(elsewhere).constData(), 65534, 65534) == 0);
+            QVERIFY(QFile::link(elsewhere, QFile::decodeName(planted)));
+        }
+        const QString exe = install(QStringLiteral(TAVLO_PROGRAM), QStringLiteral("tavlo"));
+        QProcess *first = start(exe);
+        QVERIFY(!first->waitForFinished(1500)); // it runs: a planted folder does not stop it
+        QProcess *again = start(exe);
+        QVERIFY(again->waitForFinished(10000)); // its own wait for an answer is 3 s
+        QCOMPARE(again->exitCode(), 0);
+        QCOMPARE(first->state(), QProcess::Running);
+        if (situation == QLatin1String("taken"))
+            QVERIFY(folderEntries(QFile::decodeName(planted)).isEmpty());
+        if (situation == QLatin1String("link"))
+            QVERIFY(folderEntries(elsewhere).isEmpty());
+    }
+
+    void restoreRequests_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<bool>("restores");
+        QTest::addColumn<QByteArray>("token");
+        QTest::newRow("no token") << QByteArray("restore\n") << true << QByteArray();
+        QTest::newRow("a token") << QByteArray("restore sway-3f_a.9=\n") << true << QByteArray("sway-3f_a.9=");
+        QTest::newRow("token with a space") << QByteArray("restore ab cd\n") << true << QByteArray();
+        QTest::newRow("token with a control byte") << QByteArray("restore ab\x01\n") << true << QByteArray();
+        QTest::newRow("token of 257 bytes") << "restore " + QByteArray(257, 'a') + '\n' << true << QByteArray();
+        QTest::newRow("token of 256 bytes") << "restore " + QByteArray(256, 'a') + '\n' << true << QByteArray(256, 'a');
+        QTest::newRow("another word") << QByteArray("restorex\n") << false << QByteArray();
+        QTest::newRow("cut short") << QByteArray("restore tok") << false << QByteArray();
+    }
+
+    // What the running copy makes of a request, sent over its real socket.
+    void restoreRequests()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(bool, restores);
+        QFETCH(QByteArray, token);
+        SingleInstance running(QStringLiteral("restore requests"));
+        QVERIFY(running.acquire());
+        running.startAnswering();
+        QSignalSpy restored(&running, &SingleInstance::restoreRequested);
+
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(running.socketPath());
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+        QCOMPARE(::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL), ssize_t(request.size()));
+        ::shutdown(fd, SHUT_WR);
+        QTRY_VERIFY(restored.count() == 1 || !restores);
+        QTest::qWait(restores ? 0 : 100); // time for a wrong answer to come
+        char answer[8] = {};
+        const ssize_t n = ::recv(fd, answer, sizeof(answer), MSG_DONTWAIT);
+        ::close(fd);
+        QCOMPARE(restored.count(), restores ? 1 : 0);
+        QCOMPARE(QByteArray(answer, int(qMax<ssize_t>(n, 0))), QByteArray(restores ? "ok\n" : ""));
+        if (restores)
+            QCOMPARE(restored.at(0).at(0).toByteArray(), token);
+    }
 
 private:
     // A copy of a program in its own folder, so agenda files never collide.
-    QString install(const QString &program, const QString &name);
-    QProcess *start(const QString &exe);
-    bool waitUntilListening(int ms = 10000);
+
+    QString install(const QString &program, const QString &name)
+    {
+        const QString folder = m_dir->filePath(name + QStringLiteral("-dir"));
+        QDir().mkpath(folder);
+        const QString exe = folder + QLatin1Char('/') + name;
+        QFile::copy(program, exe);
+        QFile(exe).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        writeBytes(folder + QLatin1Char('/') + QFileInfo(exe).completeBaseName() + QStringLiteral(".txt"),
+                   "[" + QFileInfo(exe).completeBaseName().toUtf8() + "]\r\n2004.05.07=memo\r\n");
+        return exe;
+    }
+
+    QProcess *start(const QString &exe)
+    {
+        auto *p = new QProcess;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        if (m_runtime.isEmpty())
+            env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        else
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
+        env.insert(QStringLiteral("TMPDIR"), m_tmp);
+        p->setProcessEnvironment(env);
+        p->setProgram(exe);
+        p->start();
+        p->waitForStarted(5000);
+        m_processes.append(p);
+        return p;
+    }
+
+    bool waitUntilListening(int ms = 10000)
+    {
+        const QString socket = SingleInstance(QString::fromUtf8(kMainWindowTitle)).socketPath();
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            if (QFileInfo::exists(socket))
+                return true;
+            QTest::qWait(10);
+        }
+        return false;
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_runtime;
     QString m_tmp;
     QList<QProcess *> m_processes;
 };
-
-void tst_Startup::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_runtime = m_dir->filePath(QStringLiteral("runtime"));
-    QDir().mkpath(m_runtime);
-    ::chmod(QFile::encodeName(m_runtime).constData(), 0700);
-    m_tmp = m_dir->filePath(QStringLiteral("tmp"));
-    QDir().mkpath(m_tmp);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime));
-}
-
-void tst_Startup::cleanup()
-{
-    for (QProcess *p : m_processes) {
-        p->kill();
-        p->waitForFinished(5000);
-        delete p;
-    }
-    m_processes.clear();
-    m_dir.reset();
-}
-
-QString tst_Startup::install(const QString &program, const QString &name)
-{
-    const QString folder = m_dir->filePath(name + QStringLiteral("-dir"));
-    QDir().mkpath(folder);
-    const QString exe = folder + QLatin1Char('/') + name;
-    QFile::copy(program, exe);
-    QFile(exe).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    writeBytes(folder + QLatin1Char('/') + QFileInfo(exe).completeBaseName() + QStringLiteral(".txt"),
-               "[" + QFileInfo(exe).completeBaseName().toUtf8() + "]\r\n2004.05.07=memo\r\n");
-    return exe;
-}
-
-QProcess *tst_Startup::start(const QString &exe)
-{
-    auto *p = new QProcess;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    if (m_runtime.isEmpty())
-        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-    else
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
-    env.insert(QStringLiteral("TMPDIR"), m_tmp);
-    p->setProcessEnvironment(env);
-    p->setProgram(exe);
-    p->start();
-    p->waitForStarted(5000);
-    m_processes.append(p);
-    return p;
-}
-
-bool tst_Startup::waitUntilListening(int ms)
-{
-    const QString socket = SingleInstance(QString::fromUtf8(kMainWindowTitle)).socketPath();
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        if (QFileInfo::exists(socket))
-            return true;
-        QTest::qWait(10);
-    }
-    return false;
-}
-
-void tst_Startup::secondStartEnds_data()
-{
-    QTest::addColumn<QString>("second");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("same program") << QStringLiteral(TAVLO_PROGRAM) << QStringLiteral("tavlo");
-    QTest::newRow("renamed copy") << QStringLiteral(TAVLO_PROGRAM) << QStringLiteral("diary.bin");
-    if (!QString::fromUtf8(TAVLO_OTHER_PROGRAM).isEmpty())
-        QTest::newRow("the other build") << QStringLiteral(TAVLO_OTHER_PROGRAM) << QStringLiteral("other");
-}
-
-void tst_Startup::secondStartEnds()
-{
-    QFETCH(QString, second);
-    QFETCH(QString, name);
-    QProcess *first = start(install(QStringLiteral(TAVLO_PROGRAM), QStringLiteral("first")));
-    QVERIFY(waitUntilListening());
-
-    const QString exe = install(second, name);
-    const QString agenda = QFileInfo(exe).absolutePath() + QLatin1Char('/') + QFileInfo(exe).completeBaseName() + QStringLiteral(".txt");
-    const QByteArray before = readBytes(agenda);
-    const QDateTime stamp = QFileInfo(agenda).lastModified();
-    QTest::qSleep(20);
-
-    QElapsedTimer t;
-    t.start();
-    QProcess *again = start(exe);
-    QVERIFY(again->waitForFinished(5000));
-    const qint64 took = t.elapsed();
-    qInfo("second start ended after %lld ms", took);
-    QVERIFY2(took < 1000, qPrintable(QString::number(took)));
-    QCOMPARE(again->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(again->exitCode(), 0);
-    QCOMPARE(readBytes(agenda), before);
-    QCOMPARE(QFileInfo(agenda).lastModified(), stamp);
-    QCOMPARE(first->state(), QProcess::Running);
-}
-
-void tst_Startup::simultaneousStarts()
-{
-    const QString exe = install(QStringLiteral(TAVLO_PROGRAM), QStringLiteral("tavlo"));
-    QList<QProcess *> copies;
-    for (int i = 0; i < 4; ++i)
-        copies.append(start(exe));
-    QVERIFY(waitUntilListening());
-    QTest::qWait(1500);
-    int running = 0;
-    for (QProcess *p : copies) {
-        if (p->state() == QProcess::Running) {
-            ++running;
-        } else {
-            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
-            QCOMPARE(p->exitCode(), 0);
-        }
-    }
-    QCOMPARE(running, 1);
-}
-
-void tst_Startup::killedCopyDoesNotBlock()
-{
-    const QString exe = install(QStringLiteral(TAVLO_PROGRAM), QStringLiteral("tavlo"));
-    QProcess *first = start(exe);
-    QVERIFY(waitUntilListening());
-    ::kill(pid_t(first->processId()), SIGKILL);
-    QVERIFY(first->waitForFinished(5000));
-    // Its lock file and socket file are still there.
-    QVERIFY(QFileInfo::exists(SingleInstance(QString::fromUtf8(kMainWindowTitle)).socketPath()));
-    QProcess *next = start(exe);
-    QVERIFY(!next->waitForFinished(1500));
-    QCOMPARE(next->state(), QProcess::Running);
-    // And it is the running copy now: a further start ends at once.
-    QProcess *third = start(exe);
-    QVERIFY(third->waitForFinished(3000));
-    QCOMPARE(third->exitCode(), 0);
-}
-
-void tst_Startup::privateFolder_data()
-{
-    QTest::addColumn<QString>("situation");
-    QTest::addColumn<bool>("needsRoot"); // another real user's doing
-    QTest::newRow("runtime folder too long for a socket") << "long" << false;
-    QTest::newRow("runtime folder open to others") << "open" << false;
-    QTest::newRow("no runtime folder") << "none" << false;
-    QTest::newRow("private folder made first by another user") << "taken" << true;
-    QTest::newRow("private folder planted as a link") << "link" << true;
-}
-
-void tst_Startup::privateFolder()
-{
-    QFETCH(QString, situation);
-    QFETCH(bool, needsRoot);
-    if (needsRoot && ::geteuid() != 0)
-        QSKIP("needs root to act as another user");
-    // Where the temporary folder is taken, the program falls back to one
-    // folder every test run on this machine shares: runs take turns there.
-    const int turn = ::open("/tmp/.tavlo-tests-fallback.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    QVERIFY(turn >= 0 && ::flock(turn, LOCK_EX) == 0);
-    const auto release = qScopeGuard([this, turn] {
-        cleanup(); // the programs go before the next run's turn
-        ::close(turn);
-    });
-    const QByteArray planted = QFile::encodeName(m_tmp) + "/tavlo-" + QByteArray::number(::getuid());
-    const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere"));
-    if (situation == QLatin1String("long")) {
-        m_runtime = m_dir->filePath(QString(100, QLatin1Char('r')));
-        QDir().mkpath(m_runtime);
-        ::chmod(QFile::encodeName(m_runtime).constData(), 0700);
-    } else if (situation == QLatin1String("open")) {
-        ::chmod(QFile::encodeName(m_runtime).constData(), 0755);
-    } else {
-        m_runtime.clear();
-    }
-    if (situation == QLatin1String("taken")) {
-        QVERIFY(::mkdir(planted.constData(), 0777) == 0 && ::chmod(planted.constData(), 0777) == 0);
-        QVERIFY(::chown(planted.constData(), 65534, 65534) == 0); // nobody
-    } else if (situation == QLatin1String("link")) {
-        QDir().mkpath(elsewhere);
-        QVERIFY(::chown(QFile::encodeName(elsewhere).constData(), 65534, 65534) == 0);
-        QVERIFY(QFile::link(elsewhere, QFile::decodeName(planted)));
-    }
-    const QString exe = install(QStringLiteral(TAVLO_PROGRAM), QStringLiteral("tavlo"));
-    QProcess *first = start(exe);
-    QVERIFY(!first->waitForFinished(1500)); // it runs: a planted folder does not stop it
-    QProcess *again = start(exe);
-    QVERIFY(again->waitForFinished(10000)); // its own wait for an answer is 3 s
-    QCOMPARE(again->exitCode(), 0);
-    QCOMPARE(first->state(), QProcess::Running);
-    if (situation == QLatin1String("taken"))
-        QVERIFY(folderEntries(QFile::decodeName(planted)).isEmpty());
-    if (situation == QLatin1String("link"))
-        QVERIFY(folderEntries(elsewhere).isEmpty());
-}
-
-void tst_Startup::restoreRequests_data()
-{
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<bool>("restores");
-    QTest::addColumn<QByteArray>("token");
-    QTest::newRow("no token") << QByteArray("restore\n") << true << QByteArray();
-    QTest::newRow("a token") << QByteArray("restore sway-3f_a.9=\n") << true << QByteArray("sway-3f_a.9=");
-    QTest::newRow("token with a space") << QByteArray("restore ab cd\n") << true << QByteArray();
-    QTest::newRow("token with a control byte") << QByteArray("restore ab\x01\n") << true << QByteArray();
-    QTest::newRow("token of 257 bytes") << "restore " + QByteArray(257, 'a') + '\n' << true << QByteArray();
-    QTest::newRow("token of 256 bytes") << "restore " + QByteArray(256, 'a') + '\n' << true << QByteArray(256, 'a');
-    QTest::newRow("another word") << QByteArray("restorex\n") << false << QByteArray();
-    QTest::newRow("cut short") << QByteArray("restore tok") << false << QByteArray();
-}
-
-// What the running copy makes of a request, sent over its real socket.
-void tst_Startup::restoreRequests()
-{
-    QFETCH(QByteArray, request);
-    QFETCH(bool, restores);
-    QFETCH(QByteArray, token);
-    SingleInstance running(QStringLiteral("restore requests"));
-    QVERIFY(running.acquire());
-    running.startAnswering();
-    QSignalSpy restored(&running, &SingleInstance::restoreRequested);
-
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray path = QFile::encodeName(running.socketPath());
-    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
-    QCOMPARE(::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL), ssize_t(request.size()));
-    ::shutdown(fd, SHUT_WR);
-    QTRY_VERIFY(restored.count() == 1 || !restores);
-    QTest::qWait(restores ? 0 : 100); // time for a wrong answer to come
-    char answer[8] = {};
-    const ssize_t n = ::recv(fd, answer, sizeof(answer), MSG_DONTWAIT);
-    ::close(fd);
-    QCOMPARE(restored.count(), restores ? 1 : 0);
-    QCOMPARE(QByteArray(answer, int(qMax<ssize_t>(n, 0))), QByteArray(restores ? "ok\n" : ""));
-    if (restores)
-        QCOMPARE(restored.at(0).at(0).toByteArray(), token);
-}
 
 QTEST_GUILESS_MAIN(tst_Startup)
 #include "tst_startup.moc"

@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
               "scan in pieces matches the whole");
         // A key the file holds (more often found), or one of the fuzzer's.
         const qsizetype pick = in.ConsumeIntegralInRange<qsizetype>(0, keys.size());
-        const QByteArray key = pick < keys.size() ? keys.at(pick) : sanitize(in.ConsumeRandomLengthString(12), true);
+        const QByteArray key = sanitize(pick < keys.size() ? keys.at(pick).toStdString() : in.ConsumeRandomLengthString(12), true);
         const std::optional<QByteArray> before = profile::readValue(file, section, key);
         check(readInSteps(file, section, key, in.ConsumeIntegralInRange<qsizetype>(1, 64)) == before,
               "a read in pieces matches the whole");
