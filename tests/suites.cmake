@@ -2,6 +2,6 @@
 # list lives with the tests so that a tree's tests come with their own list.
 set(TAVLO_TESTS
   store/tst_codepage store/tst_memo store/tst_profile store/tst_agendafile
-  store/tst_backup store/tst_crashsafety store/tst_faults store/tst_places
+  store/tst_backup store/tst_faults store/tst_places
   ui/tst_form1 ui/tst_memocycle ui/tst_datecheck ui/tst_adddate
   ui/tst_helpers ui/tst_textfit app/tst_startup)

@@ -4,6 +4,7 @@
 #include "app/singleinstance.h"
 #include "testsupport.h"
 #include "ui/main/form1.h"
+#include "ui/windowactivation.h"
 
 #include <QFileInfo>
 #include <QtTest>
@@ -49,7 +50,6 @@ private slots:
     {
         QTest::addColumn<QString>("second");
         QTest::addColumn<QString>("name");
-        QTest::newRow("same program") << QStringLiteral(TAVLO_PROGRAM) << QStringLiteral("tavlo");
         QTest::newRow("renamed copy") << QStringLiteral(TAVLO_PROGRAM) << QStringLiteral("diary.bin");
         if (!QString::fromUtf8(TAVLO_OTHER_PROGRAM).isEmpty())
             QTest::newRow("the other build") << QStringLiteral(TAVLO_OTHER_PROGRAM) << QStringLiteral("other");
@@ -175,6 +175,33 @@ private slots:
             QVERIFY(folderEntries(QFile::decodeName(planted)).isEmpty());
         if (situation == QLatin1String("link"))
             QVERIFY(folderEntries(elsewhere).isEmpty());
+    }
+
+    void launcherTokens_data()
+    {
+        QTest::addColumn<QByteArray>("given");   // XDG_ACTIVATION_TOKEN
+        QTest::addColumn<QByteArray>("display"); // WAYLAND_DISPLAY
+        QTest::addColumn<QByteArray>("token");
+        QTest::newRow("the launcher's token, no Wayland") << QByteArray("sway-1_a.9=") << QByteArray() << QByteArray("sway-1_a.9=");
+        QTest::newRow("the launcher's token before asking") << QByteArray("t") << QByteArray("no-such-socket") << QByteArray("t");
+        QTest::newRow("a launcher's token with a space") << QByteArray("a b") << QByteArray() << QByteArray();
+        QTest::newRow("no token, no Wayland") << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("no compositor to ask") << QByteArray() << QByteArray("no-such-socket") << QByteArray();
+    }
+
+    // What a second start passes on; the compositor's own tokens are tried
+    // by the whole-program suite under sway.
+    void launcherTokens()
+    {
+        QFETCH(QByteArray, given);
+        QFETCH(QByteArray, display);
+        QFETCH(QByteArray, token);
+        qputenv("XDG_ACTIVATION_TOKEN", given);
+        qputenv("WAYLAND_DISPLAY", display);
+        const QByteArray got = ActivationTokenForAnotherCopy("org.example.tavlo", 100);
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+        qunsetenv("WAYLAND_DISPLAY");
+        QCOMPARE(got, token);
     }
 
     void restoreRequests_data()
