@@ -122,35 +122,4 @@ private:
     bool m_ok = false;
 };
 
-// A folder of the given kind: "local" (the temporary folder) or "exFAT".
-class Place
-{
-public:
-    explicit Place(const QString &kind)
-    {
-        if (kind == QLatin1String("exFAT")) {
-            m_exfat = std::make_unique<ExfatMount>();
-            m_path = m_exfat->path();
-        } else {
-            m_path = m_local.path();
-        }
-    }
-    bool ok() const { return !m_exfat || m_exfat->ok(); }
-    QString reason() const { return m_exfat ? m_exfat->reason() : QString(); }
-    QString path() const { return m_path; }
-    QString file(const QString &name) const { return m_path + QLatin1Char('/') + name; }
-
-private:
-    QTemporaryDir m_local;
-    std::unique_ptr<ExfatMount> m_exfat;
-    QString m_path;
-};
-
-inline void addPlaces()
-{
-    QTest::addColumn<QString>("place");
-    QTest::newRow("local folder") << QStringLiteral("local");
-    QTest::newRow("exFAT stick") << QStringLiteral("exFAT");
-}
-
 } // namespace tavlo::test

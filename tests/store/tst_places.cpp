@@ -190,6 +190,9 @@ private slots:
         QVERIFY(store.DeleteDate(QStringLiteral("2004.01.02")).ok());
         QCOMPARE(readBytes(path), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
         QCOMPARE(folderEntries(stick.path()), QStringList{QStringLiteral("tavlo.txt")});
+        const QByteArray backup = QFile::encodeName(stick.path() + QStringLiteral("/tavlo_20040101_000000.txt"));
+        QVERIFY(MakeBackupCopy(QFile::encodeName(path), backup).ok());
+        QCOMPARE(readBytes(QFile::decodeName(backup)), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
     }
 
     void danglingLink()
