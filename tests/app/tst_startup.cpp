@@ -82,7 +82,9 @@ private slots:
         QCOMPARE(first->state(), QProcess::Running);
     }
 
-    void simultaneousStarts()
+    // Of four simultaneous starts one runs; killed, it does not block the
+    // next start, which is then the running copy.
+    void simultaneousStartsAndAKill()
     {
         const QString exe = install(QStringLiteral(TAVLO_PROGRAM), QStringLiteral("tavlo"));
         QList<QProcess *> copies;
@@ -90,31 +92,20 @@ private slots:
             copies.append(start(exe));
         QVERIFY(waitUntilListening());
         QTest::qWait(1500);
-        int running = 0;
+        QProcess *running = nullptr;
         for (QProcess *p : copies) {
-            if (p->state() == QProcess::Running) {
-                ++running;
-            } else {
-                QCOMPARE(p->exitStatus(), QProcess::NormalExit);
-                QCOMPARE(p->exitCode(), 0);
-            }
+            QVERIFY(p->state() != QProcess::Running || !running);
+            if (p->state() == QProcess::Running)
+                running = p;
+            else
+                QVERIFY(p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0);
         }
-        QCOMPARE(running, 1);
-    }
-
-    void killedCopyDoesNotBlock()
-    {
-        const QString exe = install(QStringLiteral(TAVLO_PROGRAM), QStringLiteral("tavlo"));
-        QProcess *first = start(exe);
-        QVERIFY(waitUntilListening());
-        ::kill(pid_t(first->processId()), SIGKILL);
-        QVERIFY(first->waitForFinished(5000));
-        // Its lock file and socket file are still there.
-        QVERIFY(QFileInfo::exists(SingleInstance(QString::fromUtf8(kMainWindowTitle)).socketPath()));
+        QVERIFY(running);
+        ::kill(pid_t(running->processId()), SIGKILL);
+        QVERIFY(running->waitForFinished(5000));
+        QVERIFY(QFileInfo::exists(SingleInstance(QString::fromUtf8(kMainWindowTitle)).socketPath())); // left behind
         QProcess *next = start(exe);
         QVERIFY(!next->waitForFinished(1500));
-        QCOMPARE(next->state(), QProcess::Running);
-        // And it is the running copy now: a further start ends at once.
         QProcess *third = start(exe);
         QVERIFY(third->waitForFinished(3000));
         QCOMPARE(third->exitCode(), 0);

@@ -27,13 +27,9 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, value);
         QCOMPARE(EncodeMemo(text), value);
-    }
-
-    void decode()
-    {
-        QCOMPARE(DecodeMemo(QStringLiteral("a") + M + QStringLiteral("b")), QStringLiteral("a\r\nb"));
+        QCOMPARE(DecodeMemo(value), text);
         // A marker typed into the memo comes back as a line break.
-        QCOMPARE(DecodeMemo(EncodeMemo(QStringLiteral("x") + M)), QStringLiteral("x\r\n"));
+        QCOMPARE(DecodeMemo(EncodeMemo(text + M)), text + QStringLiteral("\r\n"));
     }
 
     void size_data()

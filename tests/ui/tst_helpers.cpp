@@ -120,46 +120,6 @@ private slots:
         QCOMPARE(seenButtons, buttons);
     }
 
-    void scrollBarRepaints_data()
-    {
-        QTest::addColumn<int>("maximum"); // the range starts at 0
-        QTest::addColumn<int>("newMaximum");
-        QTest::addColumn<int>("newPageStep");
-        QTest::addColumn<int>("newValue");
-        QTest::addColumn<bool>("repaints");
-        // The page step starts at 10, the value at 0.
-        QTest::newRow("longer handle") << 100 << 100 << 20 << 0 << true;
-        QTest::newRow("same handle") << 100 << 100 << 10 << 0 << false;
-        QTest::newRow("page step with nothing to scroll") << 0 << 0 << 20 << 0 << false;
-        QTest::newRow("something to scroll after a silent page step") << 0 << 50 << 20 << 0 << true;
-        QTest::newRow("nothing left to scroll") << 100 << 0 << 10 << 0 << true;
-        QTest::newRow("handle moves") << 100 << 100 << 10 << 30 << true;
-    }
-
-    void scrollBarRepaints()
-    {
-        QFETCH(int, maximum);
-        QFETCH(int, newMaximum);
-        QFETCH(int, newPageStep);
-        QFETCH(int, newValue);
-        QFETCH(bool, repaints);
-        QuietScrollBar bar(Qt::Vertical);
-        bar.resize(17, 200);
-        bar.setRange(0, maximum);
-        bar.setPageStep(10);
-        bar.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&bar));
-        QCOMPARE(Repaints(&bar,
-                          [&] {
-                              // In the order a plain-text editor sets them.
-                              bar.setPageStep(newPageStep);
-                              bar.setRange(0, newMaximum);
-                              bar.setValue(newValue);
-                          }),
-                 repaints);
-        QCOMPARE(bar.pageStep(), newPageStep);
-    }
-
     void editorScrollBarRepaints_data()
     {
         const QString shortMemo = QStringLiteral("会議\n資料提出");
