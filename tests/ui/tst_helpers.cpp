@@ -138,22 +138,19 @@ private slots:
         QFETCH(QString, before);
         QFETCH(QString, after);
         QFETCH(bool, repaints);
-        QPlainTextEdit editor;
+        QPlainTextEdit editor, plain;
         auto *bar = new QuietScrollBar(Qt::Vertical, &editor);
         editor.setVerticalScrollBar(bar);
-        editor.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        editor.resize(300, 200);
         editor.setPlainText(before);
-        editor.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        for (QPlainTextEdit *e : {&editor, &plain}) {
+            e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            e->resize(300, 200);
+            e->show();
+            QVERIFY(QTest::qWaitForWindowExposed(e));
+        }
         QCOMPARE(Repaints(bar, [&] { editor.setPlainText(after); }), repaints);
-        // What the bar shows matches the text whether or not it was repainted.
-        QPlainTextEdit plain;
-        plain.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        plain.resize(300, 200);
+        // What the bar shows matches a plain editor's, repainted or not.
         plain.setPlainText(after);
-        plain.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&plain));
         QCOMPARE(bar->maximum(), plain.verticalScrollBar()->maximum());
         if (bar->maximum() > 0)
             QCOMPARE(bar->pageStep(), plain.verticalScrollBar()->pageStep());
