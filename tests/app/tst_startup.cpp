@@ -159,8 +159,10 @@ private slots:
         QVERIFY(again->waitForFinished(10000)); // its own wait for an answer is 3 s
         QCOMPARE(again->exitCode(), 0);
         QCOMPARE(first->state(), QProcess::Running);
-        if (situation == QLatin1String("taken"))
-            QVERIFY(folderEntries(QFile::decodeName(planted)).isEmpty());
+        // Without a usable runtime folder the socket goes to a private one in
+        // the temporary folder; one planted there is left alone.
+        const bool planting = situation == QLatin1String("taken") || situation == QLatin1String("link");
+        QCOMPARE(folderEntries(QFile::decodeName(planted)).isEmpty(), planting);
         if (situation == QLatin1String("link"))
             QVERIFY(folderEntries(elsewhere).isEmpty());
     }

@@ -1,7 +1,8 @@
 // The main window: where its file is, the start-up that fills and shows it,
-// the list's order, focus, fonts, and the text size and backup commands.
+// the list's order, focus, fonts, and the text size, About and backup commands.
 #include "app/module1.h"
 #include "ui/dialogs/form2.h"
+#include "ui/dialogs/form3.h"
 #include "uitestsupport.h"
 
 #include <QFontInfo>
@@ -187,6 +188,26 @@ private slots:
         f.Command6_Click();
         QCOMPARE(boxes.calls[2].title, QStringLiteral("処理完了"));
         QCOMPARE(folderEntries(fx.folder()).size(), 3);
+    }
+
+    // The About box opens modal over the window with its OK button focused,
+    // so Space closes it.
+    void aboutBox()
+    {
+        MainWindowFixture fx(kAgenda);
+        Form1 &f = fx.start();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        bool modal = false, okFocused = false;
+        const AnswerModal answer([&](QWidget *w) {
+            auto *about = qobject_cast<Form3 *>(w);
+            modal = about && about->isModal();
+            okFocused = about && QApplication::focusWidget() == about->Command1;
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+            w->close(); // whatever had the focus, the test goes on
+        });
+        QTest::mouseClick(f.Command4, Qt::LeftButton);
+        QVERIFY(modal);
+        QVERIFY(okFocused);
     }
 
     void backupWithoutAgendaFile()
