@@ -3,6 +3,8 @@
  *   TAVLO_FAIL_WRITE=<errno>   write() to a regular file fails
  *   TAVLO_FAIL_FSYNC=<errno>   fsync() of a regular file fails
  *   TAVLO_FAIL_RENAME=<errno>  rename() fails
+ *   TAVLO_FAIL_COPY_RANGE=<errno>  copy_file_range() fails (EXDEV: the
+ *                              kernel cannot copy between these files)
  *   TAVLO_SLOW_WRITE=<ms>      write() to a regular file waits first, so that
  *                              another process can act in the middle of a save
  * so a test can switch a fault on and off around one operation. */
@@ -68,4 +70,17 @@ int rename(const char *from, const char *to)
         return -1;
     }
     return real(from, to);
+}
+
+ssize_t copy_file_range(int in, off_t *in_off, int out, off_t *out_off, size_t len, unsigned int flags)
+{
+    static ssize_t (*real)(int, off_t *, int, off_t *, size_t, unsigned int);
+    if (!real)
+        real = (ssize_t(*)(int, off_t *, int, off_t *, size_t, unsigned int))dlsym(RTLD_NEXT, "copy_file_range");
+    const int err = fault("TAVLO_FAIL_COPY_RANGE");
+    if (err) {
+        errno = err;
+        return -1;
+    }
+    return real(in, in_off, out, out_off, len, flags);
 }

@@ -6,6 +6,8 @@
 #include "uitestsupport.h"
 
 #include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
 
 using namespace tavlo;
 using namespace tavlo::test;
@@ -197,10 +199,14 @@ private slots:
         MainWindowFixture fx(kAgenda);
         Form1 &f = fx.start();
         QVERIFY(QTest::qWaitForWindowActive(&f));
-        bool modal = false, okFocused = false;
+        bool modal = false, okFocused = false, laidOut = false;
         const AnswerModal answer([&](QWidget *w) {
             auto *about = qobject_cast<Form3 *>(w);
             modal = about && about->isModal();
+            // The frame holding OK sits below the title, centred.
+            const QRect frame = about ? about->Frame1->geometry() : QRect();
+            laidOut = about && !frame.intersects(about->Label1->geometry())
+                && frame.left() * 2 + frame.width() == about->width();
             // Space only once OK has the focus: sent to the main window's
             // button it would open a second box.
             okFocused = about && QTest::qWaitFor([about] { return about->Command1->hasFocus(); }, 2000);
@@ -211,6 +217,7 @@ private slots:
         QTest::mouseClick(f.Command4, Qt::LeftButton);
         QVERIFY(modal);
         QVERIFY(okFocused);
+        QVERIFY(laidOut);
     }
 
     void backupWithoutAgendaFile()

@@ -155,6 +155,19 @@ private slots:
         if (bar->maximum() > 0)
             QCOMPARE(bar->pageStep(), plain.verticalScrollBar()->pageStep());
     }
+
+    // The handle's length shows only while there is something to scroll.
+    void pageStepRepaints()
+    {
+        QuietScrollBar bar(Qt::Vertical);
+        bar.resize(20, 200);
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        for (const int maximum : {0, 100}) {
+            bar.setRange(0, maximum);
+            QCOMPARE(Repaints(&bar, [&] { bar.setPageStep(bar.pageStep() + 7); }), maximum > 0);
+        }
+    }
 };
 
 QTEST_MAIN(tst_Helpers)
