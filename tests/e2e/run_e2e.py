@@ -590,18 +590,6 @@ class Faults(ProgramTestCase):
     """The real program when saving fails or is cut short, and files where
     people keep them."""
 
-    def test_file_replaced_by_folder_is_reported(self):
-        prog, proc, wid = self.launch()
-        click(wid, EDITOR)
-        type_text("b")
-        os.remove(prog.agenda)
-        os.mkdir(prog.agenda)
-        key("ctrl+s")
-        answer("異常検出", "Return")
-        self.assertIsNone(proc.poll())
-        self.assertTrue(os.path.isdir(prog.agenda))
-        self.assertEqual(sorted(os.listdir(prog.dir)), sorted([prog.name.encode(), os.path.basename(prog.agenda), b"runtime"]))
-
     def test_killed_while_saving(self):
         """SIGKILL at random moments of saves: the file is always the old or
         the new content, and the next start reads it."""

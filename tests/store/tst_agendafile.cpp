@@ -21,41 +21,6 @@ private slots:
         QVERIFY(m_dir->isValid());
     }
 
-    void firstWriteCreatesFile()
-    {
-        QVERIFY(store().ListDateKeys().isEmpty());
-        QVERIFY(store().WriteMemo(QStringLiteral("2003.12.24"), EncodeMemo(QStringLiteral("Milk\r\nBread"))).ok());
-        QVERIFY(store().WriteMemo(QStringLiteral("2003.12.25"), QStringLiteral("（文字列を削除すると、追加した日付が削除されます）")).ok());
-        QByteArray expected("[tavlo]\r\n2003.12.24=Milk\x0F" "Bread\r\n2003.12.25=");
-        expected += QByteArray::fromHex("816995b68e9a97f182f08ded8f9c82b782e982c6814192c789c182b582bd93fa957482aa8ded8f9c82b382ea82dc82b7816a");
-        expected += "\r\n";
-        QCOMPARE(readBytes(path()), expected);
-        QCOMPARE(store().ListDateKeys(), QStringList({QStringLiteral("2003.12.24"), QStringLiteral("2003.12.25")}));
-        QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("tavlo.txt")});
-    }
-
-    void roundTrip_data()
-    {
-        QTest::addColumn<QString>("memo");
-        QTest::newRow("blanks kept") << QStringLiteral("  two blanks either side  ");
-        QTest::newRow("quotes kept") << QStringLiteral("\"quoted\"");
-        QTest::newRow("ini characters") << QStringLiteral("a=b;c[d]");
-        QTest::newRow("0x5C second bytes") << QStringLiteral("表示ソフト\\");
-        QTest::newRow("multi-line") << QStringLiteral("line 1\r\n\r\nline 3\r\n");
-        QTest::newRow("4096 bytes") << QString(2048, QChar(0x8868));
-        QTest::newRow("marker typed in") << QStringLiteral("x") + QChar(0x0F);
-    }
-
-    void roundTrip()
-    {
-        QFETCH(QString, memo);
-        writeBytes(path(), "[tavlo]\r\n2004.01.01=other\r\n");
-        const QString value = EncodeMemo(memo);
-        QVERIFY(store().WriteMemo(QStringLiteral("2004.01.02"), value).ok());
-        QCOMPARE(store().ReadMemo(QStringLiteral("2004.01.02")).value_or(QStringLiteral("<none>")), value);
-        QCOMPARE(store().ReadMemo(QStringLiteral("2004.01.01")).value_or(QStringLiteral("<none>")), QStringLiteral("other"));
-    }
-
     void refusedValues_data()
     {
         QTest::addColumn<QString>("key");
@@ -121,28 +86,6 @@ private slots:
             QVERIFY(store().DeleteDate(QStringLiteral("k")).ok());
             QCOMPARE(readBytes(path()), file);
         }
-    }
-
-    void scanOfOddFiles()
-    {
-        // A FIFO must not block the start-up, a folder must not break it.
-        QVERIFY(::mkfifo(QFile::encodeName(path()).constData(), 0600) == 0);
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(store().ListDateKeys().isEmpty());
-        QVERIFY(!store().ReadMemo(QStringLiteral("1")).has_value());
-        QVERIFY(!store().WriteMemo(QStringLiteral("1"), QStringLiteral("a")).ok());
-        QVERIFY(timer.elapsed() < 2000);
-        QFile::remove(path());
-        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("tavlo.txt")));
-        QVERIFY(store().ListDateKeys().isEmpty());
-        // A scan of a large file stops at its first empty line.
-        QFile::remove(path());
-        QDir(m_dir->path()).rmdir(QStringLiteral("tavlo.txt"));
-        QByteArray big("[tavlo]\r\n1=a\r\n\r\n");
-        big += QByteArray(8 << 20, 'x');
-        writeBytes(path(), big);
-        QCOMPARE(store().ListDateKeys(), QStringList{QStringLiteral("1")});
     }
 
     void entriesAcrossReadPieces_data()

@@ -11,19 +11,6 @@ using Keys = QList<QByteArray>;
 
 namespace {
 
-// Many lines of many lengths and every kind of line end, the key near the end.
-QByteArray longFile(const char *lineEnd)
-{
-    QByteArray file = QByteArray("[tavlo]") + lineEnd;
-    for (int i = 0; i < 300; ++i) {
-        file += QByteArray::number(2000 + i % 7) + ".01." + QByteArray::number(10 + i % 89) + "=";
-        file += QByteArray(i * 37 % 101, 'x') + (i % 5 == 0 ? "\x0F[not a section" : "") + lineEnd;
-        if (i % 41 == 0)
-            file += QByteArray(";2006.01.70=comment") + lineEnd + lineEnd;
-    }
-    return file + "2006.01.70=found" + lineEnd + "[next]" + lineEnd + "2006.01.71=other" + lineEnd;
-}
-
 const QByteArray kNone("<none>");
 
 } // namespace
@@ -100,11 +87,6 @@ private slots:
         QTest::newRow("key before the section") << QByteArray("2=x\r\n[tavlo]\r\n2=y\r\n") << QByteArray("2") << QByteArray("y");
         QTest::newRow("key holding =") << QByteArray("[tavlo]\r\na=b=c\r\n") << QByteArray("a=b") << kNone;
         QTest::newRow("key beginning with ;") << QByteArray("[tavlo]\r\n;k=c\r\n") << QByteArray(";k") << kNone;
-        QTest::newRow("long file, CR LF") << longFile("\r\n") << QByteArray("2006.01.70") << QByteArray("found");
-        QTest::newRow("long file, LF") << longFile("\n") << QByteArray("2006.01.70") << QByteArray("found");
-        QTest::newRow("long file, lone CR") << longFile("\r") << QByteArray("2006.01.70") << QByteArray("found");
-        QTest::newRow("long file, after the section") << longFile("\r\n") << QByteArray("2006.01.71") << kNone;
-        QTest::newRow("long file, early key") << longFile("\r\n") << QByteArray("2000.01.10") << QByteArray("\x0F[not a section");
     }
 
     // The whole-file reader and the streaming one, fed any number of bytes

@@ -119,13 +119,7 @@ private slots:
         MainWindowFixture fx("[tavlo]\r\n2004.01.01=a\r\n");
         Form1 &f = fx.start();
         QVERIFY(QTest::qWaitForWindowActive(&f));
-        f.Command2->setEnabled(true); // as after an edit; a disabled button takes no focus
-        f.List1->setFocus();
-        for (QWidget *next : QList<QWidget *>{f.Text1, f.Command1, f.Command2, f.Command3, f.Command6, f.Command4,
-                                              f.Command5, f.List1}) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget(), next);
-        }
+        // The tab order is tried with real keys in the whole-program suite.
         // Enter in the editor is a line break: no button is pressed.
         f.Text1->setFocus();
         MsgBoxRecorder boxes;
