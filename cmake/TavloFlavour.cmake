@@ -1,7 +1,7 @@
 # One flavour of the program: a static library per layer, the program and its
 # tests, all linked against one Qt major version.
 function(tavlo_add_flavour)
-  cmake_parse_arguments(F "" "QT;PROGRAM;OTHER;SUFFIX" "" ${ARGN})
+  cmake_parse_arguments(F "" "QT;PROGRAM;SUFFIX" "" ${ARGN})
   set(qt Qt${F_QT})
   set(src ${PROJECT_SOURCE_DIR})
 
@@ -60,7 +60,7 @@ function(tavlo_add_flavour)
   install(TARGETS ${F_PROGRAM} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
   if(TAVLO_BUILD_TESTS)
-    tavlo_add_tests(${F_SUFFIX} ${qt} ${core} ${F_PROGRAM} ${F_OTHER})
+    tavlo_add_tests(${F_SUFFIX} ${qt} ${core})
   endif()
   if(TAVLO_BUILD_BENCH)
     add_executable(bench_store_${F_SUFFIX} ${src}/bench/bench_store.cpp)
@@ -78,7 +78,7 @@ endfunction()
 
 # A Qt Test executable per source file, registered with CTest under the
 # flavour's suffix so both builds' results stand side by side.
-function(tavlo_add_tests suffix qt core program other)
+function(tavlo_add_tests suffix qt core)
   set(src ${PROJECT_SOURCE_DIR})
   set(tests ${TAVLO_TESTS})
   if(NOT TARGET failing_io)
@@ -93,10 +93,7 @@ function(tavlo_add_tests suffix qt core program other)
     add_executable(${exe} ${src}/tests/${t}.cpp)
     target_include_directories(${exe} PRIVATE ${src}/tests)
     target_link_libraries(${exe} PRIVATE ${core} ${qt}::Test)
-    target_compile_definitions(${exe} PRIVATE
-      TAVLO_PROGRAM="$<TARGET_FILE:${program}>"
-      TAVLO_OTHER_PROGRAM="$<$<TARGET_EXISTS:${other}>:$<TARGET_FILE:${other}>>"
-      TAVLO_AGENDA_WRITER="$<TARGET_FILE:agenda_writer_${suffix}>")
+    target_compile_definitions(${exe} PRIVATE TAVLO_AGENDA_WRITER="$<TARGET_FILE:agenda_writer_${suffix}>")
     add_test(NAME ${name}_${suffix} COMMAND ${exe})
     set(env "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8")
     if(name STREQUAL "tst_faults" AND NOT TAVLO_SANITIZE)
@@ -111,11 +108,6 @@ function(tavlo_add_tests suffix qt core program other)
         set_tests_properties(${name}_x${scale}_${suffix} PROPERTIES
           ENVIRONMENT "${env};QT_SCALE_FACTOR=${scale}" TIMEOUT 120 LABELS "${suffix}")
       endforeach()
-    endif()
-    if(name STREQUAL "tst_startup")
-      # Some cases fall back to the shared temporary folder, as the program
-      # does; both builds' copies must not meet there.
-      set_tests_properties(${name}_${suffix} PROPERTIES RESOURCE_LOCK shared_temporary_folder)
     endif()
   endforeach()
 endfunction()

@@ -4,7 +4,7 @@ driven only from outside with real X input, checked by what a user sees
 (window titles, pixels, what a screen reader is told) and keeps (the agenda
 file's bytes); and natively on Wayland under a headless sway.
 
-Usage: run_e2e.py --program PATH --shots FOLDER [TestClass[.test] ...]
+Usage: run_e2e.py --program PATH --shots FOLDER [--other PATH] [TestClass[.test] ...]
 """
 import argparse
 import datetime
@@ -139,14 +139,14 @@ class Program:
     """A copy of the program in a folder of its own; `agenda` may name the
     section {S}, which becomes the program's name."""
 
-    def __init__(self, agenda=None, folder=None, exe_name=None):
+    def __init__(self, agenda=None, folder=None, exe_name=None, program=None):
         self.top = tempfile.mkdtemp(prefix="tavlo-e2e-").encode()
         self.dir = os.path.join(self.top, folder) if folder else self.top  # `folder`: bytes, any encoding
         if folder:
             os.mkdir(self.dir)
-        self.name = exe_name or os.path.basename(ARGS.program)
+        self.name = exe_name or os.path.basename(program or ARGS.program)
         self.exe = os.path.join(self.dir, self.name.encode())
-        shutil.copy2(ARGS.program, self.exe)
+        shutil.copy2(program or ARGS.program, self.exe)
         self.stem = (self.name[:-4] if self.name.endswith(".txt") else self.name).encode()
         self.agenda = os.path.join(self.dir, self.stem + b".txt")
         if agenda is not None:
@@ -158,8 +158,11 @@ class Program:
     def file(self, text):
         return text.replace(b"{S}", self.stem)
 
-    def start(self, env=None):
-        p = subprocess.Popen([self.exe], env=dict(env or ENV, XDG_RUNTIME_DIR=self.runtime),
+    def start(self, env=None, **overrides):
+        """Starts a copy; `overrides` set variables, or unset those given None."""
+        env = dict(env or ENV, XDG_RUNTIME_DIR=self.runtime)
+        env.update(overrides)
+        p = subprocess.Popen([self.exe], env={k: v for k, v in env.items() if v is not None},
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(p)
         return p
@@ -217,16 +220,85 @@ class EndToEnd(ProgramTestCase):
         self.assertTrue(window_gone("年月日追加", 0.1))
 
     def test_second_start_restores_minimised_window(self):
+        """By the same program, then by the other build: one program to its users."""
         prog, first, wid = self.launch()
-        x("xdotool", "windowminimize", "--sync", wid)
-        self.assertTrue(wait_for(lambda: not viewable(wid)))
-        stamp = os.stat(prog.agenda).st_mtime_ns
-        started = time.monotonic()
-        self.assertEqual(prog.start().wait(timeout=5), 0)
-        self.assertLess(time.monotonic() - started, 1.5)
-        self.assertTrue(wait_for(lambda: viewable(wid)), "the first window did not come back")
-        self.assertIsNone(first.poll())
-        self.assertEqual(os.stat(prog.agenda).st_mtime_ns, stamp)
+        second = [prog]
+        if ARGS.other:
+            second.append(Program(b"[{S}]\r\n2004.05.07=a\r\n", program=ARGS.other))
+            self.programs.append(second[-1])
+        for copy in second:
+            x("xdotool", "windowminimize", "--sync", wid)
+            self.assertTrue(wait_for(lambda: not viewable(wid)))
+            stamp = os.stat(copy.agenda).st_mtime_ns
+            started = time.monotonic()
+            self.assertEqual(copy.start(XDG_RUNTIME_DIR=prog.runtime).wait(timeout=5), 0)
+            self.assertLess(time.monotonic() - started, 1.5)
+            self.assertTrue(wait_for(lambda: viewable(wid)), "the first window did not come back")
+            self.assertIsNone(first.poll())
+            self.assertEqual(os.stat(copy.agenda).st_mtime_ns, stamp)
+
+    def test_simultaneous_starts_and_a_kill(self):
+        """Of four simultaneous starts one runs; killed, it does not block the
+        next start, which is then the running copy."""
+        prog = Program(b"[{S}]\r\n2004.05.07=a\r\n")
+        self.programs.append(prog)
+        copies = [prog.start() for _ in range(4)]
+        find_window(MAIN_TITLE)
+        time.sleep(1.5)
+        running = [p for p in copies if p.poll() is None]
+        self.assertEqual(len(running), 1)
+        self.assertEqual([p.returncode for p in copies if p not in running], [0, 0, 0])
+        running[0].kill()
+        running[0].wait()
+        self.assertTrue([n for n in os.listdir(prog.runtime) if n.endswith(b".sock")], "no socket left behind")
+        self.assertTrue(window_gone(MAIN_TITLE))
+        after = prog.start()
+        find_window(MAIN_TITLE)
+        self.assertEqual(prog.start().wait(timeout=3), 0)
+        self.assertIsNone(after.poll())
+
+    def test_without_a_usable_runtime_folder(self):
+        """The lock and socket then go to a private folder made in the
+        temporary folder; one planted there by another user is left alone."""
+        for situation in ["runtime folder too long for a socket", "runtime folder open to others", "no runtime folder",
+                          "private folder made first by another user", "private folder planted as a link"]:
+            with self.subTest(situation):
+                planting = situation.startswith("private")
+                if planting and os.getuid() != 0:
+                    self.skipTest("needs root to act as another user")
+                prog = Program(b"[{S}]\r\n2004.05.07=a\r\n")
+                self.programs.append(prog)
+                tmp, elsewhere = os.path.join(prog.top, b"tmp"), os.path.join(prog.top, b"elsewhere")
+                planted = os.path.join(tmp, b"tavlo-%d" % os.getuid())
+                os.mkdir(tmp)
+                runtime = None
+                if situation.endswith("socket"):
+                    runtime = os.path.join(prog.top, b"r" * 100)
+                    os.mkdir(runtime, 0o700)
+                elif situation.endswith("others"):
+                    runtime = prog.runtime
+                    os.chmod(runtime, 0o755)
+                elif situation.endswith("user"):
+                    os.mkdir(planted)
+                    os.chmod(planted, 0o777)
+                    os.chown(planted, 65534, 65534)  # nobody
+                elif situation.endswith("link"):
+                    os.mkdir(elsewhere)
+                    os.chown(elsewhere, 65534, 65534)
+                    os.symlink(elsewhere, planted)
+                # A planted folder sends the program to /tmp/tavlo-<uid>, which
+                # every test run on this machine shares: runs take turns there.
+                with open("/tmp/.tavlo-tests-fallback.lock", "w") as turn:
+                    fcntl.flock(turn, fcntl.LOCK_EX)
+                    first = prog.start(XDG_RUNTIME_DIR=runtime, TMPDIR=tmp)
+                    find_window(MAIN_TITLE)
+                    self.assertEqual(prog.start(XDG_RUNTIME_DIR=runtime, TMPDIR=tmp).wait(timeout=10), 0)
+                    self.assertIsNone(first.poll())
+                    self.assertEqual(bool(os.listdir(planted)), not planting)
+                    if os.path.isdir(elsewhere):
+                        self.assertEqual(os.listdir(elsewhere), [])
+                    prog.close()
+                    window_gone(MAIN_TITLE)
 
     def test_exit_question(self):
         prog, proc, wid = self.launch()
@@ -719,6 +791,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--shots", required=True)
+    parser.add_argument("--other", default="", help="the other build, if it was built")
     ARGS, rest = parser.parse_known_args()
     xvfb, display = start_display()
     ENV = {k: v for k, v in os.environ.items() if not k.startswith("QT_QPA")}
