@@ -21,33 +21,21 @@
 
 namespace tavlo::test {
 
-struct MsgBoxCall {
-    QString text;
-    int style;
-    QString title;
-};
-
-// Answers every message box with `answer` and keeps what was asked.
+// Answers every message box with `answer` and keeps each, as
+// "title|style|text".
 class MsgBoxRecorder
 {
 public:
-    explicit MsgBoxRecorder(int answer = vbOK) : m_answer(answer)
+    explicit MsgBoxRecorder(int answer = vbOK)
     {
-        SetMsgBoxHandler([this](QWidget *, const QString &text, int style, const QString &title) {
-            calls.append(MsgBoxCall{text, style, title});
-            if (onShow)
-                onShow();
-            return m_answer;
+        SetMsgBoxHandler([this, answer](QWidget *, const QString &text, int style, const QString &title) {
+            shown << QStringList{title, QString::number(style), text}.join(QLatin1Char('|'));
+            return answer;
         });
     }
     ~MsgBoxRecorder() { SetMsgBoxHandler({}); }
-    void setAnswer(int answer) { m_answer = answer; }
 
-    QList<MsgBoxCall> calls;
-    std::function<void()> onShow; // runs while the box would be up
-
-private:
-    int m_answer;
+    QStringList shown;
 };
 
 // Runs `action` once on the next modal widget that becomes active (polling,
