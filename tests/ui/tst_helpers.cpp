@@ -71,43 +71,8 @@ private slots:
         QCOMPARE(ShiftState(&event), mask);
     }
 
-    void editorScrollBarRepaints_data()
-    {
-        const QString shortMemo = QStringLiteral("会議\n資料提出");
-        const QString longMemo = QStringLiteral("行\n").repeated(60);
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<QString>("after");
-        QTest::addColumn<bool>("repaints");
-        QTest::newRow("short memo after a short one") << shortMemo << QStringLiteral("買い物") << false;
-        QTest::newRow("long memo after a short one") << shortMemo << longMemo << true;
-        QTest::newRow("short memo after a long one") << longMemo << shortMemo << true;
-        QTest::newRow("longer memo after a long one") << longMemo << longMemo + longMemo << true;
-    }
-
-    void editorScrollBarRepaints()
-    {
-        QFETCH(QString, before);
-        QFETCH(QString, after);
-        QFETCH(bool, repaints);
-        QPlainTextEdit editor, plain;
-        auto *bar = new QuietScrollBar(Qt::Vertical, &editor);
-        editor.setVerticalScrollBar(bar);
-        editor.setPlainText(before);
-        for (QPlainTextEdit *e : {&editor, &plain}) {
-            e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-            e->resize(300, 200);
-            e->show();
-            QVERIFY(QTest::qWaitForWindowExposed(e));
-        }
-        QCOMPARE(Repaints(bar, [&] { editor.setPlainText(after); }), repaints);
-        // What the bar shows matches a plain editor's, repainted or not.
-        plain.setPlainText(after);
-        QCOMPARE(bar->maximum(), plain.verticalScrollBar()->maximum());
-        if (bar->maximum() > 0)
-            QCOMPARE(bar->pageStep(), plain.verticalScrollBar()->pageStep());
-    }
-
-    // The handle's length shows only while there is something to scroll.
+    // The scroll bar skips the repaint a plain-text editor asks for with every
+    // new text; the handle's length shows only while there is something to scroll.
     void pageStepRepaints()
     {
         QuietScrollBar bar(Qt::Vertical);
