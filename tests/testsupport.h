@@ -12,25 +12,31 @@
 
 #include <memory>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tavlo::test {
 
-inline QByteArray readBytes(const QString &path)
+// Files by the kernel's name for them (any encoding), or by a QString name.
+inline QByteArray readBytes(const QByteArray &nativePath)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    QFile f;
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return QByteArray("<missing>");
     return f.readAll();
 }
+inline QByteArray readBytes(const QString &path) { return readBytes(QFile::encodeName(path)); }
 
-inline bool writeBytes(const QString &path, const QByteArray &bytes)
+inline bool writeBytes(const QByteArray &nativePath, const QByteArray &bytes)
 {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    QFile f;
+    const int fd = ::open(nativePath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return fd >= 0 && f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) && f.write(bytes) == bytes.size();
 }
+inline bool writeBytes(const QString &path, const QByteArray &bytes) { return writeBytes(QFile::encodeName(path), bytes); }
 
 // Entries of a folder other than . and .., hidden ones included.
 inline QStringList folderEntries(const QString &folder)
@@ -76,49 +82,32 @@ private:
 
 // A real exFAT file system (a USB stick's), through FUSE on a loop device.
 // Needs root and Debian's exfat-fuse and exfatprogs; ok() says whether the
-// machine could provide it, reason() why not.
+// machine could provide it.
 class ExfatMount
 {
 public:
     ExfatMount()
     {
-        if (::geteuid() != 0) {
-            m_reason = QStringLiteral("needs root for a loop device and a FUSE mount");
-            return;
-        }
-        const QString image = m_dir.filePath(QStringLiteral("stick.img"));
-        m_point = m_dir.filePath(QStringLiteral("stick"));
-        QDir().mkdir(m_point);
         QProcess p;
-        p.start(QStringLiteral("sh"), {QStringLiteral("-c"),
-                                       QStringLiteral("truncate -s 16M '%1' && mkfs.exfat '%1' >/dev/null && "
-                                                      "losetup -f --show '%1'").arg(image)});
+        p.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral(
+            "cd \"$1\" && truncate -s 16M stick.img && mkfs.exfat stick.img >/dev/null && mkdir stick &&"
+            " loop=$(losetup -f --show stick.img) && echo \"$loop\" && mount.exfat-fuse \"$loop\" stick >/dev/null"),
+            QStringLiteral("sh"), m_dir.path()});
         p.waitForFinished();
         m_loop = QString::fromLatin1(p.readAllStandardOutput()).trimmed();
-        if (p.exitCode() != 0 || m_loop.isEmpty()) {
-            m_reason = QStringLiteral("no exfatprogs or no free loop device");
-            return;
-        }
-        m_ok = QProcess::execute(QStringLiteral("mount.exfat-fuse"), {m_loop, m_point}) == 0;
-        if (!m_ok)
-            m_reason = QStringLiteral("mount.exfat-fuse failed (no /dev/fuse?)");
+        m_ok = ::geteuid() == 0 && p.exitCode() == 0;
     }
     ~ExfatMount()
     {
-        if (m_ok)
-            QProcess::execute(QStringLiteral("umount"), {m_point});
-        if (!m_loop.isEmpty())
-            QProcess::execute(QStringLiteral("losetup"), {QStringLiteral("-d"), m_loop});
+        QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("umount \"$1\"; [ -z \"$2\" ] || losetup -d \"$2\""),
+                                                 QStringLiteral("sh"), path(), m_loop});
     }
     bool ok() const { return m_ok; }
-    QString reason() const { return m_reason; }
-    QString path() const { return m_point; }
+    QString path() const { return m_dir.filePath(QStringLiteral("stick")); }
 
 private:
     QTemporaryDir m_dir;
-    QString m_point;
     QString m_loop;
-    QString m_reason;
     bool m_ok = false;
 };
 
