@@ -700,8 +700,14 @@ class Faults(ProgramTestCase):
         type_text("+")
         key("ctrl+s")
         self.assertTrue(wait_for(lambda: prog.bytes().endswith(b"2004.05.07=old+\r\n")))
+        click(wid, BUTTON["backup"])
+        answer("処理完了", "Return")
         self.assertEqual(sorted(os.listdir(prog.top)), sorted([b"runtime", "日本語".encode("cp932")]))
-        self.assertEqual(sorted(os.listdir(prog.dir)), sorted([prog.name.encode(), os.path.basename(prog.agenda)]))
+        names = sorted(os.listdir(prog.dir))
+        self.assertEqual(names[:2], sorted([prog.name.encode(), os.path.basename(prog.agenda)]))
+        self.assertEqual(len(names), 3)
+        with open(os.path.join(prog.dir, names[2]), "rb") as f:
+            self.assertEqual(f.read(), prog.bytes())  # the backup copy
 
     def test_program_named_like_its_agenda_is_never_written(self):
         prog = Program(exe_name="notes.txt")
@@ -727,7 +733,8 @@ class Faults(ProgramTestCase):
 
     def test_hostile_files(self):
         """Files no one should have, at start-up: the program must open its
-        window with whatever the scan found, never hang or crash, and write nothing."""
+        window with whatever the scan found, never hang or crash, and write
+        nothing. Odd bytes and lines are the store's and the fuzzer's cases."""
         def memos(path):
             memo, day = "表".encode("cp932") * 2048, datetime.date(1900, 1, 1)
             with open(path, "wb") as f:
@@ -739,33 +746,17 @@ class Faults(ProgramTestCase):
         def fifo_link(path):
             os.mkfifo(path + b".fifo")
             os.symlink(path + b".fifo", path)
-        for name, make in [
-            ("200 MB of 4096-byte memos", memos),
-            ("two million short entries",
-             lambda p: write_file(p, b"[tavlo]\r\n" + b"".join(b"k%07d=v\r\n" % i for i in range(2000000)))),
-            ("a 10 MB line", lambda p: write_file(p, b"[tavlo]\r\n2004.05.07=" + b"a" * (10 << 20) + b"\r\n")),
-            ("5 MB of binary noise", lambda p: write_file(p, random.Random(1).randbytes(5 << 20))),
-            ("a symbolic link to a FIFO", fifo_link),
-        ]:
+        for name, make in [("200 MB of 4096-byte memos", memos), ("a symbolic link to a FIFO", fifo_link)]:
             with self.subTest(name):
                 prog = Program()
                 try:
                     make(prog.agenda)
                     before = os.lstat(prog.agenda)
-                    regular = os.path.isfile(prog.agenda) and not os.path.islink(prog.agenda)
-                    digest = hashlib.sha1(prog.bytes()).hexdigest() if regular else None
-                    started = time.monotonic()
                     proc = prog.start()
                     find_window(MAIN_TITLE, timeout=60)
-                    took = time.monotonic() - started
-                    with open("/proc/%d/status" % proc.pid) as f:
-                        peak = int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1)) / 1024.0
                     self.assertIsNone(proc.poll())
                     after = os.lstat(prog.agenda)
                     self.assertEqual((before.st_size, before.st_mtime_ns), (after.st_size, after.st_mtime_ns))
-                    if digest:
-                        self.assertEqual(hashlib.sha1(prog.bytes()).hexdigest(), digest)
-                    print("  %-34s window after %6.2f s, peak memory %7.1f MB" % (name, took, peak), file=sys.stderr)
                 finally:
                     prog.close()
                     window_gone(MAIN_TITLE, 5)

@@ -1,6 +1,7 @@
-// The agenda file where people keep it: folders named in other encodings, a
-// file shared by a group, with access lists, attributes and second names, a
-// USB stick, a link whose target is gone, and what killed saves leave.
+// The agenda file where people keep it: a file shared by a group, with access
+// lists, attributes and second names, a USB stick, a link whose target is
+// gone, and what killed saves leave. Folders named in other encodings are
+// tried by the whole-program suite, with the program's own path.
 #include "store/agendafile.h"
 #include "store/backup.h"
 #include "store/leftovers.h"
@@ -8,7 +9,6 @@
 
 #include <QtTest>
 
-#include <dirent.h>
 #include <sys/xattr.h>
 
 using namespace tavlo;
@@ -18,21 +18,6 @@ namespace {
 
 const QByteArray kBefore("[tavlo]\r\n2004.01.01=old\r\n2004.01.02=keep\r\n");
 const QByteArray kAfter("[tavlo]\r\n2004.01.01=new\r\n2004.01.02=keep\r\n");
-
-// A folder's entries as the kernel names them (Qt passes over names that
-// are not UTF-8).
-QList<QByteArray> nativeEntries(const QByteArray &folder)
-{
-    QList<QByteArray> names;
-    if (DIR *dir = ::opendir(folder.constData())) {
-        while (const dirent *entry = ::readdir(dir))
-            if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0)
-                names << QByteArray(entry->d_name);
-        ::closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 int run(const QString &command)
 {
@@ -58,36 +43,6 @@ class tst_Places : public QObject
     Q_OBJECT
 
 private slots:
-    void folderNamedInAnotherEncoding_data()
-    {
-        QTest::addColumn<QByteArray>("folder");
-        QTest::newRow("code page 932") << QByteArray("\x93\xfa\x96\x7b\x8c\xea");
-        QTest::newRow("Latin-1") << QByteArray("caf\xe9");
-    }
-
-    void folderNamedInAnotherEncoding()
-    {
-        QFETCH(QByteArray, folder);
-        QTemporaryDir dir;
-        const QByteArray base = QFile::encodeName(dir.path()) + '/' + folder;
-        QVERIFY(::mkdir(base.constData(), 0755) == 0);
-        const QByteArray path = base + "/tavlo.txt";
-        QVERIFY(writeBytes(path, kBefore));
-        const AgendaFile store(path, "tavlo");
-        QCOMPARE(store.ListDateKeys(), (QStringList{QStringLiteral("2004.01.01"), QStringLiteral("2004.01.02")}));
-        QCOMPARE(store.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("old"));
-        QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).ok());
-        QVERIFY(store.DeleteDate(QStringLiteral("2004.01.02")).ok());
-        QCOMPARE(readBytes(path), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
-        const QByteArray backup = BackupPathFor(path, QDateTime(QDate(2004, 1, 1), QTime(1, 2, 3)));
-        QVERIFY(MakeBackupCopy(path, backup).ok());
-        QCOMPARE(readBytes(backup), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
-        // Nothing was written anywhere else.
-        QCOMPARE(nativeEntries(QFile::encodeName(dir.path())), QList<QByteArray>{folder});
-        QCOMPARE(nativeEntries(base), (QList<QByteArray>{"tavlo.txt", backup.mid(base.size() + 1)}));
-        QCOMPARE(run(QStringLiteral("rm -r '%1'/*").arg(dir.path())), 0);
-    }
-
     void saveKeepsWhatTheFileWas_data()
     {
         QTest::addColumn<QString>("saver"); // who saves: "" for this process
