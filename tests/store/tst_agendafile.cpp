@@ -1,4 +1,5 @@
 #include "store/agendafile.h"
+#include "store/backup.h"
 #include "store/codepage.h"
 #include "store/memo.h"
 #include "testsupport.h"
@@ -138,8 +139,8 @@ private slots:
         QTest::newRow("folder in place of the file") << "folder" << int(FileError::NotAFile);
     }
 
-    // Writes and deletions that cannot be done say why, and leave the folder as
-    // it was: no temporary file, no changed byte.
+    // Writes, deletions and backup copies that cannot be done say why, and
+    // leave the folder as it was: no temporary file, no changed byte.
     void refusedWrites()
     {
         QFETCH(QString, place);
@@ -168,6 +169,9 @@ private slots:
         QCOMPARE(int(s.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b")).error), error);
         if (place != QLatin1String("gone")) // nothing to delete there
             QCOMPARE(int(s.DeleteDate(QStringLiteral("2004.01.01")).error), error);
+        const QByteArray native = QFile::encodeName(file);
+        if (place != QLatin1String("read-only")) // a read-only file can be copied
+            QVERIFY(!MakeBackupCopy(native, BackupPathFor(native, QDateTime(QDate(2004, 1, 1), QTime(0, 0)))).ok());
         QCOMPARE(readBytes(file), stored);
         QCOMPARE(folderEntries(folder), entries);
         if (locked)

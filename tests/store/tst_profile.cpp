@@ -103,12 +103,12 @@ private slots:
         }
     }
 
-    void write_data()
+    void edit_data()
     {
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QByteArray>("key");
-        QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<QByteArray>("value"); // kNone: the key is removed
+        QTest::addColumn<QByteArray>("after"); // removing, empty: nothing changes
         QTest::newRow("creates section and entry") << QByteArray() << QByteArray("1") << QByteArray("a")
                                                    << QByteArray("[tavlo]\r\n1=a\r\n");
         QTest::newRow("replaces in place, keeps spelling and line end")
@@ -140,52 +140,41 @@ private slots:
             << QByteArray("[tavlo]\r1=a\r") << QByteArray("2") << QByteArray("b") << QByteArray("[tavlo]\r1=a\r2=b\r\n");
         QTest::newRow("mixed line ends untouched")
             << QByteArray("[tavlo]\r1=a\n2=b\r\n") << QByteArray("2") << QByteArray("B") << QByteArray("[tavlo]\r1=a\n2=B\r\n");
+        QTest::newRow("remove: removes the line, keeps the section line")
+            << QByteArray("[tavlo]\r\n1=a\r\n") << QByteArray("1") << kNone << QByteArray("[tavlo]\r\n");
+        QTest::newRow("remove: middle line with LF, first section only")
+            << QByteArray("[x]\n2=a\n[tavlo]\n1=a\n2=b\n3=c\n") << QByteArray("2") << kNone << QByteArray("[x]\n2=a\n[tavlo]\n1=a\n3=c\n");
+        QTest::newRow("remove: last line without line end") << QByteArray("[tavlo]\r\n1=a\r\n2=b") << QByteArray("2")
+                                                    << kNone << QByteArray("[tavlo]\r\n1=a\r\n");
+        QTest::newRow("remove: first of duplicate keys") << QByteArray("[tavlo]\r1=a\r1=b\r") << QByteArray("1")
+                                                 << kNone << QByteArray("[tavlo]\r1=b\r");
+        QTest::newRow("remove: key in another section is not ours")
+            << QByteArray("[x]\r\n1=a\r\n[tavlo]\r\n") << QByteArray("1") << kNone << QByteArray();
+        QTest::newRow("remove: missing key") << QByteArray("[tavlo]\r\n1=a\r\n") << QByteArray("2") << kNone << QByteArray();
+        QTest::newRow("remove: missing section") << QByteArray("[x]\r\n") << QByteArray("1") << kNone << QByteArray();
     }
 
     // The edit planned from a file read in two pieces of every size is the
     // edit planned from the whole.
-    void write()
+    void edit()
     {
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, key);
         QFETCH(QByteArray, value);
         QFETCH(QByteArray, after);
+        if (value == kNone) {
+            QCOMPARE(profile::removeKey(before, "tavlo", key).value_or(QByteArray()), after);
+            const std::optional<profile::Splice> whole = profile::planRemove(before, "tavlo", key);
+            for (int cut = 0; cut <= before.size(); ++cut)
+                QVERIFY2(locateInTwoPieces(before, "tavlo", key, cut).planRemove() == whole, qPrintable(QString::number(cut)));
+            return;
+        }
         const QByteArray written = profile::writeValue(before, "tavlo", key, value);
         QCOMPARE(written, after);
         QCOMPARE(profile::readValue(written, "tavlo", key).value_or(kNone), value);
         const profile::Splice whole = profile::planWrite(before, "tavlo", key, value);
         for (int cut = 0; cut <= before.size(); ++cut)
             QVERIFY2(locateInTwoPieces(before, "tavlo", key, cut).planWrite(value) == whole, qPrintable(QString::number(cut)));
-    }
-
-    void remove_data()
-    {
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<QByteArray>("key");
-        QTest::addColumn<QByteArray>("after"); // empty: nothing changes
-        QTest::newRow("removes the line, keeps the section line")
-            << QByteArray("[tavlo]\r\n1=a\r\n") << QByteArray("1") << QByteArray("[tavlo]\r\n");
-        QTest::newRow("middle line with LF, first section only")
-            << QByteArray("[x]\n2=a\n[tavlo]\n1=a\n2=b\n3=c\n") << QByteArray("2") << QByteArray("[x]\n2=a\n[tavlo]\n1=a\n3=c\n");
-        QTest::newRow("last line without line end") << QByteArray("[tavlo]\r\n1=a\r\n2=b") << QByteArray("2")
-                                                    << QByteArray("[tavlo]\r\n1=a\r\n");
-        QTest::newRow("first of duplicate keys") << QByteArray("[tavlo]\r1=a\r1=b\r") << QByteArray("1")
-                                                 << QByteArray("[tavlo]\r1=b\r");
-        QTest::newRow("key in another section is not ours")
-            << QByteArray("[x]\r\n1=a\r\n[tavlo]\r\n") << QByteArray("1") << QByteArray();
-        QTest::newRow("missing key") << QByteArray("[tavlo]\r\n1=a\r\n") << QByteArray("2") << QByteArray();
-        QTest::newRow("missing section") << QByteArray("[x]\r\n") << QByteArray("1") << QByteArray();
-    }
-
-    void remove()
-    {
-        QFETCH(QByteArray, before);
-        QFETCH(QByteArray, key);
-        QFETCH(QByteArray, after);
-        QCOMPARE(profile::removeKey(before, "tavlo", key).value_or(QByteArray()), after);
-        const std::optional<profile::Splice> whole = profile::planRemove(before, "tavlo", key);
-        for (int cut = 0; cut <= before.size(); ++cut)
-            QVERIFY2(locateInTwoPieces(before, "tavlo", key, cut).planRemove() == whole, qPrintable(QString::number(cut)));
     }
 
     // Found by fuzzing: a program named "a]b" keeps the section [a]b], which
