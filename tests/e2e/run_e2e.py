@@ -355,8 +355,8 @@ class RealInput(ProgramTestCase):
                 xdo(*commands)
                 self.assertEqual(prog.bytes(), before)
                 self.assertTrue(window_gone("年月日追加", 0.3))
-        # The plain keys act, so the strokes above did reach the list.
-        key("Return")
+        # The plain keys act (Enter on the keypad too), so the strokes above did reach the list.
+        key("KP_Enter")
         answer("年月日追加", "Escape")
         key("Delete")
         self.assertTrue(wait_for(lambda: prog.bytes() == prog.file(b"[{S}]\r\n2004.05.08=b\r\n")))

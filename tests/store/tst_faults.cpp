@@ -117,20 +117,6 @@ private slots:
         QVERIFY(store.WriteMemo(QStringLiteral("2004.01.02"), QString(4000, QLatin1Char('b'))).ok());
     }
 
-    // Deleted by someone else: the next save makes a new file, as the first
-    // save always does.
-    void fileGone()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
-        writeBytes(path, kBefore);
-        const AgendaFile store(path, QStringLiteral("tavlo"));
-        QFile::remove(path);
-        QVERIFY(!store.ReadMemo(QStringLiteral("2004.01.01")).has_value());
-        QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("again")).ok());
-        QCOMPARE(readBytes(path), QByteArray("[tavlo]\r\n2004.01.01=again\r\n"));
-    }
-
     void otherProgramDuringSave_data()
     {
         QTest::addColumn<QString>("command"); // run by another process while the save writes

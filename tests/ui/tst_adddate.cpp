@@ -185,18 +185,6 @@ private slots:
         QCOMPARE(readBytes(fx.path()), agenda);
     }
 
-    void goingBackChangesNothing()
-    {
-        MainWindowFixture fx(kAgenda);
-        Form1 &f = fx.start();
-        f.gstrAddDate = QStringLiteral("stale");
-        const AnswerModal answer = AnswerDialog(QString(), QString(), QString());
-        f.Command1_Click();
-        QVERIFY(f.gstrAddDate.isEmpty());
-        QCOMPARE(f.List1->count(), 2);
-        QCOMPARE(readBytes(fx.path()), kAgenda);
-    }
-
 private:
     QWidget m_owner;
 };

@@ -105,15 +105,6 @@ private slots:
         QCOMPARE(readBytes(fx.path()), agenda.isNull() ? QByteArray("<missing>") : agenda);
     }
 
-    // Where an added date goes is tried by the add-date tests.
-    void sortedList()
-    {
-        MainWindowFixture fx;
-        Form1 &f = fx.start();
-        f.AddDateKeys({"2003.12.26", "2003.12.01", "b", "B", "a", "a", "é"});
-        QCOMPARE(fx.listTexts(), (QStringList{"2003.12.01", "2003.12.26", "B", "a", "a", "b", "é"})); // code order
-    }
-
     void focusAndFonts()
     {
         MainWindowFixture fx("[tavlo]\r\n2004.01.01=a\r\n");

@@ -1,11 +1,8 @@
-// The small UI helpers: key translation, and the editor's scroll bar that
-// skips needless repaints. The real message boxes are answered with real keys
-// in the whole-program suite.
-#include "ui/keycodes.h"
+// The editor's scroll bar that skips needless repaints. Key translation and
+// the real message boxes are tried with real keys in the whole-program suite.
 #include "ui/quietscrollbar.h"
 #include "uitestsupport.h"
 
-#include <QKeyEvent>
 #include <QScrollBar>
 
 using namespace tavlo;
@@ -47,30 +44,6 @@ class tst_Helpers : public QObject
     Q_OBJECT
 
 private slots:
-    // Only what real keys in the whole-program suite cannot show.
-    void keyCodes_data()
-    {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("modifiers");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("mask");
-        QTest::newRow("keypad Enter, keypad flag ignored") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << 13 << 0;
-        QTest::newRow("Ctrl+Alt+S") << int(Qt::Key_S) << int(Qt::ControlModifier | Qt::AltModifier) << 83 << 6;
-        QTest::newRow("Meta does not count") << int(Qt::Key_S) << int(Qt::MetaModifier) << 83 << 0;
-        QTest::newRow("no code") << int(Qt::Key_Eacute) << int(Qt::NoModifier) << 0 << 0;
-    }
-
-    void keyCodes()
-    {
-        QFETCH(int, key);
-        QFETCH(int, modifiers);
-        QFETCH(int, code);
-        QFETCH(int, mask);
-        const QKeyEvent event(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers));
-        QCOMPARE(VirtualKeyCode(&event), code);
-        QCOMPARE(ShiftState(&event), mask);
-    }
-
     // The scroll bar skips the repaint a plain-text editor asks for with every
     // new text; the handle's length shows only while there is something to scroll.
     void pageStepRepaints()
