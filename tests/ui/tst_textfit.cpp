@@ -17,16 +17,14 @@ using namespace tavlo::test;
 
 namespace {
 
-int advance(const QFontMetrics &fm, const QString &text)
-{
-    return fm.horizontalAdvance(text);
-}
-
 // Texts that do not fit: "name: needs N, has M".
 QStringList Clipped(QWidget *window, const QStringList &boxTexts)
 {
     QStringList clipped;
+    // `needs`: -1 for the text's width in the widget's font.
     auto check = [&clipped](const QWidget *w, const QString &text, int needs, int has) {
+        if (needs < 0)
+            needs = w->fontMetrics().horizontalAdvance(text);
         if (needs > has)
             clipped << QStringLiteral("%1 \"%2\": needs %3, has %4").arg(w->metaObject()->className(), text).arg(needs).arg(has);
     };
@@ -36,14 +34,14 @@ QStringList Clipped(QWidget *window, const QStringList &boxTexts)
         opt.text = b->text();
         opt.features = b->isDefault() ? QStyleOptionButton::DefaultButton : QStyleOptionButton::None;
         const QRect contents = b->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, b);
-        check(b, b->text(), advance(b->fontMetrics(), QString(b->text()).remove(QLatin1Char('&'))), contents.width());
+        check(b, QString(b->text()).remove(QLatin1Char('&')), -1, contents.width());
     }
     for (QLabel *l : window->findChildren<QLabel *>()) {
         if (l->wordWrap()) { // it wraps: all its lines must fit below each other
             const QRect need = l->fontMetrics().boundingRect(l->contentsRect(), Qt::TextWordWrap, l->text());
             check(l, l->text().left(8), need.height(), l->contentsRect().height());
         } else {
-            check(l, l->text(), advance(l->fontMetrics(), l->text()), l->contentsRect().width());
+            check(l, l->text(), -1, l->contentsRect().width());
         }
     }
     const QList<QLineEdit *> boxes = window->findChildren<QLineEdit *>();
@@ -56,14 +54,13 @@ QStringList Clipped(QWidget *window, const QStringList &boxTexts)
         const QMargins margins = e->textMargins();
         const int has = e->style()->subElementRect(QStyle::SE_LineEditContents, &opt, e).width() - margins.left()
             - margins.right() - 2 * 2; // QLineEdit keeps two pixels clear each side
-        check(e, boxTexts[i], advance(e->fontMetrics(), boxTexts[i]), has);
+        check(e, boxTexts[i], -1, has);
     }
     if (auto *form = qobject_cast<Form1 *>(window)) {
         // A date, and the date at the larger text size.
         const int margin = form->List1->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, form->List1) + 1;
         for (int press = 0; press < 2; ++press) {
-            check(form->List1, QStringLiteral("2024.12.24"), advance(form->List1->fontMetrics(), QStringLiteral("2024.12.24")),
-                  form->List1->viewport()->width() - 2 * margin);
+            check(form->List1, QStringLiteral("2024.12.24"), -1, form->List1->viewport()->width() - 2 * margin);
             form->Command3_Click();
         }
     }

@@ -94,7 +94,6 @@ public:
         QApplication::setActiveWindow(m_form.get());
         return *m_form;
     }
-    Form1 &form() { return *m_form; }
 
     QStringList listTexts() const
     {
