@@ -1,8 +1,8 @@
-// What one copy of the program passes to the running one: the activation
-// token, and the request that carries it. The single running copy itself is
-// tried with real processes in the whole-program suite.
+// The request one copy of the program sends the running one, with the
+// activation token that lets Wayland bring its window forward. The single
+// running copy itself, and the tokens, are tried with real processes in the
+// whole-program suite (on X11, and on Wayland under sway).
 #include "app/singleinstance.h"
-#include "ui/windowactivation.h"
 
 #include <QtTest>
 
@@ -13,32 +13,6 @@ class tst_Startup : public QObject
     Q_OBJECT
 
 private slots:
-    void launcherTokens_data()
-    {
-        QTest::addColumn<QByteArray>("given");   // XDG_ACTIVATION_TOKEN
-        QTest::addColumn<QByteArray>("display"); // WAYLAND_DISPLAY
-        QTest::addColumn<QByteArray>("token");
-        QTest::newRow("the launcher's token, no Wayland") << QByteArray("sway-1_a.9=") << QByteArray() << QByteArray("sway-1_a.9=");
-        QTest::newRow("the launcher's token before asking") << QByteArray("t") << QByteArray("no-such-socket") << QByteArray("t");
-        QTest::newRow("a launcher's token with a space") << QByteArray("a b") << QByteArray() << QByteArray();
-        QTest::newRow("no token, no Wayland") << QByteArray() << QByteArray() << QByteArray();
-        QTest::newRow("no compositor to ask") << QByteArray() << QByteArray("no-such-socket") << QByteArray();
-    }
-
-    // The compositor's own tokens are tried by the whole-program suite under sway.
-    void launcherTokens()
-    {
-        QFETCH(QByteArray, given);
-        QFETCH(QByteArray, display);
-        QFETCH(QByteArray, token);
-        qputenv("XDG_ACTIVATION_TOKEN", given);
-        qputenv("WAYLAND_DISPLAY", display);
-        const QByteArray got = ActivationTokenForAnotherCopy("org.example.tavlo", 100);
-        qunsetenv("XDG_ACTIVATION_TOKEN");
-        qunsetenv("WAYLAND_DISPLAY");
-        QCOMPARE(got, token);
-    }
-
     void restoreRequests_data()
     {
         QTest::addColumn<QByteArray>("request");

@@ -28,11 +28,9 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("unmappable");
         QTest::newRow("lone CR") << QStringLiteral("2004.01.01") << QStringLiteral("a\rb") << QString();
-        QTest::newRow("lone LF") << QStringLiteral("2004.01.01") << QStringLiteral("a\nb") << QString();
         QTest::newRow("NUL") << QStringLiteral("2004.01.01") << QStringLiteral("a") + QChar(0) << QString();
         QTest::newRow("emoji") << QStringLiteral("2004.01.01") << QStringLiteral("ok 😀") << QStringLiteral("😀");
         QTest::newRow("key with =") << QStringLiteral("a=b") << QStringLiteral("x") << QString();
-        QTest::newRow("key like a section") << QStringLiteral("[x]") << QStringLiteral("x") << QString();
     }
 
     void refusedValues()
@@ -74,19 +72,6 @@ private slots:
             QCOMPARE(int(got->size()), length);
         if (got)
             QVERIFY(!got->contains(QChar(0xFFFD)) && toCp932(*got).bytes.size() <= AgendaFile::kReadCapacity);
-    }
-
-    void whatIsNotThere()
-    {
-        QVERIFY(!store().ReadMemo(QStringLiteral("k")).has_value());
-        QVERIFY(store().DeleteDate(QStringLiteral("k")).ok());
-        QVERIFY(folderEntries(m_dir->path()).isEmpty());
-        for (const QByteArray file : {"[x]\r\nk=a\r\n", "[tavlo]\r\nkk=a\r\n"}) {
-            writeBytes(path(), file);
-            QVERIFY(!store().ReadMemo(QStringLiteral("k")).has_value());
-            QVERIFY(store().DeleteDate(QStringLiteral("k")).ok());
-            QCOMPARE(readBytes(path()), file);
-        }
     }
 
     void entriesAcrossReadPieces_data()

@@ -62,24 +62,6 @@ private slots:
         QVERIFY(!encoded.bytes.contains('?'));
     }
 
-    void invalidBytes_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("text");
-        const QString bad(QChar(0xFFFD));
-        QTest::newRow("lead byte at the end") << QByteArray("a\x95") << QStringLiteral("a") + bad;
-        QTest::newRow("undefined single byte 0xA0") << QByteArray("\xA0z") << bad + QStringLiteral("z");
-        QTest::newRow("lead byte before a control") << QByteArray("\x81\x0Fq") << bad + QChar(0x0F) + QStringLiteral("q");
-        QTest::newRow("0xFF") << QByteArray("\xFF") << bad;
-    }
-
-    void invalidBytes()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, text);
-        QCOMPARE(fromCp932(bytes), text);
-    }
-
     void encode_data()
     {
         QTest::addColumn<QString>("text");

