@@ -41,10 +41,8 @@ private slots:
         QTest::newRow("29 February 2008") << "2008" << "2" << "29" << "2008.02.29" << "" << 0;
         QTest::newRow("29 February 2100") << "2100" << "2" << "29" << "" << calendar << 0;
         QTest::newRow("29 February 2000") << "2000" << "2" << "29" << "" << invalid << 0; // before last year
-        QTest::newRow("text after a number ignored") << "2004" << "5x" << "7" << "2004.05.07" << "" << 0;
         QTest::newRow("decimal rounds") << "2004" << ".9" << "7" << "2004.01.07" << "" << 0;
         QTest::newRow("exponent past 16 bits") << "9e99" << "5" << "7" << "" << invalid << 0;
-        QTest::newRow("leading zeros and blanks") << "2004" << " 5" << "07" << "2004.05.07" << "" << 0;
         QTest::newRow("full-width digits") << "２００４" << "５" << "７" << "2004.05.07" << "" << 0;
         QTest::newRow("half rounds away from zero") << "2004" << "5" << "2.5" << "2004.05.03" << "" << 0;
         QTest::newRow("negative exponent") << "2004" << "5" << "25e-1" << "2004.05.03" << "" << 0;
