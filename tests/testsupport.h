@@ -88,6 +88,8 @@ class ExfatMount
 public:
     ExfatMount()
     {
+        if (::geteuid() != 0)
+            return;
         QProcess p;
         p.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral(
             "cd \"$1\" && truncate -s 16M stick.img && mkfs.exfat stick.img >/dev/null && mkdir stick &&"
@@ -95,11 +97,12 @@ public:
             QStringLiteral("sh"), m_dir.path()});
         p.waitForFinished();
         m_loop = QString::fromLatin1(p.readAllStandardOutput()).trimmed();
-        m_ok = ::geteuid() == 0 && p.exitCode() == 0;
+        m_ok = p.exitCode() == 0;
     }
     ~ExfatMount()
     {
-        QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("umount \"$1\"; [ -z \"$2\" ] || losetup -d \"$2\""),
+        if (!m_loop.isEmpty()) // made, if not mounted
+            QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("umount \"$1\"; [ -z \"$2\" ] || losetup -d \"$2\""),
                                                  QStringLiteral("sh"), path(), m_loop});
     }
     bool ok() const { return m_ok; }

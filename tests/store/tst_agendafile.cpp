@@ -22,27 +22,23 @@ private slots:
         QVERIFY(m_dir->isValid());
     }
 
+    // Characters code page 932 lacks are refused with the main window's save.
     void refusedValues_data()
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("unmappable");
-        QTest::newRow("lone CR") << QStringLiteral("2004.01.01") << QStringLiteral("a\rb") << QString();
-        QTest::newRow("NUL") << QStringLiteral("2004.01.01") << QStringLiteral("a") + QChar(0) << QString();
-        QTest::newRow("emoji") << QStringLiteral("2004.01.01") << QStringLiteral("ok 😀") << QStringLiteral("😀");
-        QTest::newRow("key with =") << QStringLiteral("a=b") << QStringLiteral("x") << QString();
+        QTest::newRow("lone CR") << QStringLiteral("2004.01.01") << QStringLiteral("a\rb");
+        QTest::newRow("NUL") << QStringLiteral("2004.01.01") << QStringLiteral("a") + QChar(0);
+        QTest::newRow("key with =") << QStringLiteral("a=b") << QStringLiteral("x");
     }
 
     void refusedValues()
     {
         QFETCH(QString, key);
         QFETCH(QString, value);
-        QFETCH(QString, unmappable);
         const QByteArray before("[tavlo]\r\n2004.01.01=old\r\n");
         writeBytes(path(), before);
-        const StoreResult result = store().WriteMemo(key, value);
-        QVERIFY(!result.ok());
-        QCOMPARE(result.unmappable, unmappable);
+        QVERIFY(!store().WriteMemo(key, value).ok());
         QCOMPARE(readBytes(path()), before);
     }
 
@@ -58,7 +54,6 @@ private slots:
         QTest::newRow("double-byte characters only") << QByteArray("\x88\x9F").repeated(10000) << -2;
         QTest::newRow("cut at the first NUL") << QByteArray("ab\0cd", 5) << 2;
         QTest::newRow("empty value") << QByteArray() << -1;
-        QTest::newRow("value starts with NUL") << QByteArray("\0a", 2) << -1;
     }
 
     void read()

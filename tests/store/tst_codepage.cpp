@@ -21,7 +21,6 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("backslash stays a backslash") << QStringLiteral("C:\\memo") << QByteArray("C:\\memo");
         QTest::newRow("second byte 0x5C: hyou") << QStringLiteral("表") << QByteArray("\x95\x5C");
-        QTest::newRow("half-width katakana") << QStringLiteral("ｱ") << QByteArray("\xB1");
         QTest::newRow("wave dash as Windows writes it") << QStringLiteral("～") << QByteArray("\x81\x60");
         QTest::newRow("NEC special: circled one") << QStringLiteral("①") << QByteArray("\x87\x40");
         QTest::newRow("line-break marker") << QString(QChar(0x0F)) << QByteArray("\x0F");

@@ -26,10 +26,8 @@ private slots:
         QTest::newRow("two years back refused") << "2002" << "5" << "7" << "" << invalid << 0;
         QTest::newRow("9999 accepted") << "9999" << "12" << "31" << "9999.12.31" << "" << 0;
         QTest::newRow("year above 9999: the calendar check") << "1e4" << "1" << "1" << "" << calendar << 0;
-        QTest::newRow("empty year") << "" << "5" << "7" << "" << invalid << 0;
         QTest::newRow("empty month") << "2004" << "" << "7" << "" << invalid << 1;
         QTest::newRow("empty day") << "2004" << "5" << "" << "" << invalid << 2;
-        QTest::newRow("letters") << "2004" << "ab" << "7" << "" << invalid << 1;
         QTest::newRow("month 1 and day 1") << "2004" << "1" << "1" << "2004.01.01" << "" << 0;
         QTest::newRow("month 13") << "2004" << "13" << "7" << "" << invalid << 1;
         QTest::newRow("month 0") << "2004" << "0" << "7" << "" << invalid << 1;
@@ -40,7 +38,6 @@ private slots:
         QTest::newRow("29 February 2005") << "2005" << "2" << "29" << "" << calendar << 0;
         QTest::newRow("29 February 2008") << "2008" << "2" << "29" << "2008.02.29" << "" << 0;
         QTest::newRow("29 February 2100") << "2100" << "2" << "29" << "" << calendar << 0;
-        QTest::newRow("29 February 2000") << "2000" << "2" << "29" << "" << invalid << 0; // before last year
         QTest::newRow("decimal rounds") << "2004" << ".9" << "7" << "2004.01.07" << "" << 0;
         QTest::newRow("exponent past 16 bits") << "9e99" << "5" << "7" << "" << invalid << 0;
         QTest::newRow("full-width digits") << "２００４" << "５" << "７" << "2004.05.07" << "" << 0;
