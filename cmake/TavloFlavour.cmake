@@ -96,7 +96,7 @@ function(tavlo_add_tests suffix qt core)
     target_compile_definitions(${exe} PRIVATE TAVLO_AGENDA_WRITER="$<TARGET_FILE:agenda_writer_${suffix}>")
     add_test(NAME ${name}_${suffix} COMMAND ${exe})
     set(env "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8")
-    if(name STREQUAL "tst_faults" AND NOT TAVLO_SANITIZE)
+    if(name STREQUAL "tst_agendafile" AND NOT TAVLO_SANITIZE)
       list(APPEND env "LD_PRELOAD=$<TARGET_FILE:failing_io>")
     endif()
     set_tests_properties(${name}_${suffix} PROPERTIES

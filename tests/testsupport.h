@@ -12,31 +12,24 @@
 
 #include <memory>
 
-#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tavlo::test {
 
-// Files by the kernel's name for them (any encoding), or by a QString name.
-inline QByteArray readBytes(const QByteArray &nativePath)
+// A file's bytes, as they are on disk.
+inline QByteArray readBytes(const QString &path)
 {
-    QFile f;
-    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        return QByteArray("<missing>");
-    return f.readAll();
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
-inline QByteArray readBytes(const QString &path) { return readBytes(QFile::encodeName(path)); }
 
-inline bool writeBytes(const QByteArray &nativePath, const QByteArray &bytes)
+inline bool writeBytes(const QString &path, const QByteArray &bytes)
 {
-    QFile f;
-    const int fd = ::open(nativePath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    return fd >= 0 && f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) && f.write(bytes) == bytes.size();
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
-inline bool writeBytes(const QString &path, const QByteArray &bytes) { return writeBytes(QFile::encodeName(path), bytes); }
 
 // Entries of a folder other than . and .., hidden ones included.
 inline QStringList folderEntries(const QString &folder)

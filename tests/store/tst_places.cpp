@@ -128,8 +128,8 @@ private slots:
         QVERIFY(store.DeleteDate(QStringLiteral("2004.01.02")).ok());
         QCOMPARE(readBytes(path), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
         QCOMPARE(folderEntries(stick.path()), QStringList{QStringLiteral("tavlo.txt")});
-        const QByteArray backup = QFile::encodeName(stick.path() + QStringLiteral("/tavlo_20040101_000000.txt"));
-        QVERIFY(MakeBackupCopy(QFile::encodeName(path), backup).ok());
+        const QString backup = stick.path() + QStringLiteral("/tavlo_20040101_000000.txt");
+        QVERIFY(MakeBackupCopy(QFile::encodeName(path), QFile::encodeName(backup)).ok());
         QCOMPARE(readBytes(backup), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
     }
 

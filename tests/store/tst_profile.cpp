@@ -168,16 +168,6 @@ private slots:
         for (int cut = 0; cut <= before.size(); ++cut)
             QVERIFY2(locateInTwoPieces(before, "tavlo", key, cut).planWrite(value) == whole, qPrintable(QString::number(cut)));
     }
-
-    // Found by fuzzing: a program named "a]b" keeps the section [a]b], which
-    // must be found again.
-    void sectionNameWithBracket()
-    {
-        const QByteArray file = profile::writeValue("o]", "\x08]", "ol;", "");
-        QCOMPARE(file, QByteArray("o]\r\n[\x08]]\r\nol;=\r\n"));
-        QCOMPARE(profile::readValue(file, "\x08]", "ol;").value_or(kNone), QByteArray());
-        QCOMPARE(profile::writeValue(file, "\x08]", "ol;", "v"), QByteArray("o]\r\n[\x08]]\r\nol;=v\r\n"));
-    }
 };
 
 QTEST_APPLESS_MAIN(tst_Profile)

@@ -114,7 +114,6 @@ private slots:
         const QString noWrite = QStringLiteral("異常検出|16|<path>\r\nへの保存が失敗しました。\r\n.+");
         const QString noDelete = QStringLiteral("異常検出|16|<path>\r\nからの削除が失敗しました。\r\n");
         QTest::newRow("4097 bytes by the button") << Refusal{kTwoDates, 0, tooLong, "button", false, size};
-        QTest::newRow("4097 bytes by Ctrl+S") << Refusal{kTwoDates, 0, tooLong, "Ctrl+S", false, size};
         QTest::newRow("characters code page 932 lacks")
             << Refusal{kTwoDates, 0, QStringLiteral("party 🎉 and 한"), "button", false, QStringLiteral("処理中断|48|.+🎉한")};
         QTest::newRow("read-only file, write") << Refusal{kTwoDates, 0, "new text", "Ctrl+S", true, noWrite};
