@@ -20,15 +20,10 @@ using namespace tavlo::test;
 
 namespace {
 const QByteArray kBefore("[tavlo]\r\n2004.01.01=old\r\n2004.01.02=keep\r\n");
-
-bool ShimLoaded()
-{
-    return qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("failing_io"));
-}
 } // namespace
 
 #define REQUIRE_SHIM() \
-    if (!ShimLoaded()) \
+    if (!qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("failing_io"))) \
         QSKIP("needs the failing_io shim preloaded (the test command does that)")
 
 class tst_AgendaFile : public QObject

@@ -24,18 +24,6 @@ int run(const QString &command)
     return QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), command});
 }
 
-// Two users sharing a group, made for the test when it runs as root.
-struct SharedGroup {
-    SharedGroup()
-    {
-        ok = ::geteuid() == 0
-            && run(QStringLiteral("getent group tavlo-share >/dev/null || groupadd tavlo-share;"
-                                  "for u in tavlo-owner tavlo-member; do id $u >/dev/null 2>&1 || "
-                                  "useradd -M -N -g tavlo-share $u; done")) == 0;
-    }
-    bool ok = false;
-};
-
 } // namespace
 
 class tst_Places : public QObject
@@ -63,8 +51,12 @@ private slots:
         QFETCH(bool, hardLink);
         QFETCH(int, method);
         if (!owner.isEmpty() || !saver.isEmpty()) {
-            static const SharedGroup group;
-            if (!group.ok)
+            // Two users sharing a group, made for the test when it runs as root.
+            static const bool shared = ::geteuid() == 0
+                && run(QStringLiteral("getent group tavlo-share >/dev/null || groupadd tavlo-share;"
+                                      "for u in tavlo-owner tavlo-member; do id $u >/dev/null 2>&1 || "
+                                      "useradd -M -N -g tavlo-share $u; done")) == 0;
+            if (!shared)
                 QSKIP("needs root to make a second user and a shared group");
         }
         QTemporaryDir dir;

@@ -3,6 +3,8 @@
 // the whole-program suite; here, what each action leaves behind.
 #include "uitestsupport.h"
 
+#include <QInputMethodEvent>
+
 #include <sys/stat.h>
 
 using namespace tavlo;
@@ -74,7 +76,9 @@ private slots:
         f.Text1->setFocus();
         f.Text1->moveCursor(QTextCursor::End);
         QTest::keyClick(f.Text1, Qt::Key_Return);
-        CommitText(f.Text1, QStringLiteral("表ソ"));
+        QInputMethodEvent typed; // as an input method commits Japanese
+        typed.setCommitString(QStringLiteral("表ソ"));
+        QApplication::sendEvent(f.Text1, &typed);
         QTest::mouseClick(f.Command2, Qt::LeftButton);
         QCOMPARE(readBytes(fx.path()), QByteArray("[tavlo]\r\n2004.01.01=Milk\x0F" "Bread\x0F\x95\x5C\x83\x5C\r\n2004.01.02=second\r\n"));
         QVERIFY(!f.Command2->isEnabled());

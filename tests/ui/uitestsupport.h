@@ -10,7 +10,6 @@
 #include "ui/messagebox.h"
 
 #include <QApplication>
-#include <QInputMethodEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -59,14 +58,6 @@ public:
 private:
     std::unique_ptr<QTimer> m_timer;
 };
-
-// Text as an input method commits it (how Japanese reaches an editor).
-inline void CommitText(QWidget *widget, const QString &text)
-{
-    QInputMethodEvent event;
-    event.setCommitString(text);
-    QApplication::sendEvent(widget, &event);
-}
 
 // A main window over tavlo.txt in a fresh temporary folder, started the way
 // the program starts (filled, shown, first date selected).
