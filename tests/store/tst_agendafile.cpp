@@ -37,7 +37,8 @@ private slots:
         QVERIFY(m_dir->isValid());
     }
 
-    // Characters code page 932 lacks are refused with the main window's save.
+    // Values and names that would break the file's lines are refused, the
+    // file left as it was.
     void refusedValues_data()
     {
         QTest::addColumn<QString>("key");
@@ -280,6 +281,7 @@ private slots:
         QCOMPARE(readBytes(path()), after); // the edit was made again on their content
         QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("tavlo.txt")});
     }
+
 private:
     QString path() const { return m_dir->filePath(QStringLiteral("tavlo.txt")); }
     AgendaFile store() const { return AgendaFile(path(), QStringLiteral("tavlo")); }

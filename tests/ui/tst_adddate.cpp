@@ -133,8 +133,9 @@ private slots:
         QTest::newRow("not in the calendar") << "2004/4/31" << "" << "年月日チェックで異常を検出しました。" << 0;
     }
 
-    // What the dialog does with the rules' answer. 戻る and Escape are pressed with real keys in
-    // the whole-program suite; here a refused dialog is closed by its frame.
+    // What the dialog does with the rules' answer. 戻る and Escape are pressed
+    // with real keys in the whole-program suite; here a refused dialog is
+    // closed by its frame.
     void dialogAnswer()
     {
         QFETCH(QString, date);

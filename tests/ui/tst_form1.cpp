@@ -27,7 +27,8 @@ public:
 protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
-        paints += event->type() == QEvent::Paint;
+        if (event->type() == QEvent::Paint)
+            ++paints;
         return false;
     }
 };
