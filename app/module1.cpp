@@ -4,7 +4,7 @@
 #include "app/startupwork.h"
 #include "store/agendafile.h"
 #include "store/codepage.h"
-#include "store/leftovers.h"
+#include "store/recovery.h"
 #include "ui/accessibility.h"
 #include "ui/focusstyle.h"
 #include "ui/fonts.h"
@@ -202,7 +202,7 @@ int Main(int &argc, char **argv)
     // copy holds the lock, so what killed saves left behind is its to clear.
     QByteArray savingCopy;
     std::future<QStringList> dateKeys = std::async(std::launch::async, [&store, &savingCopy] {
-        savingCopy = CleanUpAfterInterruptedSaves(store.nativePath());
+        savingCopy = RecoverAfterInterruptedSaves(store.nativePath());
         PrepareCodePage(); // for the first memo shown
         return store.ListDateKeys();
     });

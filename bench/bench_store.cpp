@@ -90,11 +90,19 @@ int main(int argc, char *argv[])
             const QString memo = *store.ReadMemo(middle);
             const int rounds = years >= 100 ? 9 : 21;
 
-            const double readFloor = MedianMs(rounds, [&] { (void)readWholeFile(store.nativePath()); });
+            const double readFloor = MedianMs(rounds, [&] { 
+                LockedFile file;
+                file.open(store.nativePath(), LockedFile::Shared, 0);
+                (void)ReadWholeFile(file);
+            });
             const double scan = MedianMs(rounds, [&] { (void)store.ListDateKeys(); });
             const double read = MedianMs(rounds, [&] { (void)store.ReadMemo(middle); });
             const QByteArray floorPath = QFile::encodeName(folder + QStringLiteral("/floor.txt"));
-            const double writeFloor = MedianMs(rounds, [&] { (void)replaceFileAtomically(floorPath, bytes); });
+            const double writeFloor = MedianMs(rounds, [&] { 
+                LockedFile file;
+                file.open(floorPath, LockedFile::Exclusive, 0);
+                (void)ReplaceFile(file, {BytePiece{bytes.constData(), size_t(bytes.size())}});
+            });
             const double write = MedianMs(rounds, [&] { (void)store.WriteMemo(middle, memo); });
             // Each delete timed on its own; putting the date back is not.
             std::vector<double> deletes;

@@ -1,6 +1,7 @@
 #include "store/agendafile.h"
 
 #include "store/codepage.h"
+#include "store/filenames.h"
 #include "store/profile.h"
 
 #include <QFile>
@@ -56,6 +57,7 @@ StoreResult fromFile(const FileResult &r)
     out.error = r.error;
     out.sysErrno = r.sysErrno;
     out.method = r.method;
+    out.journal = r.journal;
     return out;
 }
 
@@ -67,136 +69,108 @@ bool sameFile(const QByteArray &a, const QByteArray &b)
             && sa.st_ino == sb.st_ino);
 }
 
-// The agenda file opened for one operation. Anything but a regular file (a
-// FIFO would block) counts as not there to read.
-class SourceFile
+// How long a copy of the program waits for another one's save: a read
+// rather shows what is there, a write says the file is busy.
+constexpr int kReadWaitMs = 2000;
+constexpr int kWriteWaitMs = 3000;
+
+// Hands the file to `onPiece(data, size, atEnd, offset)` a piece at a time,
+// each beginning with what the last call left unused; it returns how many
+// bytes it used, or -1 to stop. False when a read failed (errno says why):
+// what was handed over then is not the whole file. Reads in pieces, so that only as much of the
+// file is read as the answer needs and a huge file never has to fit in
+// memory at once.
+template <class OnPiece>
+bool streamPieces(const LockedFile &file, OnPiece &&onPiece)
 {
-public:
-    explicit SourceFile(const QByteArray &path)
-    {
-        m_fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (m_fd < 0) {
-            m_error = errno == ENOENT ? FileError::NotFound : FileError::Other;
-            m_errno = errno;
-            return;
+    constexpr qint64 kMaxPiece = 1 << 20;
+    // Not zero-filled: only what was read is ever looked at, and pages
+    // never read into are never touched.
+    size_t capacity = size_t(qBound<qint64>(4096, qint64(file.status().st_size) + 1, kMaxPiece));
+    std::unique_ptr<char[]> buffer(new char[capacity]);
+    // The first reads are short, so that a date near the top of a large
+    // file costs little; they double up to the whole buffer.
+    size_t piece = 64 * 1024;
+    size_t have = 0;
+    qint64 base = 0; // file offset of buffer[0]
+    for (;;) {
+        if (have == capacity) { // one line longer than the buffer
+            std::unique_ptr<char[]> larger(new char[capacity * 2]);
+            std::memcpy(larger.get(), buffer.get(), have);
+            buffer = std::move(larger);
+            capacity *= 2;
         }
-        struct stat st;
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            m_error = FileError::NotAFile;
-            ::close(m_fd);
-            m_fd = -1;
-            return;
-        }
-        m_size = st.st_size;
-        m_identity = identityOf(m_fd);
+        const size_t want = std::min(capacity - have, piece);
+        piece = std::min(piece * 2, size_t(kMaxPiece));
+        ssize_t n;
+        do {
+            n = ::pread(file.fd(), buffer.get() + have, want, off_t(base + qint64(have)));
+        } while (n < 0 && errno == EINTR);
+        if (n < 0)
+            return false;
+        const bool atEnd = n == 0;
+        if (!atEnd)
+            have += size_t(n);
+        const qsizetype used = onPiece(static_cast<const char *>(buffer.get()), qsizetype(have), atEnd, base);
+        if (used < 0 || atEnd)
+            return true;
+        std::memmove(buffer.get(), buffer.get() + used, have - size_t(used));
+        have -= size_t(used);
+        base += used;
     }
-    ~SourceFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    SourceFile(const SourceFile &) = delete;
-    SourceFile &operator=(const SourceFile &) = delete;
+}
 
-    bool isOpen() const { return m_fd >= 0; }
-    FileError error() const { return m_error; }
-    int sysErrno() const { return m_errno; }
-    int fd() const { return m_fd; }
-    qint64 size() const { return m_size; }
-    // Which file was read; a missing one is an identity too.
-    const FileIdentity &identity() const { return m_identity; }
-
-    // Hands the file's lines to `onLine(text, line)`, the line's offsets
-    // counted from the start of the file, until it returns false.
-    template <class OnLine>
-    void streamLines(OnLine &&onLine)
-    {
-        streamPieces([&onLine](const char *data, qsizetype size, bool atEnd, qint64 base) -> qsizetype {
-            const profile::LineFeed feed =
-                profile::forEachLineAt(data, size, atEnd, [&onLine, base](const char *bytes, profile::Line line) {
-                    const char *text = bytes + line.begin;
-                    line.begin += base;
-                    line.end += base;
-                    line.next += base;
-                    return onLine(text, line);
-                });
-            return feed.stopped ? -1 : feed.used;
-        });
-    }
-
-    // Hands the file to `onPiece(data, size, atEnd, offset)` a piece at a
-    // time, each beginning with what the last call left unused; it returns
-    // how many bytes it used, or -1 to stop. Reads in pieces, so that only as
-    // much of the file is read as the answer needs and a huge file never has
-    // to fit in memory at once.
-    template <class OnPiece>
-    void streamPieces(OnPiece &&onPiece)
-    {
-        constexpr qint64 kMaxPiece = 1 << 20;
-        // Not zero-filled: only what was read is ever looked at, and pages
-        // never read into are never touched.
-        size_t capacity = size_t(qBound<qint64>(4096, m_size + 1, kMaxPiece));
-        std::unique_ptr<char[]> buffer(new char[capacity]);
-        // The first reads are short, so that a date near the top of a large
-        // file costs little; they double up to the whole buffer.
-        size_t piece = 64 * 1024;
-        size_t have = 0;
-        qint64 base = 0; // file offset of buffer[0]
-        for (;;) {
-            if (have == capacity) { // one line longer than the buffer
-                std::unique_ptr<char[]> larger(new char[capacity * 2]);
-                std::memcpy(larger.get(), buffer.get(), have);
-                buffer = std::move(larger);
-                capacity *= 2;
-            }
-            const size_t want = std::min(capacity - have, piece);
-            piece = std::min(piece * 2, size_t(kMaxPiece));
-            ssize_t n;
-            do {
-                n = ::read(m_fd, buffer.get() + have, want);
-            } while (n < 0 && errno == EINTR);
-            const bool atEnd = n <= 0;
-            if (!atEnd)
-                have += size_t(n);
-            const qsizetype used = onPiece(static_cast<const char *>(buffer.get()), qsizetype(have), atEnd, base);
-            if (used < 0 || atEnd)
-                return;
-            std::memmove(buffer.get(), buffer.get() + used, have - size_t(used));
-            have -= size_t(used);
-            base += used;
-        }
-    }
-
-private:
-    int m_fd = -1;
-    qint64 m_size = 0;
-    FileIdentity m_identity;
-    FileError m_error = FileError::None;
-    int m_errno = 0;
-};
+// Hands the file's lines to `onLine(text, line)`, the line's offsets counted
+// from the start of the file, until it returns false.
+template <class OnLine>
+bool streamLines(const LockedFile &file, OnLine &&onLine)
+{
+    return streamPieces(file, [&onLine](const char *data, qsizetype size, bool atEnd, qint64 base) -> qsizetype {
+        const profile::LineFeed feed =
+            profile::forEachLineAt(data, size, atEnd, [&onLine, base](const char *bytes, profile::Line line) {
+                const char *text = bytes + line.begin;
+                line.begin += base;
+                line.end += base;
+                line.next += base;
+                return onLine(text, line);
+            });
+        return feed.stopped ? -1 : feed.used;
+    });
+}
 
 // Writes the file as the splice makes it from the old content: the kernel
 // copies the unchanged ranges, so the old file is never held in memory.
-FileResult applyToFile(const QByteArray &path, const SourceFile &old, const profile::Splice &splice)
+FileResult applyToFile(const LockedFile &old, const profile::Splice &splice)
 {
     std::vector<BytePiece> pieces;
     if (splice.at > 0)
         pieces.push_back(BytePiece{nullptr, size_t(splice.at), old.fd(), 0});
     pieces.push_back(BytePiece{splice.insert.constData(), size_t(splice.insert.size())});
     const qint64 rest = splice.at + splice.remove;
-    if (old.isOpen() && rest < old.size())
-        pieces.push_back(BytePiece{nullptr, size_t(old.size() - rest), old.fd(), rest});
-    return replaceFileAtomically(path, pieces, &old.identity());
+    if (old.exists() && rest < old.status().st_size)
+        pieces.push_back(BytePiece{nullptr, size_t(old.status().st_size - rest), old.fd(), rest});
+    return ReplaceFile(old, pieces);
 }
 
-// Another program may change the file while an edit is written: the edit is
-// then made again on what the file holds now.
-template <class Edit>
-StoreResult editWithRetry(Edit &&edit)
+// Locks the file, plans the edit on what it holds and writes it. The plan
+// returns false when the file could not be read whole. Another
+// program may change the file while the edit is written: the edit is then
+// made again on what the file holds now.
+template <class Plan>
+StoreResult editFile(const QByteArray &path, Plan &&plan)
 {
     StoreResult result;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        result = edit();
+        LockedFile file;
+        const FileResult opened = file.open(path, LockedFile::Exclusive, kWriteWaitMs);
+        if (!opened.ok())
+            return fromFile(opened);
+        std::optional<profile::Splice> splice;
+        if (!plan(file, splice))
+            return fromFile(FileResult{FileError::Other, errno, SaveMethod::None, QByteArray()});
+        if (!splice)
+            return StoreResult{};
+        result = fromFile(applyToFile(file, *splice));
         if (result.error != FileError::Changed)
             break;
     }
@@ -218,7 +192,7 @@ AgendaFile::AgendaFile(const QString &path, const QString &section)
 
 QString AgendaFile::path() const
 {
-    return QFile::decodeName(m_path);
+    return PathForDisplay(m_path);
 }
 
 StoreResult AgendaFile::refusal() const
@@ -233,10 +207,10 @@ QStringList AgendaFile::ListDateKeys() const
     QStringList keys;
     if (m_isProgram)
         return keys;
-    SourceFile file(m_path);
-    if (!file.isOpen())
+    LockedFile file;
+    if (!file.open(m_path, LockedFile::Shared, kReadWaitMs).ok() || !file.exists())
         return keys;
-    file.streamLines([&keys](const char *line, const profile::Line &at) {
+    streamLines(file, [&keys](const char *line, const profile::Line &at) {
         return profile::scanLine(line, at.end - at.begin, [&keys](const char *key, qsizetype length) {
             keys.append(fromCp932(key, length));
         });
@@ -279,14 +253,13 @@ StoreResult AgendaFile::WriteMemo(const QString &key, const QString &value) cons
         refused.unmappable = v.unmappable;
         return refused;
     }
-    return editWithRetry([&] {
-        SourceFile file(m_path);
-        if (!file.isOpen() && file.error() != FileError::NotFound)
-            return fromFile(FileResult{file.error(), file.sysErrno()});
+    return editFile(m_path, [&](const LockedFile &file, std::optional<profile::Splice> &splice) {
         profile::EditLocator locator(m_sectionBytes, k.bytes);
-        if (file.isOpen())
-            file.streamLines([&locator](const char *line, const profile::Line &at) { return locator.line(line, at); });
-        return fromFile(applyToFile(m_path, file, locator.planWrite(v.bytes)));
+        if (file.exists()
+            && !streamLines(file, [&locator](const char *line, const profile::Line &at) { return locator.line(line, at); }))
+            return false;
+        splice = locator.planWrite(v.bytes);
+        return true;
     });
 }
 
@@ -302,31 +275,33 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
         refused.error = FileError::InvalidKey;
         return refused;
     }
-    return editWithRetry([&] {
-        SourceFile file(m_path);
-        if (file.error() == FileError::NotFound)
-            return StoreResult{};
-        if (!file.isOpen())
-            return fromFile(FileResult{file.error(), file.sysErrno()});
+    return editFile(m_path, [&](const LockedFile &file, std::optional<profile::Splice> &splice) {
+        if (!file.exists())
+            return true;
         profile::EditLocator locator(m_sectionBytes, k.bytes);
-        file.streamLines([&locator](const char *line, const profile::Line &at) { return locator.line(line, at); });
-        const std::optional<profile::Splice> splice = locator.planRemove();
-        if (!splice)
-            return StoreResult{};
-        return fromFile(applyToFile(m_path, file, *splice));
+        if (!streamLines(file, [&locator](const char *line, const profile::Line &at) { return locator.line(line, at); }))
+            return false;
+        splice = locator.planRemove();
+        return true;
     });
 }
 
 FileIdentity AgendaFile::Identity() const
 {
-    const SourceFile file(m_path);
-    return file.isOpen() ? file.identity() : FileIdentity{};
+    LockedFile file;
+    return file.open(m_path, LockedFile::Shared, kReadWaitMs).ok() ? file.identity() : FileIdentity{};
 }
 
 bool AgendaFile::IsReadable() const
 {
-    const SourceFile file(m_path);
-    return file.isOpen() || file.error() == FileError::NotFound;
+    LockedFile file;
+    return file.open(m_path, LockedFile::Shared, kReadWaitMs).ok();
+}
+
+bool AgendaFile::FolderExists() const
+{
+    struct stat st;
+    return ::stat(FolderOf(m_path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool AgendaFile::HasDate(const QString &key) const
@@ -342,14 +317,16 @@ std::optional<QByteArray> AgendaFile::findValue(const QString &key, FileIdentity
     if (m_isProgram || !k.ok() || !isValidKey(key))
         return std::nullopt;
     profile::ValueFinder finder(m_sectionBytes, k.bytes);
-    SourceFile file(m_path);
+    LockedFile file;
+    const bool opened = file.open(m_path, LockedFile::Shared, kReadWaitMs).ok();
     if (identity)
         *identity = file.identity();
-    if (!file.isOpen())
+    if (!opened || !file.exists())
         return std::nullopt;
-    file.streamPieces([&finder](const char *data, qsizetype size, bool atEnd, qint64) {
-        return finder.feed(data, size, atEnd);
-    });
+    if (!streamPieces(file, [&finder](const char *data, qsizetype size, bool atEnd, qint64) {
+            return finder.feed(data, size, atEnd);
+        }))
+        return std::nullopt;
     return finder.value();
 }
 

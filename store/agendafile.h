@@ -16,6 +16,7 @@ struct StoreResult {
     int sysErrno = 0;
     QString unmappable; // with FileError::Other from WriteMemo: text without a CP932 form
     SaveMethod method = SaveMethod::None;
+    QByteArray journal; // with CopyLeft and RestoreFailed: where the old content is
     bool ok() const { return error == FileError::None; }
 };
 
@@ -55,6 +56,9 @@ public:
     // Whether what is at the path can be read as the agenda, or nothing is
     // there (a folder or an unreadable file cannot).
     bool IsReadable() const;
+
+    // Whether the folder the path names is there.
+    bool FolderExists() const;
 
     // Which file the path names now; equal identities mean unchanged content.
     FileIdentity Identity() const;

@@ -1,5 +1,7 @@
 #include "store/codepage.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <iconv.h>
 #include <mutex>
@@ -156,6 +158,24 @@ QString fromCp932(const char *data, qsizetype size)
 QString fromCp932(const QByteArray &bytes)
 {
     return fromCp932(bytes.constData(), bytes.size());
+}
+
+QString PathForDisplay(const QByteArray &path)
+{
+    QString shown;
+    const QList<QByteArray> parts = path.split('/');
+    for (const QByteArray &part : parts) {
+        if (&part != &parts.first())
+            shown += u'/';
+        const QString utf8 = QString::fromUtf8(part);
+        if (utf8.toUtf8() == part) {
+            shown += utf8;
+            continue;
+        }
+        const QString cp932 = fromCp932(part);
+        shown += cp932.contains(QChar(0xFFFD)) ? QFile::decodeName(part) : cp932;
+    }
+    return shown;
 }
 
 } // namespace tavlo

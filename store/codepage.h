@@ -23,6 +23,11 @@ Cp932Encoded toCp932(const QString &text);
 QString fromCp932(const QByteArray &bytes);
 QString fromCp932(const char *data, qsizetype size);
 
+// A path as the user should read it: each part as UTF-8 where it is that,
+// else as code page 932 where it is that (a folder unpacked from an archive
+// made on Windows), else as the locale decodes file names.
+QString PathForDisplay(const QByteArray &path);
+
 // Opens the converters ahead of their first use, which loads glibc's code
 // page module; any thread may call it.
 void PrepareCodePage();

@@ -1,15 +1,14 @@
 #include "store/safefile.h"
 
-#include <QRandomGenerator>
+#include "store/filenames.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <sys/file.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -21,7 +20,7 @@ constexpr qint64 kMaxFileSize = qint64(1) << 30;
 
 FileResult fail(FileError error, int err = 0)
 {
-    return FileResult{error, err};
+    return FileResult{error, err, SaveMethod::None, QByteArray()};
 }
 
 FileError classify(int err)
@@ -44,6 +43,16 @@ FileError classify(int err)
     default:
         return FileError::Other;
     }
+}
+
+FileResult failWith(int err)
+{
+    return fail(classify(err), err);
+}
+
+bool notSupported(int err)
+{
+    return err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL;
 }
 
 class Fd
@@ -103,7 +112,7 @@ bool copyRange(int from, off_t offset, int to, size_t size)
         }
         if (errno == EINTR)
             continue;
-        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+        if (errno != EXDEV && !notSupported(errno))
             return false;
         std::vector<char> buffer(std::min<size_t>(size, size_t(1) << 20));
         while (size > 0) {
@@ -143,18 +152,7 @@ off_t totalSize(const std::vector<BytePiece> &pieces)
     return total;
 }
 
-QByteArray folderOf(const QByteArray &path)
-{
-    const int slash = path.lastIndexOf('/');
-    if (slash < 0)
-        return QByteArray(".");
-    if (slash == 0)
-        return QByteArray("/");
-    return path.left(slash);
-}
-
-// Follows symbolic links to the file they name, which need not exist yet, so
-// that a save writes the target and the link survives.
+// Follows symbolic links to the file they name, which need not exist yet.
 QByteArray resolveTarget(QByteArray path)
 {
     for (int hops = 0; hops < 40; ++hops) {
@@ -166,47 +164,38 @@ QByteArray resolveTarget(QByteArray path)
         if (n <= 0 || size_t(n) == sizeof buffer)
             return path;
         const QByteArray link(buffer, int(n));
-        path = link.startsWith('/') ? link : folderOf(path) + '/' + link;
+        path = link.startsWith('/') ? link : FolderOf(path) + '/' + link;
     }
     return path; // a loop of links: every call on it fails with ELOOP
 }
 
-QByteArray temporaryName(const QByteArray &target)
+void syncFolder(const QByteArray &path)
 {
-    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    const int slash = target.lastIndexOf('/');
-    QByteArray name = target.left(slash + 1) + '.' + target.mid(slash + 1) + '.';
-    for (int i = 0; i < 6; ++i)
-        name += kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters - 1))];
-    return name;
-}
-
-void syncFolder(const QByteArray &folder)
-{
-    Fd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd dir(::open(FolderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.valid())
         ::fsync(dir.get());
 }
 
-// Gives a complete, flushed unnamed file a hidden name beside `target`.
-bool nameUnnamed(int fd, const QByteArray &target, QByteArray &tempPath)
+bool sameInode(const struct stat &a, const struct stat &b)
 {
-    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(fd);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray name = temporaryName(target);
-        if (::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0) {
-            tempPath = name;
-            return true;
-        }
-        if (errno != EEXIST)
-            return false;
-    }
-    return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool notSupported(int err)
+// Whether the locked file's content is as it was when it was read.
+bool unchangedContent(const LockedFile &file)
 {
-    return err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS;
+    struct stat now;
+    return ::fstat(file.fd(), &now) == 0 && IdentityOf(now) == file.identity();
+}
+
+// Whether the path still names the locked file (through the same links),
+// unchanged since it was read.
+bool unchanged(const LockedFile &file)
+{
+    struct stat now, atPath;
+    return ::fstat(file.fd(), &now) == 0 && IdentityOf(now) == file.identity()
+        && resolveTarget(file.path()) == file.target() && ::stat(file.target().constData(), &atPath) == 0
+        && IdentityOf(atPath) == file.identity();
 }
 
 std::vector<QByteArray> attributeNames(int fd, bool &ok)
@@ -229,6 +218,16 @@ std::vector<QByteArray> attributeNames(int fd, bool &ok)
     return names;
 }
 
+bool copyAttribute(int from, int to, const char *name)
+{
+    const ssize_t size = ::fgetxattr(from, name, nullptr, 0);
+    if (size < 0)
+        return false;
+    std::vector<char> value(size_t(size) + 1);
+    const ssize_t got = ::fgetxattr(from, name, value.data(), value.size());
+    return got >= 0 && ::fsetxattr(to, name, value.data(), size_t(got), 0) == 0;
+}
+
 // Extended attributes, access lists among them, of one file onto another,
 // which loses those the first has not (a folder's default list gives new
 // files one).
@@ -243,36 +242,41 @@ bool copyAttributes(int from, int to)
         if (std::find(wanted.begin(), wanted.end(), name) == wanted.end()
             && ::fremovexattr(to, name.constData()) != 0)
             return false;
-    for (const QByteArray &name : wanted) {
-        const ssize_t size = ::fgetxattr(from, name.constData(), nullptr, 0);
-        if (size < 0)
+    for (const QByteArray &name : wanted)
+        if (!copyAttribute(from, to, name.constData()))
             return false;
-        std::vector<char> value(size_t(size) + 1);
-        const ssize_t got = ::fgetxattr(from, name.constData(), value.data(), value.size());
-        if (got < 0 || ::fsetxattr(to, name.constData(), value.data(), size_t(got), 0) != 0)
-            return false;
-    }
     return true;
 }
 
-// What a new file must have to take an old one's place.
-struct Original {
-    bool exists = false;
-    struct stat st {};
-    int fd = -1; // open for reading its attributes
-};
-
 // Gives the new file the old one's owner, group, attributes and mode; false
 // when it cannot have them all.
-bool takeOver(int fd, const Original &old)
+bool takeOver(int fd, const LockedFile &old)
 {
     struct stat now;
     if (::fstat(fd, &now) != 0)
         return false;
-    if ((now.st_uid != old.st.st_uid || now.st_gid != old.st.st_gid)
-        && ::fchown(fd, old.st.st_uid, old.st.st_gid) != 0)
+    const struct stat &st = old.status();
+    if ((now.st_uid != st.st_uid || now.st_gid != st.st_gid) && ::fchown(fd, st.st_uid, st.st_gid) != 0)
         return false;
-    return copyAttributes(old.fd, fd) && ::fchmod(fd, old.st.st_mode & 07777) == 0;
+    return copyAttributes(old.fd(), fd) && ::fchmod(fd, st.st_mode & 07777) == 0;
+}
+
+// A copy of a file (a journal, a backup) is readable by no one who may not
+// read the file, and by whoever may: the file's owner and group where they
+// can be given, its access list, its permissions.
+void shareLike(int fd, const LockedFile &source)
+{
+    const struct stat &st = source.status();
+    mode_t mode = st.st_mode & 0666;
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0)
+        ::fchown(fd, uid_t(-1), st.st_gid); // a member of the file's group may give it that group
+    struct stat now;
+    if (::fstat(fd, &now) != 0 || now.st_gid != st.st_gid)
+        mode &= ~mode_t(070); // its group's rights are not for another group
+    const char *const acl = "system.posix_acl_access";
+    if (::fgetxattr(source.fd(), acl, nullptr, 0) > 0 && !copyAttribute(source.fd(), fd, acl))
+        mode &= 0600; // whom the list lets in cannot be said without it
+    ::fchmod(fd, mode);
 }
 
 mode_t defaultMode()
@@ -282,128 +286,389 @@ mode_t defaultMode()
     return 0666 & ~mask;
 }
 
-// Fills and flushes a new file; `kept` is false when it could not take over
-// the old file's attributes, and then nothing was written.
-FileResult fill(int fd, const std::vector<BytePiece> &pieces, const Original &old, bool &kept)
+// A new file beside a target, written before it takes a name there. It is
+// made without a name where the system allows, so that a crash leaves
+// nothing behind; else under a marked hidden name (TemporaryPathFor). It is
+// locked for as long as it exists, so that a start-up's clean-up can tell it
+// from one a killed save left. Removed when destroyed, unless kept.
+class Temporary
 {
-    kept = !old.exists || takeOver(fd, old);
+public:
+    // Opens one beside `target`; false with errno set when none can be made.
+    bool create(const QByteArray &target)
+    {
+        m_target = target;
+        m_fd.reset(::open(FolderOf(target).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        if (m_fd.valid())
+            return ::flock(m_fd.get(), LOCK_EX) == 0;
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return false;
+        return createNamed();
+    }
+    ~Temporary()
+    {
+        if (!m_path.isEmpty())
+            ::unlink(m_path.constData());
+    }
+    int fd() const { return m_fd.get(); }
+    bool named() const { return !m_path.isEmpty(); }
+    const QByteArray &path() const { return m_path; }
+    // It took its place: nothing to remove.
+    void keep() { m_path.clear(); }
+
+    // Gives the complete file a hidden name of its own.
+    bool name()
+    {
+        if (named())
+            return true;
+        const QByteArray proc = "/proc/self/fd/" + QByteArray::number(m_fd.get());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const QByteArray path = TemporaryPathFor(m_target);
+            if (::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW) == 0) {
+                m_path = path;
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+
+    // Gives the complete file the name `path`, which must not exist: a
+    // file already there is never replaced (EEXIST).
+    bool place(const QByteArray &path)
+    {
+        if (!named()) {
+            const QByteArray proc = "/proc/self/fd/" + QByteArray::number(m_fd.get());
+            if (::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW) == 0)
+                return true;
+            if (errno != ENOENT || !name()) // ENOENT: no /proc to name it by
+                return false;
+        }
+        if (::link(m_path.constData(), path.constData()) == 0)
+            return true; // the hidden name goes when this object does
+        if (errno != EPERM && errno != EMLINK && !notSupported(errno))
+            return false;
+        if (::renameat2(AT_FDCWD, m_path.constData(), AT_FDCWD, path.constData(), RENAME_NOREPLACE) == 0) {
+            keep();
+            return true;
+        }
+        if (!notSupported(errno))
+            return false;
+        // No hard links and no exclusive rename (FAT and exFAT through
+        // FUSE). Every copy of the program that could aim at this name
+        // holds the agenda file's lock, so checking first is enough.
+        struct stat st;
+        if (::lstat(path.constData(), &st) == 0) {
+            errno = EEXIST;
+            return false;
+        }
+        if (::rename(m_path.constData(), path.constData()) != 0)
+            return false;
+        keep();
+        return true;
+    }
+
+private:
+    bool createNamed()
+    {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const QByteArray path = TemporaryPathFor(m_target);
+            m_fd.reset(::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+            if (!m_fd.valid()) {
+                if (errno == EEXIST)
+                    continue;
+                return false;
+            }
+            // A start-up's clean-up may have taken it for a leftover before
+            // it was locked: then it has no name any more.
+            struct stat st;
+            if (::flock(m_fd.get(), LOCK_EX) == 0 && ::fstat(m_fd.get(), &st) == 0 && st.st_nlink > 0) {
+                m_path = path;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    Fd m_fd;
+    QByteArray m_target;
+    QByteArray m_path;
+};
+
+// A write lease on the file while it is overwritten in place: any other
+// program that opens or truncates the file then waits until the save is
+// done, so nothing it writes is overwritten or cut off. Only the file's
+// owner gets one, and only while no one else has the file open; without one
+// the save still checks afterwards that the file is where it was.
+class WriteLease
+{
+public:
+    explicit WriteLease(int fd) : m_fd(fd)
+    {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGIO, &ignore, &m_previous); // the breaker is told to wait; we need no signal
+        m_held = ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+        if (!m_held)
+            ::sigaction(SIGIO, &m_previous, nullptr);
+    }
+    bool held() const { return m_held; }
+    ~WriteLease()
+    {
+        if (!m_held)
+            return;
+        ::fcntl(m_fd, F_SETLEASE, F_UNLCK);
+        ::sigaction(SIGIO, &m_previous, nullptr);
+    }
+    WriteLease(const WriteLease &) = delete;
+    WriteLease &operator=(const WriteLease &) = delete;
+
+private:
+    int m_fd;
+    bool m_held = false;
+    struct sigaction m_previous {};
+};
+
+// Writes and flushes a new file beside the target; `kept` is false when it
+// could not take over the old file's attributes, and then nothing was written.
+FileResult writeReplacement(const LockedFile &old, const std::vector<BytePiece> &pieces, Temporary &temp, bool &kept)
+{
+    if (!temp.create(old.target()))
+        return failWith(errno);
+    kept = !old.exists() || takeOver(temp.fd(), old);
     if (!kept)
         return FileResult{};
-    if (!old.exists)
-        ::fchmod(fd, defaultMode()); // file systems without modes refuse, which is no loss
-    if (!writeAll(fd, pieces) || ::fsync(fd) != 0)
-        return fail(classify(errno), errno);
+    if (!old.exists())
+        ::fchmod(temp.fd(), defaultMode()); // file systems without modes refuse, which is no loss
+    if (!writeAll(temp.fd(), pieces) || ::fsync(temp.fd()) != 0 || !temp.name())
+        return failWith(errno);
     return FileResult{};
 }
 
-// Writes and flushes a new file beside `target` and returns its (hidden)
-// name. The file is written without a name where the system allows, and named
-// only once it is complete and on disk, so that a crash while writing leaves
-// nothing behind in the user's folder.
-FileResult writeTemporary(const QByteArray &target, const std::vector<BytePiece> &pieces, const Original &old,
-                          QByteArray &tempPath, bool &kept)
-{
-    Fd unnamed(::open(folderOf(target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-    if (unnamed.valid()) {
-        const FileResult filled = fill(unnamed.get(), pieces, old, kept);
-        if (!filled.ok() || !kept)
-            return filled; // closing the unnamed file discards it
-        if (nameUnnamed(unnamed.get(), target, tempPath))
-            return FileResult{};
-        // No /proc to name it by: write it again the ordinary way.
-    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        return fail(classify(errno), errno);
-    }
+enum class Commit { Done, Refused };
 
-    Fd fd;
-    for (int attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
-        tempPath = temporaryName(target);
-        fd.reset(::open(tempPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (!fd.valid() && errno != EEXIST)
-            break;
-    }
-    if (!fd.valid())
-        return fail(classify(errno), errno);
-    FileResult result = fill(fd.get(), pieces, old, kept);
-    if (result.ok() && kept && ::close(fd.release()) != 0)
-        result = fail(classify(errno), errno);
-    if (!result.ok() || !kept)
-        ::unlink(tempPath.constData());
-    return result;
-}
-
-FileIdentity identityOfPath(const QByteArray &path)
+// Puts the written file in the target's place. Where the file system can
+// exchange two names, the old file is checked after the exchange, so that a
+// change made at any moment before the new content was in place is seen and
+// undone; else it is checked just before the rename.
+FileResult commitByRename(const LockedFile &old, Temporary &temp, Commit &how)
 {
-    Fd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    return fd.valid() ? identityOf(fd.get()) : FileIdentity{};
-}
-
-// Overwrites the file where it is. A flushed copy of the old content stands
-// beside it until the new content is on disk, so that a crash leaves a whole
-// file or a whole copy; a failure puts the old content back.
-FileResult overwriteInPlace(const QByteArray &target, const std::vector<BytePiece> &pieces,
-                            const FileIdentity *expected)
-{
-    Fd file(::open(target.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    if (!file.valid())
-        return fail(errno == EACCES ? FileError::ReadOnlyFile : classify(errno), errno);
-    const FileIdentity before = identityOf(file.get());
-    if (expected && !(before == *expected))
-        return fail(FileError::Changed);
-    const QByteArray copyPath = savingCopyPath(target);
-    Fd copy(::open(copyPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!copy.valid())
-        return fail(errno == EEXIST ? FileError::CopyLeft : classify(errno), errno);
-    if (!copyRange(file.get(), 0, copy.get(), size_t(before.size)) || ::fsync(copy.get()) != 0) {
+    how = Commit::Done;
+    const QByteArray &target = old.target();
+    const char *from = temp.path().constData();
+    if (!old.exists()) {
+        if (::renameat2(AT_FDCWD, from, AT_FDCWD, target.constData(), RENAME_NOREPLACE) != 0) {
+            if (errno == EEXIST)
+                return fail(FileError::Changed); // another program made it meanwhile
+            if (!notSupported(errno))
+                return failWith(errno);
+            struct stat st;
+            if (::lstat(target.constData(), &st) == 0)
+                return fail(FileError::Changed);
+            if (::rename(from, target.constData()) != 0)
+                return failWith(errno);
+        }
+    } else if (::renameat2(AT_FDCWD, from, AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
+        // The temporary's name now holds what was in the target's place.
+        struct stat was;
+        if (::lstat(from, &was) != 0 || !sameInode(was, old.status()) || !unchangedContent(old)) {
+            // Someone else's file, or ours changed: give the place back.
+            if (::renameat2(AT_FDCWD, from, AT_FDCWD, target.constData(), RENAME_EXCHANGE) != 0)
+                temp.keep(); // what the name holds now is not ours to remove
+            return fail(FileError::Changed);
+        }
+        // The old content is removed with the temporary's name.
+    } else {
         const int err = errno;
-        ::unlink(copyPath.constData());
-        return fail(classify(err), err);
+        if (!notSupported(err)) {
+            // Some file systems, and folders where others' files may not be
+            // renamed over (sticky), still let the file itself be written.
+            if (err == EXDEV || err == EPERM || err == EBUSY) {
+                how = Commit::Refused;
+                return FileResult{};
+            }
+            return failWith(err);
+        }
+        if (!unchanged(old))
+            return fail(FileError::Changed);
+        if (::rename(from, target.constData()) != 0) {
+            if (errno == EXDEV || errno == EPERM || errno == EBUSY) {
+                how = Commit::Refused;
+                return FileResult{};
+            }
+            return failWith(errno);
+        }
+        temp.keep();
     }
-    syncFolder(folderOf(target));
-
-    // The unchanged ranges now come from the copy: the file itself is about
-    // to be overwritten.
-    std::vector<BytePiece> fromCopy = pieces;
-    for (BytePiece &piece : fromCopy)
-        if (piece.fd >= 0)
-            piece.fd = copy.get();
-    int err = 0;
-    if (::lseek(file.get(), 0, SEEK_SET) != 0 || !writeAll(file.get(), fromCopy)
-        || ::ftruncate(file.get(), totalSize(pieces)) != 0 || ::fsync(file.get()) != 0)
-        err = errno;
-    if (err != 0) {
-        const bool restored = ::lseek(file.get(), 0, SEEK_SET) == 0
-            && copyRange(copy.get(), 0, file.get(), size_t(before.size))
-            && ::ftruncate(file.get(), before.size) == 0 && ::fsync(file.get()) == 0;
-        if (!restored)
-            return fail(classify(err), err); // the copy stays: it holds the old content
-    }
-    ::unlink(copyPath.constData());
-    syncFolder(folderOf(target));
-    if (err != 0)
-        return fail(classify(err), err);
-    return FileResult{FileError::None, 0, SaveMethod::InPlace};
+    if (!old.exists())
+        temp.keep();
+    syncFolder(target);
+    FileResult done;
+    done.method = SaveMethod::Renamed;
+    return done;
 }
 
-bool renameWithoutReplacing(const QByteArray &from, const QByteArray &to)
+} // namespace
+
+namespace {
+
+// The old content of a file that is overwritten in place, kept complete and
+// flushed beside it under JournalPathFor(target). It takes that name only
+// once it is whole, so a journal that exists is always the complete old
+// content; while it exists no save of any kind goes ahead.
+class Journal
 {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && !notSupported(errno))
+public:
+    FileResult make(const LockedFile &file)
+    {
+        m_path = JournalPathFor(file.target());
+        if (!m_temp.create(file.target()) || !copyRange(file.fd(), 0, m_temp.fd(), size_t(file.status().st_size)))
+            return failWith(errno);
+        shareLike(m_temp.fd(), file);
+        if (::fsync(m_temp.fd()) != 0)
+            return failWith(errno);
+        if (!m_temp.place(m_path)) {
+            const int err = errno;
+            m_path.clear();
+            if (err == EEXIST)
+                return fail(FileError::CopyLeft);
+            return failWith(err);
+        }
+        syncFolder(file.target());
+        return FileResult{};
+    }
+    ~Journal()
+    {
+        if (!m_path.isEmpty()) {
+            ::unlink(m_path.constData());
+            syncFolder(m_path);
+        }
+    }
+    int fd() const { return m_temp.fd(); }
+    // The old content must stay: the file could not be given it back.
+    QByteArray keep()
+    {
+        const QByteArray path = m_path;
+        m_path.clear();
+        return path;
+    }
+
+private:
+    Temporary m_temp;
+    QByteArray m_path;
+};
+
+// Whether the file begins with the pieces: without a lease, another
+// program may have written into it meanwhile. What it appended is kept.
+bool holds(int fd, const std::vector<BytePiece> &pieces)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size < totalSize(pieces))
         return false;
-    // The file system cannot do that either (FAT and exFAT through FUSE):
-    // claim the name with an empty file that only one can create, then let
-    // the whole copy take its place.
-    Fd claim(::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!claim.valid())
+    std::vector<char> mine(1 << 16), there(1 << 16);
+    off_t at = 0;
+    for (const BytePiece &piece : pieces) {
+        for (size_t done = 0; done < piece.size;) {
+            const size_t step = std::min(piece.size - done, mine.size());
+            if (piece.fd >= 0) {
+                if (::pread(piece.fd, mine.data(), step, off_t(piece.offset) + off_t(done)) != ssize_t(step))
+                    return false;
+            } else {
+                std::memcpy(mine.data(), piece.data + done, step);
+            }
+            if (::pread(fd, there.data(), step, at) != ssize_t(step) || std::memcmp(mine.data(), there.data(), step) != 0)
+                return false;
+            done += step;
+            at += off_t(step);
+        }
+    }
+    return true;
+}
+
+// Puts the old content back. What another program appended past `from`
+// (where the new content ended, or the old) is kept after it.
+bool restore(int fd, const Journal &journal, off_t size, off_t from)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
         return false;
-    claim.reset();
-    if (::rename(from.constData(), to.constData()) == 0)
-        return true;
-    const int err = errno;
-    ::unlink(to.constData());
-    errno = err;
-    return false;
+    QByteArray appended;
+    if (st.st_size > from) {
+        appended.resize(qsizetype(st.st_size - from));
+        if (::pread(fd, appended.data(), size_t(appended.size()), from) != ssize_t(appended.size()))
+            return false;
+    }
+    return ::lseek(fd, 0, SEEK_SET) == 0 && copyRange(journal.fd(), 0, fd, size_t(size))
+        && writeBytes(fd, appended.constData(), size_t(appended.size()))
+        && ::ftruncate(fd, size + off_t(appended.size())) == 0 && ::fsync(fd) == 0;
+}
+
+// Overwrites the file where it is. A failure puts the old content back.
+FileResult overwriteInPlace(const LockedFile &file, const std::vector<BytePiece> &pieces)
+{
+    if (!file.writable())
+        return fail(FileError::ReadOnlyFile, EACCES);
+    const int fd = file.fd();
+    const off_t oldSize = file.status().st_size;
+    WriteLease lease(fd);
+    Journal journal;
+    const FileResult made = journal.make(file);
+    if (!made.ok()) {
+        FileResult refused = made;
+        if (made.error == FileError::CopyLeft)
+            refused.journal = JournalPathFor(file.target());
+        return refused;
+    }
+    if (!unchanged(file))
+        return fail(FileError::Changed);
+
+    // The unchanged ranges now come from the journal: the file itself is
+    // about to be overwritten.
+    std::vector<BytePiece> fromJournal = pieces;
+    for (BytePiece &piece : fromJournal)
+        if (piece.fd >= 0)
+            piece.fd = journal.fd();
+    // A longer file is made its new length first, so that whatever another
+    // program appends meanwhile lands past the new content, where it is
+    // kept; a shorter one is cut to its length with that kept after it.
+    const off_t total = totalSize(pieces);
+    const off_t span = std::max(oldSize, total);
+    off_t end = span; // where the new content and the old tail end now
+    int err = 0;
+    struct stat written;
+    if ((total > oldSize && ::ftruncate(fd, total) != 0) || ::lseek(fd, 0, SEEK_SET) != 0
+        || !writeAll(fd, fromJournal) || ::fstat(fd, &written) != 0) {
+        err = errno;
+    } else if (total < oldSize) {
+        QByteArray appended(qsizetype(std::max<off_t>(0, written.st_size - span)), Qt::Uninitialized);
+        if ((!appended.isEmpty() && ::pread(fd, appended.data(), size_t(appended.size()), span) != appended.size())
+            || ::ftruncate(fd, total) != 0)
+            err = errno;
+        else if ((end = total), ::pwrite(fd, appended.constData(), size_t(appended.size()), total) != appended.size())
+            err = errno;
+    }
+    if (err == 0 && ::fsync(fd) != 0)
+        err = errno;
+    // Renamed over while it was written: the edit belongs where the path
+    // points now, and this file (another name of it, or no name at all)
+    // keeps what it had. Written into by another program: the old content
+    // goes back, and the edit is made again.
+    struct stat atPath, now;
+    const bool moved = err == 0
+        && (::stat(file.target().constData(), &atPath) != 0 || ::fstat(fd, &now) != 0 || !sameInode(atPath, now)
+            || (!lease.held() && !holds(fd, fromJournal)));
+    if (err == 0 && !moved) {
+        FileResult done;
+        done.method = SaveMethod::InPlace;
+        return done; // the journal goes now
+    }
+    if (!restore(fd, journal, oldSize, end)) {
+        FileResult lost = fail(FileError::RestoreFailed, err != 0 ? err : errno);
+        lost.journal = journal.keep();
+        return lost;
+    }
+    return moved ? fail(FileError::Changed) : failWith(err);
 }
 
 } // namespace
@@ -416,12 +681,9 @@ bool FileIdentity::operator==(const FileIdentity &other) const
         && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
 }
 
-FileIdentity identityOf(int fd)
+FileIdentity IdentityOf(const struct stat &st)
 {
-    struct stat st;
     FileIdentity id;
-    if (::fstat(fd, &st) != 0)
-        return id;
     id.exists = true;
     id.device = st.st_dev;
     id.inode = st.st_ino;
@@ -430,51 +692,72 @@ FileIdentity identityOf(int fd)
     return id;
 }
 
-QByteArray savingCopyPath(const QByteArray &path)
+LockedFile::~LockedFile()
 {
-    return path + ".saving";
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
-bool isTemporaryNameFor(const QByteArray &entryName, const QByteArray &fileName)
+FileResult LockedFile::open(const QByteArray &path, Mode mode, int waitMs)
 {
-    if (entryName.size() != fileName.size() + 8 || !entryName.startsWith('.')
-        || entryName.mid(1, fileName.size()) != fileName || entryName.at(fileName.size() + 1) != '.')
-        return false;
-    for (int i = fileName.size() + 2; i < entryName.size(); ++i) {
-        const char c = entryName.at(i);
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
-            return false;
+    constexpr int kStepMs = 10;
+    m_path = path;
+    for (int waited = 0;;) {
+        m_target = resolveTarget(path);
+        int fd = -1;
+        m_writable = false;
+        if (mode == Exclusive) {
+            fd = ::open(m_target.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+            m_writable = fd >= 0;
+        }
+        if (fd < 0)
+            fd = ::open(m_target.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return errno == ENOENT ? FileResult{}
+                                   : fail(errno == ENOTDIR ? FileError::FolderMissing : FileError::Other, errno);
+        Fd opened(fd);
+        if (::fstat(fd, &m_status) != 0)
+            return failWith(errno);
+        if (!S_ISREG(m_status.st_mode))
+            return fail(FileError::NotAFile); // a FIFO or a device: never read, never locked
+        const bool locked = ::flock(fd, (mode == Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
+        if (!locked && errno != EWOULDBLOCK)
+            return failWith(errno);
+        if (!locked && waited < waitMs) {
+            ::usleep(kStepMs * 1000);
+            waited += kStepMs;
+            continue;
+        }
+        if (!locked && mode == Exclusive)
+            return fail(FileError::Busy);
+        // The lock holder may have put a new file in this one's place.
+        struct stat atPath;
+        if (locked && (resolveTarget(path) != m_target || ::stat(m_target.constData(), &atPath) != 0
+                       || !sameInode(atPath, m_status)) && waited++ < waitMs)
+            continue;
+        if (::fstat(fd, &m_status) != 0)
+            return failWith(errno);
+        m_fd = opened.release();
+        return FileResult{};
     }
-    return true;
 }
 
-FileBytes readWholeFile(const QByteArray &path)
+FileBytes ReadWholeFile(const LockedFile &file)
 {
     FileBytes out;
-    Fd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.valid()) {
-        const int err = errno;
-        out.result = fail(err == ENOENT ? FileError::NotFound : classify(err), err);
+    if (!file.exists()) {
+        out.result = fail(FileError::NotFound, ENOENT);
         return out;
     }
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0) {
-        out.result = fail(FileError::Other, errno);
-        return out;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        out.result = fail(FileError::NotAFile);
-        return out;
-    }
-    if (st.st_size > kMaxFileSize) {
+    if (file.status().st_size > kMaxFileSize) {
         out.result = fail(FileError::TooLarge);
         return out;
     }
-    out.bytes.resize(int(st.st_size));
+    out.bytes.resize(int(file.status().st_size));
     qsizetype have = 0;
     for (;;) {
         if (have == out.bytes.size()) {
-            // The file grew since fstat: read on in steps.
+            // The file grew since it was opened: read on in steps.
             if (out.bytes.size() >= kMaxFileSize) {
                 out.result = fail(FileError::TooLarge);
                 out.bytes.clear();
@@ -482,7 +765,7 @@ FileBytes readWholeFile(const QByteArray &path)
             }
             out.bytes.resize(int(out.bytes.size() + 65536));
         }
-        const ssize_t n = ::read(fd.get(), out.bytes.data() + have, size_t(out.bytes.size() - have));
+        const ssize_t n = ::pread(file.fd(), out.bytes.data() + have, size_t(out.bytes.size() - have), off_t(have));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -498,85 +781,72 @@ FileBytes readWholeFile(const QByteArray &path)
     return out;
 }
 
-FileResult replaceFileAtomically(const QByteArray &path, const QByteArray &bytes)
+FileResult ReplaceFile(const LockedFile &file, const std::vector<BytePiece> &pieces)
 {
-    return replaceFileAtomically(path, {BytePiece{bytes.constData(), size_t(bytes.size())}});
-}
-
-FileResult replaceFileAtomically(const QByteArray &path, const std::vector<BytePiece> &pieces,
-                                 const FileIdentity *expected)
-{
-    const QByteArray target = resolveTarget(path);
-    Original old;
-    if (::stat(target.constData(), &old.st) == 0) {
-        if (!S_ISREG(old.st.st_mode))
-            return fail(FileError::NotAFile);
+    const QByteArray &target = file.target();
+    if (file.exists()) {
         // A rename would replace a read-only file without complaint; the user
         // made it read-only, so honour that (also for root, who may write
         // anything: a file without any write permission is read-only).
-        if ((old.st.st_mode & 0222) == 0)
+        if ((file.status().st_mode & 0222) == 0)
             return fail(FileError::ReadOnlyFile, EACCES);
         if (::access(target.constData(), W_OK) != 0)
             return fail(errno == EROFS ? FileError::FolderNotWritable : FileError::ReadOnlyFile, errno);
-        old.exists = true;
-    } else if (errno != ENOENT) {
-        return fail(classify(errno), errno);
     }
-    Fd attributes(old.exists ? ::open(target.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1);
-    old.fd = attributes.get();
-
-    // Hard links would be split by a rename: the other names keep the old
-    // content.
-    if (!old.exists || old.st.st_nlink == 1) {
-        QByteArray temp;
+    // What a killed in-place save left may be the only whole old content;
+    // a save would hide which of the two is good.
+    const QByteArray journal = JournalPathFor(target);
+    struct stat st;
+    if (::lstat(journal.constData(), &st) == 0) {
+        FileResult refused = fail(FileError::CopyLeft);
+        refused.journal = journal;
+        return refused;
+    }
+    // Hard links would be split by a rename: the other names would keep the
+    // old content.
+    if (!file.exists() || file.status().st_nlink == 1) {
+        Temporary temp;
         bool kept = true;
-        const FileResult written = writeTemporary(target, pieces, old, temp, kept);
+        const FileResult written = writeReplacement(file, pieces, temp, kept);
         if (!written.ok())
             return written;
         if (kept) {
-            if (expected && !(identityOfPath(target) == *expected)) {
-                ::unlink(temp.constData());
-                return fail(FileError::Changed);
-            }
-            if (::rename(temp.constData(), target.constData()) == 0) {
-                syncFolder(folderOf(target));
-                return FileResult{FileError::None, 0, SaveMethod::Renamed};
-            }
-            const int err = errno;
-            ::unlink(temp.constData());
-            // Some file systems, and folders where others' files may not be
-            // renamed over (sticky), still let the file itself be written.
-            if (!old.exists || !(err == EXDEV || err == EPERM || err == EBUSY || notSupported(err)))
-                return fail(classify(err), err);
+            Commit how;
+            const FileResult committed = commitByRename(file, temp, how);
+            if (how == Commit::Done)
+                return committed;
         }
     }
-    return overwriteInPlace(target, pieces, expected);
+    return overwriteInPlace(file, pieces);
 }
 
-FileResult createFileExclusively(const QByteArray &path, const QByteArray &bytes)
+FileResult CreateCopyExclusively(const QByteArray &path, const QByteArray &bytes, const LockedFile &like)
 {
-    QByteArray temp;
-    bool kept = true;
-    const FileResult written =
-        writeTemporary(path, {BytePiece{bytes.constData(), size_t(bytes.size())}}, Original{}, temp, kept);
-    if (!written.ok())
-        return written;
-    // link() never replaces: two copies aimed at one name cannot both land.
-    bool placed = ::link(temp.constData(), path.constData()) == 0;
-    int err = errno;
-    if (!placed && (err == EPERM || err == EMLINK || notSupported(err))) {
-        placed = renameWithoutReplacing(temp, path); // no hard links here
-        err = errno;
-    }
-    ::unlink(temp.constData());
-    if (!placed)
-        return fail(err == EEXIST ? FileError::Exists : classify(err), err);
-    syncFolder(folderOf(path));
+    Temporary temp;
+    if (!temp.create(path))
+        return failWith(errno);
+    shareLike(temp.fd(), like);
+    if (!writeBytes(temp.fd(), bytes.constData(), size_t(bytes.size())) || ::fsync(temp.fd()) != 0)
+        return failWith(errno);
+    if (!temp.place(path))
+        return fail(errno == EEXIST ? FileError::Exists : classify(errno), errno);
+    syncFolder(path);
 
-    const FileBytes back = readWholeFile(path);
-    if (!back.result.ok() || back.bytes != bytes) {
+    // Read back through the name the user is told.
+    QByteArray back(bytes.size() + 1, Qt::Uninitialized);
+    Fd fd(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    qsizetype have = 0;
+    ssize_t n = 0;
+    while (fd.valid() && (n = ::read(fd.get(), back.data() + have, size_t(back.size() - have))) != 0) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || (have += n) == back.size())
+            break;
+    }
+    if (!fd.valid() || n < 0 || have != bytes.size() || back.left(have) != bytes) {
+        const int err = fd.valid() ? (n < 0 ? errno : 0) : errno;
         ::unlink(path.constData());
-        return fail(back.result.ok() ? FileError::Mismatch : back.result.error, back.result.sysErrno);
+        return err ? failWith(err) : fail(FileError::Mismatch);
     }
     return FileResult{};
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -22,9 +23,12 @@ enum class FileError {
     Exists,            // the target of a no-replace copy is there already
     Mismatch,          // a copy read back differs from its source
     Changed,           // another program changed the file while it was saved
+    Busy,              // another copy of the program is saving the file
     IsProgram,         // the path is the program's own file
     InvalidKey,        // the entry's name cannot be written or removed
-    CopyLeft,          // a copy from an interrupted save is in the way
+    CopyLeft,          // the journal of an interrupted save is in the way
+    RestoreFailed,     // an in-place save failed and so did putting the old
+                       // content back: the journal holds it
     Other,             // any other system error; see sysErrno
 };
 
@@ -32,13 +36,14 @@ enum class FileError {
 enum class SaveMethod {
     None,
     Renamed, // a new file renamed over the old one
-    InPlace, // the old file overwritten, guarded by a flushed copy beside it
+    InPlace, // the old file overwritten, guarded by a journal beside it
 };
 
 struct FileResult {
     FileError error = FileError::None;
     int sysErrno = 0;
     SaveMethod method = SaveMethod::None;
+    QByteArray journal; // with CopyLeft and RestoreFailed: where the old content is
     bool ok() const { return error == FileError::None; }
 };
 
@@ -56,51 +61,82 @@ struct FileIdentity {
     off_t size = 0;
     timespec modified{};
     bool operator==(const FileIdentity &other) const;
+    bool operator!=(const FileIdentity &other) const { return !(*this == other); }
 };
-FileIdentity identityOf(int fd);
+FileIdentity IdentityOf(const struct stat &st);
 
-// Reads a regular file whole. Never blocks on a FIFO or a device: anything
-// but a regular file is refused with NotAFile.
-FileBytes readWholeFile(const QByteArray &path);
+// The file a path names, opened and locked for one operation. Symbolic links
+// are followed to the file they name, which is what gets written (created,
+// when only the target is missing); the link stays. Every copy of the
+// program locks before it reads or writes, so a save never meets another
+// copy's half-written file, and writers take turns; other programs take no
+// part in it, so a save still checks for their changes.
+class LockedFile
+{
+public:
+    enum Mode { Shared, Exclusive };
 
-// Replaces (or creates) the file with the pieces written one after the
-// other: bytes in memory, or a range of the old file that the kernel copies
-// (so that an edit of a large file never holds the file in memory). Every
-// range piece must come from the file being replaced.
+    LockedFile() = default;
+    ~LockedFile();
+    LockedFile(const LockedFile &) = delete;
+    LockedFile &operator=(const LockedFile &) = delete;
+
+    // Opens and locks. A missing file is no error: exists() is then false
+    // and nothing is locked. Busy when another copy holds the lock longer
+    // than `waitMs`; a shared lock is then read without it.
+    FileResult open(const QByteArray &path, Mode mode, int waitMs);
+
+    bool exists() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
+    bool writable() const { return m_writable; }
+    // The path with its symbolic links resolved.
+    const QByteArray &target() const { return m_target; }
+    // The path as given, which may be a link.
+    const QByteArray &path() const { return m_path; }
+    const struct stat &status() const { return m_status; }
+    FileIdentity identity() const { return m_fd >= 0 ? IdentityOf(m_status) : FileIdentity{}; }
+
+private:
+    int m_fd = -1;
+    bool m_writable = false;
+    QByteArray m_path;
+    QByteArray m_target;
+    struct stat m_status {};
+};
+
+// Reads what a locked file holds, whole.
+FileBytes ReadWholeFile(const LockedFile &file);
+
+// Replaces (or creates) the locked file with the pieces written one after
+// the other: bytes in memory, or a range of the old file that the kernel
+// copies (so that an edit of a large file never holds the file in memory).
+// Every range piece must come from `file`.
 //
-// A crash at any moment leaves the old or the new content. The file keeps its
-// owner, group, mode, access lists and other extended attributes, and its
-// hard links; a symbolic link keeps pointing at its target, which is what
-// gets written (created, when only the target is missing). Normally a new
-// file is written, flushed and renamed over the old one; where the new file
-// cannot get everything the old one had, the old file is overwritten in
-// place, with a flushed copy of its content beside it until the new content
-// is on disk (see savingCopyPath).
+// A crash at any moment leaves the old or the new content, or a complete
+// journal of the old content (JournalPathFor) beside a file that may be torn.
+// The file keeps its owner, group, mode, access lists and other extended
+// attributes, and its hard links. Normally a new file is written, flushed
+// and exchanged for the old one; where the new file cannot get everything the
+// old one had, the old file is overwritten in place, with its old content in
+// a flushed journal beside it until the new content is on disk.
 //
-// With `expected`, the save fails with Changed when the file is no longer the
-// one that was read, so that the caller can redo its edit on what is there
-// now. On failure the old file is unchanged and no temporary file is left.
+// Fails with Changed when another program replaced or changed the file since
+// it was locked, up to the moment the new content is in place, so that the
+// caller can redo its edit on what is there now; with CopyLeft while a
+// journal of an interrupted save exists. On failure the old file is
+// unchanged (RestoreFailed excepted) and no temporary file is left.
 struct BytePiece {
     const char *data;
     size_t size;
     int fd = -1;       // when not -1: copy `size` bytes of this file ...
     qint64 offset = 0; // ... from this offset
 };
-FileResult replaceFileAtomically(const QByteArray &path, const std::vector<BytePiece> &pieces,
-                                 const FileIdentity *expected = nullptr);
-FileResult replaceFileAtomically(const QByteArray &path, const QByteArray &bytes);
+FileResult ReplaceFile(const LockedFile &file, const std::vector<BytePiece> &pieces);
 
 // Writes `bytes` as a new file at `path`, whole or not at all: never replaces
 // an existing file (Exists), also where the file system has no hard links,
-// and verifies the result by reading it back.
-FileResult createFileExclusively(const QByteArray &path, const QByteArray &bytes);
-
-// The copy of the old content kept beside a file while it is overwritten in
-// place. One that outlives a save is all that is left of the old content.
-QByteArray savingCopyPath(const QByteArray &path);
-
-// Temporary files this program makes beside `path` are hidden and named
-// "." + file name + "." + six letters or digits.
-bool isTemporaryNameFor(const QByteArray &entryName, const QByteArray &fileName);
+// and verifies the result by reading it back. The new file is readable by
+// no one who may not read `like`.
+FileResult CreateCopyExclusively(const QByteArray &path, const QByteArray &bytes, const LockedFile &like);
 
 } // namespace tavlo

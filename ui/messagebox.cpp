@@ -43,7 +43,7 @@ int ShowRealMessageBox(QWidget *parent, const QString &text, int style, const QS
     if ((style & 0x0F) == vbYesNo) {
         QPushButton *yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
         QPushButton *no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
-        box.setDefaultButton(yes);
+        box.setDefaultButton((style & vbDefaultButton2) ? no : yes);
         box.setEscapeButton(no);
         box.exec();
         return box.clickedButton() == yes ? vbYes : vbNo;

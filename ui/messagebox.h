@@ -14,6 +14,7 @@ enum MsgBoxStyle {
     vbYesNo = 4,
     vbCritical = 16,
     vbExclamation = 48,
+    vbDefaultButton2 = 256, // No is the default answer
 };
 
 enum MsgBoxResult { vbOK = 1, vbYes = 6, vbNo = 7 };

@@ -1,64 +1,261 @@
-/* Makes file system calls fail on request, for fault-injection tests.
- * Preloaded into a test process; each call looks at the environment:
- *   TAVLO_FAIL_WRITE=<errno>       write() to a regular file fails
- *   TAVLO_FAIL_FSYNC=<errno>       fsync() of a regular file fails
- *   TAVLO_FAIL_RENAME=<errno>      rename() fails
- *   TAVLO_FAIL_COPY_RANGE=<errno>  copy_file_range() fails (EXDEV: the
- *                                  kernel cannot copy between these files)
- *   TAVLO_SLOW_WRITE=<ms>          write() to a regular file waits first, so
- *                                  that another process can act in the
- *                                  middle of a save
- * so a test can switch a fault on and off around one operation. */
+/* Counts the file system calls a process makes and acts at one of them, for
+ * the fault loop. Preloaded into the test process; it does nothing until
+ * the test arms it:
+ *   tavlo_faults_arm(at, action, err, hook)
+ *       counts every call from now on; at call number `at` (from 1) it
+ *       fails with `err` (FAULT_FAIL), kills the process with SIGKILL
+ *       before the call (FAULT_KILL), or runs `hook` and then the call
+ *       (FAULT_HOOK). With `at` 0 it only counts.
+ *   tavlo_faults_always(name, err)
+ *       from now on every call of that name fails with `err` (name NULL:
+ *       none), armed or not.
+ *   tavlo_faults_disarm()  stops counting; returns how many calls there were.
+ *   tavlo_faults_name(n)   the name of call number n of the last armed run.
+ * The test finds these with dlsym, so a build without the shim still links. */
 #define _GNU_SOURCE
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
-#include <stdlib.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
-#include <time.h>
+#include <sys/types.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
-static int fault(const char *name)
+enum { FAULT_COUNT, FAULT_FAIL, FAULT_KILL, FAULT_HOOK };
+
+#define MAX_NAMES 4096
+static int armed;
+static int inside; /* a hook runs unwatched */
+static long calls;
+static long at;
+static int action;
+static int err_at;
+static void (*hook)(void);
+static const char *names[MAX_NAMES];
+static char always_name[32];
+static int always_err;
+
+void tavlo_faults_arm(long n, int what, int err, void (*run)(void))
 {
-    const char *value = getenv(name);
-    return value && *value ? atoi(value) : 0;
+    calls = 0;
+    at = n;
+    action = what;
+    err_at = err;
+    hook = run;
+    armed = 1;
 }
 
-static int is_regular(int fd)
+long tavlo_faults_disarm(void)
 {
+    armed = 0;
+    return calls;
+}
+
+void tavlo_faults_always(const char *name, int err)
+{
+    always_name[0] = 0;
+    if (name)
+        snprintf(always_name, sizeof always_name, "%s", name);
+    always_err = err;
+}
+
+const char *tavlo_faults_name(long n)
+{
+    return n >= 1 && n <= MAX_NAMES && n <= calls ? names[n - 1] : "?";
+}
+
+/* Whether a call on a descriptor is one on the file system: the event
+ * loop's wake-ups and the like come and go with timing, and are no part of
+ * a file operation. */
+static int on_files(int fd)
+{
+    static int (*real_fstat)(int, struct stat *);
+    if (!real_fstat)
+        real_fstat = (int (*)(int, struct stat *))dlsym(RTLD_NEXT, "fstat");
     struct stat st;
-    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    return fd < 0 || real_fstat(fd, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
 }
 
-/* Defines `name` to fail with the errno in `variable` where `applies` (always
- * evaluated, so a slowed write is slowed when it does not fail), and to call
- * the real one otherwise. */
-#define FAILING(type, name, params, args, variable, applies)                         \
-    type name params                                                                 \
-    {                                                                                \
-        static type(*real) params;                                                   \
-        if (!real)                                                                   \
-            real = (type(*) params)dlsym(RTLD_NEXT, #name);                          \
-        const int applies_here = (applies);                                          \
-        const int err = fault(variable);                                             \
-        if (err && applies_here) {                                                   \
-            errno = err;                                                             \
-            return -1;                                                               \
-        }                                                                            \
-        return real args;                                                            \
-    }
-
-static int slowed(int fd)
+/* Decides what happens to one call (`fd` -1 for a call on a path): 0 to
+ * make it, else the errno to fail it with. */
+static int decide(const char *name, int fd)
 {
-    const int slow = fault("TAVLO_SLOW_WRITE");
-    if (slow && is_regular(fd)) {
-        const struct timespec pause = {slow / 1000, (slow % 1000) * 1000000L};
-        nanosleep(&pause, NULL);
+    if (always_name[0] && strcmp(name, always_name) == 0)
+        return always_err;
+    if (!armed || inside || !on_files(fd))
+        return 0;
+    ++calls;
+    if (calls <= MAX_NAMES)
+        names[calls - 1] = name;
+    if (calls != at)
+        return 0;
+    switch (action) {
+    case FAULT_FAIL:
+        return err_at;
+    case FAULT_KILL:
+        kill(getpid(), SIGKILL);
+        return 0;
+    case FAULT_HOOK:
+        inside = 1;
+        hook();
+        inside = 0;
+        return 0;
+    default:
+        return 0;
     }
-    return is_regular(fd);
 }
 
-FAILING(ssize_t, write, (int fd, const void *buf, size_t count), (fd, buf, count), "TAVLO_FAIL_WRITE", slowed(fd))
-FAILING(int, fsync, (int fd), (fd), "TAVLO_FAIL_FSYNC", is_regular(fd))
-FAILING(int, rename, (const char *from, const char *to), (from, to), "TAVLO_FAIL_RENAME", 1)
+#define REAL(type, name, params) \
+    static type(*real) params;   \
+    if (!real)                   \
+        real = (type(*) params)dlsym(RTLD_NEXT, #name)
+
+/* Defines `name` to fail as decided, and to call the real one otherwise. */
+#define FAILING(type, name, params, args, failed, fd) \
+    type name params                                 \
+    {                                                \
+        REAL(type, name, params);                    \
+        const int err = decide(#name, fd);           \
+        if (err) {                                   \
+            errno = err;                             \
+            return failed;                           \
+        }                                            \
+        return real args;                            \
+    }
+
+#define OPEN_MODE                      \
+    mode_t mode = 0;                   \
+    if (flags & (O_CREAT | O_TMPFILE)) { \
+        va_list ap;                    \
+        va_start(ap, flags);           \
+        mode = va_arg(ap, mode_t);     \
+        va_end(ap);                    \
+    }
+
+int open(const char *path, int flags, ...)
+{
+    REAL(int, open, (const char *, int, ...));
+    OPEN_MODE
+    const int err = decide("open", -1);
+    if (err) {
+        errno = err;
+        return -1;
+    }
+    return real(path, flags, mode);
+}
+
+int open64(const char *path, int flags, ...)
+{
+    REAL(int, open64, (const char *, int, ...));
+    OPEN_MODE
+    const int err = decide("open", -1);
+    if (err) {
+        errno = err;
+        return -1;
+    }
+    return real(path, flags, mode);
+}
+
+int openat(int dir, const char *path, int flags, ...)
+{
+    REAL(int, openat, (int, const char *, int, ...));
+    OPEN_MODE
+    const int err = decide("openat", -1);
+    if (err) {
+        errno = err;
+        return -1;
+    }
+    return real(dir, path, flags, mode);
+}
+
+int fcntl(int fd, int cmd, ...)
+{
+    REAL(int, fcntl, (int, int, ...));
+    va_list ap;
+    va_start(ap, cmd);
+    void *arg = va_arg(ap, void *);
+    va_end(ap);
+    const int err = decide("fcntl", fd);
+    if (err) {
+        errno = err;
+        return -1;
+    }
+    return real(fd, cmd, arg);
+}
+
+int fcntl64(int fd, int cmd, ...)
+{
+    REAL(int, fcntl64, (int, int, ...));
+    va_list ap;
+    va_start(ap, cmd);
+    void *arg = va_arg(ap, void *);
+    va_end(ap);
+    const int err = decide("fcntl", fd);
+    if (err) {
+        errno = err;
+        return -1;
+    }
+    return real(fd, cmd, arg);
+}
+
+/* A failed close still closes, as the kernel's does. */
+int close(int fd)
+{
+    REAL(int, close, (int));
+    const int err = decide("close", fd); /* while the descriptor is still there */
+    const int r = real(fd);
+    if (err) {
+        errno = err;
+        return -1;
+    }
+    return r;
+}
+
+FAILING(ssize_t, read, (int fd, void *buf, size_t count), (fd, buf, count), -1, fd)
+FAILING(ssize_t, pread, (int fd, void *buf, size_t count, off_t offset), (fd, buf, count, offset), -1, fd)
+FAILING(ssize_t, pread64, (int fd, void *buf, size_t count, off_t offset), (fd, buf, count, offset), -1, fd)
+FAILING(ssize_t, write, (int fd, const void *buf, size_t count), (fd, buf, count), -1, fd)
+FAILING(ssize_t, pwrite, (int fd, const void *buf, size_t count, off_t offset), (fd, buf, count, offset), -1, fd)
+FAILING(ssize_t, pwrite64, (int fd, const void *buf, size_t count, off_t offset), (fd, buf, count, offset), -1, fd)
 FAILING(ssize_t, copy_file_range, (int in, off_t *in_off, int out, off_t *out_off, size_t len, unsigned int flags),
-        (in, in_off, out, out_off, len, flags), "TAVLO_FAIL_COPY_RANGE", 1)
+        (in, in_off, out, out_off, len, flags), -1, out)
+FAILING(int, fsync, (int fd), (fd), -1, fd)
+FAILING(int, ftruncate, (int fd, off_t length), (fd, length), -1, fd)
+FAILING(int, ftruncate64, (int fd, off_t length), (fd, length), -1, fd)
+FAILING(off_t, lseek, (int fd, off_t offset, int whence), (fd, offset, whence), -1, fd)
+FAILING(off_t, lseek64, (int fd, off_t offset, int whence), (fd, offset, whence), -1, fd)
+FAILING(int, fstat, (int fd, struct stat *st), (fd, st), -1, fd)
+FAILING(int, fstat64, (int fd, struct stat64 *st), (fd, st), -1, fd)
+FAILING(int, stat, (const char *path, struct stat *st), (path, st), -1, -1)
+FAILING(int, stat64, (const char *path, struct stat64 *st), (path, st), -1, -1)
+FAILING(int, lstat, (const char *path, struct stat *st), (path, st), -1, -1)
+FAILING(int, lstat64, (const char *path, struct stat64 *st), (path, st), -1, -1)
+FAILING(int, fstatat, (int dir, const char *path, struct stat *st, int flags), (dir, path, st, flags), -1, -1)
+FAILING(int, fstatat64, (int dir, const char *path, struct stat64 *st, int flags), (dir, path, st, flags), -1, -1)
+FAILING(int, access, (const char *path, int how), (path, how), -1, -1)
+FAILING(ssize_t, readlink, (const char *path, char *buf, size_t size), (path, buf, size), -1, -1)
+FAILING(int, rename, (const char *from, const char *to), (from, to), -1, -1)
+FAILING(int, renameat2, (int fromDir, const char *from, int toDir, const char *to, unsigned int flags),
+        (fromDir, from, toDir, to, flags), -1, -1)
+FAILING(int, link, (const char *from, const char *to), (from, to), -1, -1)
+FAILING(int, linkat, (int fromDir, const char *from, int toDir, const char *to, int flags),
+        (fromDir, from, toDir, to, flags), -1, -1)
+FAILING(int, unlink, (const char *path), (path), -1, -1)
+FAILING(int, unlinkat, (int dir, const char *path, int flags), (dir, path, flags), -1, -1)
+FAILING(int, fchmod, (int fd, mode_t mode), (fd, mode), -1, fd)
+FAILING(int, fchown, (int fd, uid_t uid, gid_t gid), (fd, uid, gid), -1, fd)
+FAILING(ssize_t, flistxattr, (int fd, char *list, size_t size), (fd, list, size), -1, fd)
+FAILING(ssize_t, fgetxattr, (int fd, const char *name, void *value, size_t size), (fd, name, value, size), -1, fd)
+FAILING(int, fsetxattr, (int fd, const char *name, const void *value, size_t size, int flags),
+        (fd, name, value, size, flags), -1, fd)
+FAILING(int, fremovexattr, (int fd, const char *name), (fd, name), -1, fd)
+FAILING(int, flock, (int fd, int how), (fd, how), -1, fd)
+FAILING(DIR *, opendir, (const char *path), (path), NULL, -1)
+FAILING(struct dirent *, readdir, (DIR * dir), (dir), NULL, -1)
+FAILING(struct dirent64 *, readdir64, (DIR * dir), (dir), NULL, -1)

@@ -1,10 +1,9 @@
 // The agenda file: reads of any length and across read pieces, refused
-// values and writes, and real failures while saving: a full file system, and
-// write, flush or rename failing with the errors a disk gives (through a
-// preloaded shim). Each failure is reported, the agenda file keeps its old
-// bytes, no temporary file is left, and the next operation works again.
+// values and writes, and a real full file system. Failures at every system
+// call are the fault loop's (tests/faults).
 #include "store/agendafile.h"
 #include "store/backup.h"
+#include "store/filenames.h"
 #include "store/codepage.h"
 #include "store/memo.h"
 #include "testsupport.h"
@@ -21,10 +20,6 @@ using namespace tavlo::test;
 namespace {
 const QByteArray kBefore("[tavlo]\r\n2004.01.01=old\r\n2004.01.02=keep\r\n");
 } // namespace
-
-#define REQUIRE_SHIM() \
-    if (!qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("failing_io"))) \
-        QSKIP("needs the failing_io shim preloaded (the test command does that)")
 
 class tst_AgendaFile : public QObject
 {
@@ -174,54 +169,6 @@ private slots:
             QCOMPARE(s.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("a"));
     }
 
-    void injected_data()
-    {
-        QTest::addColumn<QByteArray>("variable");
-        QTest::addColumn<int>("err");
-        QTest::addColumn<int>("error");
-        QTest::addColumn<bool>("write");  // else delete
-        QTest::addColumn<bool>("inPlace"); // a second name makes the save overwrite in place
-        QTest::newRow("write: disk full") << QByteArray("TAVLO_FAIL_WRITE") << ENOSPC << int(FileError::DiskFull) << true << false;
-        QTest::newRow("write: I/O error") << QByteArray("TAVLO_FAIL_WRITE") << EIO << int(FileError::Other) << true << false;
-        QTest::newRow("flush: I/O error") << QByteArray("TAVLO_FAIL_FSYNC") << EIO << int(FileError::Other) << true << false;
-        QTest::newRow("flush: quota") << QByteArray("TAVLO_FAIL_FSYNC") << EDQUOT << int(FileError::DiskFull) << false << false;
-        QTest::newRow("rename: I/O error") << QByteArray("TAVLO_FAIL_RENAME") << EIO << int(FileError::Other) << false << false;
-        QTest::newRow("in place: write I/O error, old bytes put back")
-            << QByteArray("TAVLO_FAIL_WRITE") << EIO << int(FileError::Other) << true << true;
-        // Not a failure: the old bytes are then copied through a buffer.
-        QTest::newRow("kernel copy between these files refused") << QByteArray("TAVLO_FAIL_COPY_RANGE") << EXDEV
-                                                                 << int(FileError::None) << true << true;
-    }
-
-    void injected()
-    {
-        QFETCH(QByteArray, variable);
-        QFETCH(int, err);
-        QFETCH(int, error);
-        QFETCH(bool, write);
-        QFETCH(bool, inPlace);
-        REQUIRE_SHIM();
-        writeBytes(path(), kBefore);
-        const QString link = m_dir->filePath(QStringLiteral("link.txt"));
-        QVERIFY(!inPlace || ::link(QFile::encodeName(path()).constData(), QFile::encodeName(link).constData()) == 0);
-        const QStringList entries = folderEntries(m_dir->path());
-        qputenv(variable.constData(), QByteArray::number(err));
-        const StoreResult result = write ? store().WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("a longer memo"))
-                                         : store().DeleteDate(QStringLiteral("2004.01.01"));
-        qunsetenv(variable.constData());
-
-        QCOMPARE(int(result.error), error);
-        if (result.ok()) {
-            QCOMPARE(readBytes(path()), QByteArray("[tavlo]\r\n2004.01.01=a longer memo\r\n2004.01.02=keep\r\n"));
-            return;
-        }
-        QCOMPARE(result.sysErrno, err);
-        QCOMPARE(readBytes(path()), kBefore);
-        QCOMPARE(folderEntries(m_dir->path()), entries);
-        QVERIFY(store().WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).ok());
-        QCOMPARE(store().ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("new"));
-    }
-
     void fullFileSystem()
     {
         QTemporaryDir dir;
@@ -250,36 +197,6 @@ private slots:
         // Once there is room again, saving works.
         writeBytes(path, "[tavlo]\r\n");
         QVERIFY(store.WriteMemo(QStringLiteral("2004.01.02"), QString(4000, QLatin1Char('b'))).ok());
-    }
-
-    void otherProgramDuringSave_data()
-    {
-        QTest::addColumn<QString>("command"); // run by another process while the save writes
-        QTest::addColumn<QByteArray>("after");
-        QTest::newRow("appends a date") << QStringLiteral("printf '2004.01.03=other\\r\\n' >> tavlo.txt")
-                                        << QByteArray("[tavlo]\r\n2004.01.01=new\r\n2004.01.02=keep\r\n2004.01.03=other\r\n");
-        QTest::newRow("renames its own file over it")
-            << QStringLiteral("printf '[tavlo]\\r\\n2004.01.09=theirs\\r\\n' > theirs && mv theirs tavlo.txt")
-            << QByteArray("[tavlo]\r\n2004.01.09=theirs\r\n2004.01.01=new\r\n");
-    }
-
-    void otherProgramDuringSave()
-    {
-        QFETCH(QString, command);
-        QFETCH(QByteArray, after);
-        REQUIRE_SHIM();
-        writeBytes(path(), kBefore);
-        QProcess other;
-        other.setWorkingDirectory(m_dir->path());
-        other.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sleep 0.1; ") + command});
-        QVERIFY(other.waitForStarted());
-        qputenv("TAVLO_SLOW_WRITE", "400"); // the other process acts while the save writes
-        const StoreResult result = store().WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"));
-        qunsetenv("TAVLO_SLOW_WRITE");
-        QVERIFY(other.waitForFinished());
-        QVERIFY(result.ok());
-        QCOMPARE(readBytes(path()), after); // the edit was made again on their content
-        QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("tavlo.txt")});
     }
 
 private:

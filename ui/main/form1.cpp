@@ -1,6 +1,8 @@
 #include "ui/main/form1.h"
 
 #include "store/backup.h"
+#include "store/codepage.h"
+#include "store/filenames.h"
 #include "store/memo.h"
 #include "ui/clock.h"
 #include "ui/dialogs/form2.h"
@@ -314,17 +316,16 @@ bool Form1::StoredMemoMayBeReplaced(const QString &key, StoreAction action)
     if (key == m_loadedKey && m_loadedIdentity.exists && m_store.Identity() == m_loadedIdentity)
         return true;
     const std::optional<QString> loaded = key == m_loadedKey ? m_loadedValue : std::nullopt;
-    // What cannot be read is not a change; the write reports it.
-    if (m_store.ReadMemo(key) == loaded || !m_store.IsReadable())
+    // What cannot be read is not a change, nor is a folder that is gone:
+    // the write reports them.
+    if (m_store.ReadMemo(key) == loaded || !m_store.IsReadable() || !m_store.FolderExists())
         return true;
+    // Someone else's change is kept unless the user says otherwise.
+    const int style = vbYesNo + vbExclamation + vbDefaultButton2;
     const QString changed = key + QStringLiteral("\r\nのメモは、読み込んだ後にほかのプログラムで変更されています。\r\n");
     if (action == Deleting)
-        return MsgBox(this, changed + QStringLiteral("削除しますか？"), vbYesNo + vbExclamation,
-                      QStringLiteral("削除確認"))
-            == vbYes;
-    return MsgBox(this, changed + QStringLiteral("上書きしますか？"), vbYesNo + vbExclamation,
-                  QStringLiteral("上書き確認"))
-        == vbYes;
+        return MsgBox(this, changed + QStringLiteral("削除しますか？"), style, QStringLiteral("削除確認")) == vbYes;
+    return MsgBox(this, changed + QStringLiteral("上書きしますか？"), style, QStringLiteral("上書き確認")) == vbYes;
 }
 
 QString Form1::FailureReason(const StoreResult &result) const
@@ -340,9 +341,16 @@ QString Form1::FailureReason(const StoreResult &result) const
     case FileError::IsProgram:
         return QStringLiteral("このファイルはプログラム自身です。プログラムを壊さないよう、書き込みません。");
     case FileError::InvalidKey: return QStringLiteral("この日付の名前は、ファイルの中で書き換えられない形をしています。");
+    case FileError::Busy:
+        return QStringLiteral("ほかのスケジュール管理ツールがこのファイルを保存しています。しばらくしてから、もう一度保存してください。");
     case FileError::CopyLeft:
         return QStringLiteral("前回中断した保存の前の内容が、次のファイルに残っています。\r\n")
-            + QFile::decodeName(savingCopyPath(m_store.nativePath()));
+            + PathForDisplay(result.journal)
+            + QStringLiteral("\r\n内容を確かめて、このファイルを別の場所へ移すまで保存できません。");
+    case FileError::RestoreFailed:
+        return QStringLiteral("システムエラー: %1\r\nファイルが壊れているおそれがあります。保存する前の内容は次のファイルにあります。\r\n")
+                   .arg(QString::fromLocal8Bit(std::strerror(result.sysErrno)))
+            + PathForDisplay(result.journal);
     default:
         return QStringLiteral("システムエラー: %1").arg(QString::fromLocal8Bit(std::strerror(result.sysErrno)));
     }
@@ -352,7 +360,8 @@ void Form1::ReportInterruptedSave(const QByteArray &copyPath)
 {
     MsgBox(this,
            QStringLiteral("前回の保存が中断されました。保存する前の内容が次のファイルに残っています。\r\n")
-               + QFile::decodeName(copyPath),
+               + PathForDisplay(copyPath)
+               + QStringLiteral("\r\n内容を確かめて、このファイルを別の場所へ移すまで保存できません。"),
            vbExclamation, kTitleFault);
 }
 
@@ -452,7 +461,7 @@ bool Form1::Form_Unload()
 void Form1::Command6_Click()
 {
     const QByteArray backupPath = BackupPathFor(m_store.nativePath(), Clock::now());
-    const QString backup = QFile::decodeName(backupPath);
+    const QString backup = PathForDisplay(backupPath);
     if (MakeBackupCopy(m_store.nativePath(), backupPath).ok())
         MsgBox(this, backup + QStringLiteral("\r\nという名前で保存しました。"), vbOKOnly,
                QStringLiteral("処理完了"));

@@ -1,0 +1,687 @@
+// The fault loop. Every file operation of the program (saving a memo, by
+// rename and in place, through a symbolic link, deleting a date, adding one,
+// a backup copy, on a local folder and on a USB stick, and the start-up's
+// recovery) runs once for each system call it makes, and at that call:
+// - the process is killed, and the program started again;
+// - the call fails as a disk fails (EIO, ENOSPC, EACCES);
+// - another program renames its own file over the agenda, appends to it,
+//   truncates it or removes it;
+// as the file's owner and as another member of a group sharing the folder.
+// After each run:
+// - the agenda file holds the old or the new content (with another program's
+//   change before or after ours), or the user is told where a complete copy
+//   of the old content is;
+// - every copy the user is told about is complete, and readable by everyone
+//   who may read the agenda file and by no one else;
+// - no file the program did not make is changed or removed, and nothing the
+//   program made is left unannounced after the next start;
+// - no save reports success while the file lacks the edit, and the editor
+//   keeps the user's text after every failure;
+// - while a journal of a killed save is left, no save of any kind goes ahead.
+// The calls are counted by the preloaded shim (tests/faults/failing_io.c).
+// The test command tries every 7th call of each row (from a start that
+// differs by row); TAVLO_FAULT_STRIDE=1 tries every call, TAVLO_FAULT_TRACE=1
+// prints each row's calls.
+#include "store/agendafile.h"
+#include "store/filenames.h"
+#include "store/recovery.h"
+#include "ui/dialogs/form2.h"
+#include "ui/editortext.h"
+#include "ui/uitestsupport.h"
+
+#include <QLineEdit>
+
+#include <cerrno>
+#include <csignal>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tavlo;
+using namespace tavlo::test;
+
+namespace {
+
+enum { FaultCount, FaultFail, FaultKill, FaultHook };
+
+// The shim's controls, when it is preloaded.
+struct Shim {
+    void (*arm)(long, int, int, void (*)()) = nullptr;
+    long (*disarm)() = nullptr;
+    void (*always)(const char *, int) = nullptr;
+    const char *(*name)(long) = nullptr;
+    bool load()
+    {
+        arm = reinterpret_cast<decltype(arm)>(dlsym(RTLD_DEFAULT, "tavlo_faults_arm"));
+        disarm = reinterpret_cast<decltype(disarm)>(dlsym(RTLD_DEFAULT, "tavlo_faults_disarm"));
+        always = reinterpret_cast<decltype(always)>(dlsym(RTLD_DEFAULT, "tavlo_faults_always"));
+        name = reinterpret_cast<decltype(name)>(dlsym(RTLD_DEFAULT, "tavlo_faults_name"));
+        return arm && disarm && always && name;
+    }
+} shim;
+
+// Users by number, with no entry in the machine's user list.
+struct User {
+    uid_t uid;
+    std::vector<gid_t> groups; // the first is the primary group
+};
+const gid_t kShared = 4240;
+const User kOwner{4241, {kShared}};
+const User kMember{4242, {kShared}};
+const User kOutsider{4243, {4243}};
+
+const QByteArray kOld("[tavlo]\r\n2004.01.01=old\r\n2004.01.02=keep\r\n");
+const QByteArray kTheirs("[tavlo]\r\n2004.03.03=theirs\r\n");
+const QByteArray kAppended("2004.02.02=appended\r\n");
+const QByteArray kMissing("<missing>");
+const QByteArray kTorn("[tavlo]\r\n2004.01.01=ne");
+const QString kPlaceholder = QStringLiteral("（文字列を削除すると、追加した日付が削除されます）");
+const QByteArray kAddedLine = "2004.07.07=" + QByteArray::fromHex(
+    "816995b68e9a97f182f08ded8f9c82b782e982c6814192c789c182b582bd93fa957482aa8ded8f9c82b382ea82dc82b7816a") + "\r\n";
+const QByteArray kBackupName("tavlo_20040606_120000.txt");
+const char kRunning[] = ".tavlo.txt.tavlo-temp-Running0"; // a running save's temporary
+
+// Files a person or another tool put beside the agenda file; the program
+// must leave every one of them as it was.
+const char *const kDecoys[] = {".tavlo.txt.backup", ".tavlo.txt.202401", ".tavlo.txt.Ab3dE9",
+                               ".tavlo_20040101_120000.txt.before", "tavlo_20040101_000000.txt",
+                               "tavlo.txt.tavlo-temp"};
+
+bool becomes(const User &user)
+{
+    return ::setgroups(user.groups.size(), user.groups.data()) == 0
+        && ::setresgid(user.groups[0], user.groups[0], user.groups[0]) == 0
+        && ::setresuid(user.uid, user.uid, user.uid) == 0;
+}
+
+// Whether `user` may open the file for reading, tried for real.
+bool canRead(const User &user, const QByteArray &path)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(becomes(user) && ::open(path.constData(), O_RDONLY | O_NONBLOCK) >= 0 ? 0 : 1);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+QByteArray bytesOf(const QByteArray &path)
+{
+    return readBytes(QFile::decodeName(path));
+}
+
+struct FileState {
+    QByteArray bytes;
+    ino_t inode = 0;
+    mode_t mode = 0;
+    uid_t uid = 0;
+    bool operator==(const FileState &o) const
+    {
+        return bytes == o.bytes && inode == o.inode && mode == o.mode && uid == o.uid;
+    }
+};
+
+FileState stateOf(const QByteArray &path)
+{
+    struct stat st;
+    if (::lstat(path.constData(), &st) != 0)
+        return FileState{kMissing};
+    return FileState{bytesOf(path), st.st_ino, st.st_mode, st.st_uid};
+}
+
+// What the row's other program does, at one call of the operation.
+QByteArray gForeignAction;
+QByteArray gForeignPath;
+
+// Runs the other program: a process of its own, which may have to wait for
+// a write lease the save holds (the operation then goes on without it). It
+// holds the report pipe open, so the test waits for it to end.
+void RunForeignAction()
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const QByteArray &path = gForeignPath;
+        if (gForeignAction == "rename over") {
+            const QByteArray theirs = path + ".theirs";
+            const int fd = ::open(theirs.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0 && ::write(fd, kTheirs.constData(), size_t(kTheirs.size())) == kTheirs.size())
+                ::rename(theirs.constData(), path.constData());
+        } else if (gForeignAction == "append") {
+            const int fd = ::open(path.constData(), O_WRONLY | O_APPEND);
+            if (fd >= 0)
+                (void)!::write(fd, kAppended.constData(), size_t(kAppended.size()));
+        } else if (gForeignAction == "truncate") {
+            (void)!::truncate(path.constData(), 0);
+        } else if (gForeignAction == "remove") {
+            ::unlink(path.constData());
+        }
+        ::_exit(0);
+    }
+    for (int waited = 0; waited < 100; waited += 5) {
+        if (::waitpid(pid, nullptr, WNOHANG) == pid)
+            return;
+        ::usleep(5000);
+    }
+}
+
+// What the foreign action makes of a content.
+QByteArray foreign(const QByteArray &action, const QByteArray &content)
+{
+    if (action == "rename over")
+        return kTheirs;
+    if (action == "append")
+        return content == kMissing ? content : content + kAppended;
+    if (action == "truncate")
+        return content == kMissing ? content : QByteArray("");
+    if (action == "remove")
+        return kMissing;
+    return content;
+}
+
+// What the operation makes of a content, as the agenda's rules say for
+// these contents: an entry replaced where it is, a new one after the last.
+QByteArray edited(const QByteArray &op, const QByteArray &content)
+{
+    const bool nothing = content == kMissing || content.isEmpty();
+    if (op.startsWith("save")) {
+        if (nothing)
+            return "[tavlo]\r\n2004.01.01=new\r\n";
+        if (content.contains("2004.01.01=old\r\n"))
+            return QByteArray(content).replace("2004.01.01=old\r\n", "2004.01.01=new\r\n");
+        return content + "2004.01.01=new\r\n";
+    }
+    if (op == "delete")
+        return QByteArray(content).replace("2004.01.01=old\r\n", "");
+    if (op == "add date")
+        return nothing ? "[tavlo]\r\n" + kAddedLine : content + kAddedLine;
+    return content;
+}
+
+// What a child process tells of one run of the operation.
+struct Report {
+    bool killed = false;
+    qint64 calls = 0;
+    QStringList shown; // message boxes, "title|style|text"
+    QString editor;
+    bool updateEnabled = false;
+    QStringList calledNames; // in order, when only counted
+
+    bool failed() const
+    {
+        for (const QString &box : shown)
+            if (box.startsWith(QStringLiteral("異常検出|")))
+                return true;
+        return false;
+    }
+    // The copies the messages name (each on a line of its own): a backup
+    // said to be made, and the old content's journal.
+    QList<QByteArray> toldPaths() const
+    {
+        QList<QByteArray> paths;
+        for (const QString &box : shown)
+            for (const QString &line : box.section(QLatin1Char('|'), 2).split(QStringLiteral("\r\n")))
+                if (line.startsWith(QLatin1Char('/'))
+                    && (line.endsWith(QLatin1String(".saving")) || box.startsWith(QStringLiteral("処理完了|"))))
+                    paths << QFile::encodeName(line);
+        return paths;
+    }
+};
+
+// One case's folder and what is in it.
+struct Scene {
+    QByteArray dir;
+    QByteArray agenda; // the path the program is given
+    QByteArray real;   // the file it names
+    QByteArray second; // another name of that file, when it has one
+    std::map<QByteArray, FileState> decoys;
+    QFile busyTemporary; // a running save's temporary, held locked
+};
+
+} // namespace
+
+class tst_FaultLoop : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (!shim.load())
+            QSKIP("needs the failing_io shim preloaded (the test command does that)");
+        m_root = ::geteuid() == 0;
+        // The whole loop takes minutes; the test command tries a sample.
+        bool set = false;
+        m_stride = qMax(1, qEnvironmentVariableIntValue("TAVLO_FAULT_STRIDE", &set));
+        if (!set)
+            m_stride = 7;
+    }
+
+    void cleanupTestCase()
+    {
+        qInfo("%ld cases in %d rows, %ld of them killed and started again; %ld cases in the known windows",
+              m_cases, m_rows, m_restarts, m_windows);
+    }
+
+    void loop_data()
+    {
+        QTest::addColumn<QByteArray>("op");
+        QTest::addColumn<QByteArray>("fault");
+        QTest::addColumn<QByteArray>("who");
+        const QList<QByteArray> faults{"kill", "EIO", "ENOSPC", "EACCES", "rename over", "append", "truncate", "remove"};
+        const QList<QByteArray> ops{"save", "save in place", "save in place without kernel copies",
+                                    "save through a link", "delete", "add date", "backup",
+                                    "recover a torn save", "recover an untouched save", "save on a stick",
+                                    "backup on a stick"};
+        for (const QByteArray &op : ops) {
+            const bool stick = op.endsWith("on a stick");
+            for (const QByteArray &who : {QByteArray("owner"), QByteArray("member")}) {
+                // On a stick, files have no owners: the one who mounted it.
+                if (stick && who == "member")
+                    continue;
+                for (const QByteArray &fault : faults) {
+                    // Recovery runs before anyone else may act on the file.
+                    if (op.startsWith("recover") && faults.indexOf(fault) > 3)
+                        continue;
+                    QTest::newRow(op + ", " + fault + ", " + who) << op << fault << who;
+                }
+            }
+        }
+    }
+
+    void loop()
+    {
+        QFETCH(QByteArray, op);
+        QFETCH(QByteArray, fault);
+        QFETCH(QByteArray, who);
+        if (who == "member" && !m_root)
+            QSKIP("needs root to act as two other users");
+        std::unique_ptr<ExfatMount> stick;
+        if (op.endsWith("on a stick")) {
+            stick = std::make_unique<ExfatMount>();
+            if (!stick->ok())
+                QSKIP("needs root, a free loop device, FUSE, exfat-fuse and exfatprogs");
+        }
+        QTemporaryDir base;
+        const QByteArray folder = stick ? QFile::encodeName(stick->path()) : QFile::encodeName(base.path());
+        ::chmod(folder.constData(), 0755);
+        ++m_rows;
+        m_readers.clear();
+        // Once undisturbed, to learn the calls the operation makes; a fault
+        // at one of them changes only what follows it.
+        const Report plain = runCase(op, "count", who, folder + "/plain", 0, stick != nullptr, {});
+        QVERIFY(!QTest::currentTestFailed() && plain.calls > 0);
+        if (qEnvironmentVariableIsSet("TAVLO_FAULT_TRACE"))
+            qInfo("%s", qPrintable(plain.calledNames.join(QLatin1Char(' '))));
+        const long start = 1 + long(qHash(QByteArray(QTest::currentDataTag())) % uint(m_stride));
+        for (qint64 n = start; n <= plain.calls; n += m_stride) {
+            const QByteArray dir = folder + "/case" + QByteArray::number(n);
+            runCase(op, fault, who, dir, n, stick != nullptr, plain.calledNames.value(int(n) - 1), plain.calledNames);
+            if (QTest::currentTestFailed())
+                return;
+            ++m_cases;
+        }
+    }
+
+private:
+    // Builds a case's folder, as the owner would have it.
+    void setUp(Scene &s, const QByteArray &op, const QByteArray &who, bool stick)
+    {
+        QVERIFY(::mkdir(s.dir.constData(), 0755) == 0);
+        const bool shared = who == "member";
+        const bool mortal = m_root && !stick;
+        if (mortal) {
+            // The owner's own folder, or one the group shares (new files
+            // take its group).
+            QVERIFY(::chown(s.dir.constData(), shared ? 0 : kOwner.uid, kShared) == 0);
+            QVERIFY(::chmod(s.dir.constData(), shared ? 02770 : 0755) == 0);
+        }
+        s.agenda = s.dir + "/tavlo.txt";
+        s.real = s.agenda;
+        if (op == "save through a link") {
+            const QByteArray data = s.dir + "/data";
+            QVERIFY(::mkdir(data.constData(), 0755) == 0);
+            if (mortal)
+                QVERIFY(::chown(data.constData(), kOwner.uid, kShared) == 0);
+            s.real = data + "/agenda.txt";
+            QVERIFY(::symlink("data/agenda.txt", s.agenda.constData()) == 0);
+        }
+        QVERIFY(writeBytes(QFile::decodeName(s.real), op.startsWith("recover a torn") ? kTorn : kOld));
+        if (op.startsWith("recover")) {
+            QVERIFY(writeBytes(QFile::decodeName(JournalPathFor(s.real)), kOld));
+            // What a killed save left, and a running save's file.
+            QVERIFY(writeBytes(QFile::decodeName(s.dir + "/.tavlo.txt.tavlo-temp-Killed00"), "half"));
+            QVERIFY(writeBytes(QFile::decodeName(s.dir + "/.tavlo.txt.saving.tavlo-temp-Killed01"), "half"));
+            s.busyTemporary.setFileName(QFile::decodeName(s.dir + '/' + kRunning));
+            QVERIFY(s.busyTemporary.open(QIODevice::WriteOnly));
+            QVERIFY(::flock(s.busyTemporary.handle(), LOCK_EX) == 0);
+        }
+        if (op.startsWith("save in place") || op == "save through a link") {
+            s.second = FolderOf(s.real) + "/second.txt";
+            QVERIFY(::link(s.real.constData(), s.second.constData()) == 0);
+        }
+        for (const char *name : kDecoys)
+            QVERIFY(writeBytes(QFile::decodeName(s.dir + '/' + name), name));
+        if (mortal) {
+            for (const QByteArray &path : QList<QByteArray>{s.real} + (op.startsWith("recover")
+                     ? QList<QByteArray>{JournalPathFor(s.real), s.dir + "/.tavlo.txt.tavlo-temp-Killed00",
+                                         s.dir + "/.tavlo.txt.saving.tavlo-temp-Killed01",
+                                         s.dir + '/' + kRunning}
+                     : QList<QByteArray>{})) {
+                QVERIFY(::chown(path.constData(), kOwner.uid, kShared) == 0);
+                QVERIFY(::chmod(path.constData(), shared ? 0660 : 0640) == 0);
+            }
+            for (const char *name : kDecoys)
+                QVERIFY(::chown((s.dir + '/' + name).constData(), kOwner.uid, kShared) == 0);
+            // What a killed save left is the killed user's.
+            for (const char *name : {"/.tavlo.txt.tavlo-temp-Killed00", "/.tavlo.txt.saving.tavlo-temp-Killed01"})
+                if (op.startsWith("recover"))
+                    QVERIFY(::chown((s.dir + name).constData(), shared ? kMember.uid : kOwner.uid, kShared) == 0);
+        }
+        for (const char *name : kDecoys)
+            s.decoys[name] = stateOf(s.dir + '/' + name);
+    }
+
+    // Runs the operation in a child process as `user`, with `action` at
+    // call `n`.
+    Report runChild(const QByteArray &op, const Scene &s, const User *user, qint64 n, int action, int err)
+    {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return Report{};
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(fds[0]);
+            if (user && !becomes(*user))
+                ::_exit(3);
+            ::_exit(childOperation(op, s, n, action, err, fds[1]));
+        }
+        ::close(fds[1]);
+        QByteArray out;
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) != 0;) {
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                break;
+            out.append(buffer, int(got));
+        }
+        ::close(fds[0]);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        Report report;
+        report.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        if (!report.killed && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+            report.calls = -1;
+        QDataStream in(out);
+        in >> report.calls >> report.shown >> report.editor >> report.updateEnabled >> report.calledNames;
+        return report;
+    }
+
+    // The child's side: the main window over the case's file, the user's
+    // edit, and the operation with the shim armed.
+    static int childOperation(const QByteArray &op, const Scene &s, qint64 n, int action, int err, int out)
+    {
+        MsgBoxRecorder boxes(vbYes);
+        Clock::setFixed(QDateTime(QDate(2004, 6, 6), QTime(12, 0)));
+        const AgendaFile store(s.agenda, QByteArray("tavlo"));
+        Form1 form(store);
+        form.AddDateKeys(store.ListDateKeys());
+        const QString typed = op == "delete" ? QString() : QStringLiteral("new");
+        if (op.startsWith("save") || op == "delete") {
+            form.SelectItem(form.List1->keys().indexOf(QStringLiteral("2004.01.01")));
+            SetEditorText(form.Text1, typed);
+        } else if (!op.startsWith("recover")) {
+            SetEditorText(form.Text1, typed); // unsaved, and kept
+        }
+        // The dialog's own work is no file operation: the count starts with
+        // its answer.
+        std::unique_ptr<AnswerModal> answer;
+        if (op.startsWith("add"))
+            answer = std::make_unique<AnswerModal>([=](QWidget *w) {
+                if (auto *d = qobject_cast<Form2 *>(w)) {
+                    d->Text1[0]->setText(QStringLiteral("2004"));
+                    d->Text1[1]->setText(op == "add date" ? QStringLiteral("7") : QStringLiteral("8"));
+                    d->Text1[2]->setText(op == "add date" ? QStringLiteral("7") : QStringLiteral("8"));
+                    shim.arm(n, action, err, RunForeignAction);
+                    d->Command1->click();
+                }
+            });
+        gForeignPath = s.agenda;
+        if (op.endsWith("without kernel copies"))
+            shim.always("copy_file_range", EXDEV); // the copies then go through a buffer
+        if (!answer)
+            shim.arm(n, action, err, RunForeignAction);
+        if (op.startsWith("save") || op == "delete") {
+            form.Command2_Click();
+        } else if (answer) {
+            form.Command1_Click();
+        } else if (op.startsWith("backup")) {
+            form.Command6_Click();
+        } else {
+            const QByteArray journal = RecoverAfterInterruptedSaves(s.agenda);
+            if (!journal.isEmpty())
+                form.ReportInterruptedSave(journal);
+        }
+        const long calls = shim.disarm();
+        QStringList names;
+        for (long i = 1; action == FaultCount && i <= calls; ++i)
+            names << QString::fromLatin1(shim.name(i));
+        QByteArray report;
+        QDataStream stream(&report, QIODevice::WriteOnly);
+        stream << qint64(calls) << boxes.shown << EditorText(form.Text1) << form.Command2->isEnabled() << names;
+        return ::write(out, report.constData(), size_t(report.size())) == report.size() ? 0 : 4;
+    }
+
+    Report runCase(const QByteArray &op, const QByteArray &fault, const QByteArray &who, const QByteArray &dir, qint64 n,
+                   bool stick, const QString &callName, const QStringList &plainNames = {})
+    {
+        Scene s;
+        s.dir = dir;
+        setUp(s, op, who, stick);
+        if (QTest::currentTestFailed())
+            return Report{};
+        const User *user = !m_root || stick ? nullptr : who == "member" ? &kMember : &kOwner;
+        const User *other = who == "member" ? &kOwner : &kMember; // who saves next
+        const QByteArray atStart = bytesOf(s.real);
+        // Who may read the file at the start: the same for every case of a
+        // row.
+        if (m_root && !stick && m_readers.isEmpty())
+            for (const User *u : {&kOwner, &kMember, &kOutsider})
+                m_readers << (canRead(*u, s.real) ? u : nullptr);
+        const QList<const User *> &readers = m_readers;
+        const bool foreignRow = !QList<QByteArray>{"kill", "EIO", "ENOSPC", "EACCES"}.contains(fault);
+        int action = FaultFail;
+        int err = 0;
+        if (fault == "count")
+            action = FaultCount;
+        else if (fault == "kill")
+            action = FaultKill;
+        else if (foreignRow)
+            action = FaultHook;
+        else
+            err = fault == "EIO" ? EIO : fault == "ENOSPC" ? ENOSPC : EACCES;
+        gForeignAction = fault;
+        const Report r = runChild(op, s, user, n, action, err);
+        const QByteArray where = QByteArray(QTest::currentDataTag()) + ", call " + QByteArray::number(n) + " ("
+            + callName.toLatin1() + ")";
+        if (r.calls < 0) {
+            QTest::qFail(("the operation's process failed: " + where).constData(), __FILE__, __LINE__);
+            return r;
+        }
+
+        // Which contents the file may hold now, and which the user may be
+        // told are the content before the operation.
+        const QByteArray before = foreign(fault, atStart); // the other program acted first
+        const QByteArray after = foreign(fault, edited(op, atStart));
+        const QByteArray now = bytesOf(s.agenda);
+        QList<QByteArray> told = r.toldPaths();
+        Report restart;
+        if (r.killed) {
+            ++m_restarts;
+            restart = runChild("recover", s, user, 0, FaultCount, 0);
+            told += restart.toldPaths();
+        }
+        // Beside the file the path names; another program may have put a
+        // file of its own in the place of a link.
+        struct stat link;
+        const QByteArray journal =
+            JournalPathFor(::lstat(s.agenda.constData(), &link) == 0 && S_ISLNK(link.st_mode) ? s.real : s.agenda);
+        const bool journalTold = told.contains(journal);
+        const bool journalLeft = ::access(journal.constData(), F_OK) == 0;
+        auto check = [&](bool ok, const QByteArray &what) {
+            if (!ok)
+                QTest::qFail((what + ": " + where + "\n  file: " + now + "\n  told: "
+                              + r.shown.join(QLatin1String(" / ")).toUtf8()
+                              + (r.killed ? "\n  after the restart: " + restart.shown.join(QLatin1String(" / ")).toUtf8()
+                                          : QByteArray()))
+                                 .constData(),
+                             __FILE__, __LINE__);
+            return ok;
+        };
+
+        // Where the system gives no way to exclude another program's change
+        // at one moment of a save, the change made at that moment may be
+        // lost: counted, and left out of what is asserted.
+        const bool window = inWindow(op, fault, who, stick, callName, n, plainNames)
+            && (now == edited(op, atStart) || now == edited(op, kTheirs) || now == edited(op, kMissing));
+        if (window)
+            ++m_windows;
+        const QList<QByteArray> whole{atStart, before, edited(op, atStart), edited(op, before), after};
+        if (!check(whole.contains(now) || journalTold || window, "the file is neither the old nor the new content"))
+            return r;
+        if (!r.killed && !r.failed()
+            && !check(now == edited(op, before) || now == after || window, "success was reported without the edit"))
+            return r;
+        if (!r.killed && r.failed()
+            && !check(now == atStart || now == before || journalTold, "a failed operation changed the file"))
+            return r;
+        if (!s.second.isEmpty() && !check(whole.contains(bytesOf(s.second)) || journalTold, "another name of the file is torn"))
+            return r;
+
+        // Every copy the user hears of: complete, and shared as the file is.
+        const QByteArray backup = s.dir + '/' + kBackupName;
+        for (const QByteArray &path : told + QList<QByteArray>{backup}) {
+            const QByteArray copy = bytesOf(path);
+            if (path == backup && copy == kMissing)
+                continue;
+            if (!check(copy == kOld || copy == before, "a copy is not whole: " + path))
+                return r;
+            if (!check(path != backup || told.contains(path) || r.killed, "a backup nobody was told of"))
+                return r;
+            // A journal is for everyone who may read the file; a copy is
+            // for no one else (nor for those the other program let in).
+            for (const User *u : {&kOwner, &kMember, &kOutsider}) {
+                if (!m_root || stick)
+                    break;
+                const bool may = canRead(*u, path);
+                if (!check(may <= (readers.contains(u) || canRead(*u, s.real)),
+                           "a copy is readable by someone who may not read the file: " + path + " for "
+                               + QByteArray::number(u->uid)))
+                    return r;
+                if (!check(path != journal || !readers.contains(u) || may,
+                           "a journal is not readable by someone who may read the file: " + QByteArray::number(u->uid)))
+                    return r;
+            }
+        }
+
+        // Nothing that is not the program's is touched; nothing it made is
+        // left behind, but what the next start clears.
+        for (const auto &[name, state] : s.decoys)
+            if (!check(stateOf(s.dir + '/' + name) == state, "a file the program did not make was changed: " + name))
+                return r;
+        QStringList expected;
+        for (const auto &[name, state] : s.decoys)
+            expected << QString::fromLatin1(name);
+        if (::lstat(s.agenda.constData(), &link) == 0)
+            expected << QStringLiteral("tavlo.txt");
+        if (op == "save through a link")
+            expected << QStringLiteral("data");
+        if (op.startsWith("save in place"))
+            expected << QStringLiteral("second.txt");
+        if (op.startsWith("recover"))
+            expected << QString::fromLatin1(kRunning);
+        QStringList present;
+        bool leftovers = false; // for the next start, which is tried below
+        for (const QString &name : folderEntries(QFile::decodeName(s.dir))) {
+            const QByteArray path = s.dir + '/' + QFile::encodeName(name);
+            const bool temporary = TemporaryTargetOf(QFile::encodeName(name)).has_value() && name != QLatin1String(kRunning);
+            leftovers = leftovers || temporary;
+            if (path != journal && path != backup && !temporary)
+                present << name;
+        }
+        expected.sort();
+        present.sort();
+        if (!check(present == expected, "the folder holds " + present.join(QLatin1Char(' ')).toUtf8()))
+            return r;
+
+        // The user's text survives every failure.
+        if (!r.killed && r.failed() && !op.startsWith("recover")
+            && !check(r.editor == (op == "delete" ? QString() : QStringLiteral("new")), "the editor lost the text"))
+            return r;
+        if (!r.killed && r.failed() && (op.startsWith("save") || op == "delete")
+            && !check(r.updateEnabled, "a failed save shows the memo as saved"))
+            return r;
+
+        // The next start clears what is left and tells of a journal; while
+        // one is there, no save goes ahead, whoever makes it.
+        if (r.killed || r.failed() || leftovers || ::access(journal.constData(), F_OK) == 0) {
+            const Report next = runChild("recover", s, user, 0, FaultCount, 0);
+            for (const QString &name : folderEntries(QFile::decodeName(s.dir)))
+                if (TemporaryTargetOf(QFile::encodeName(name)) && name != QLatin1String(kRunning)
+                    && !check(false, "the next start left " + name.toUtf8()))
+                    return r;
+            if (::access(journal.constData(), F_OK) == 0) {
+                if (!check(next.toldPaths().contains(journal), "a journal the next start does not tell of"))
+                    return r;
+                const QByteArray kept = bytesOf(s.real);
+                const Report save = runChild("add another date", s, m_root && !stick ? other : nullptr, 0, FaultCount, 0);
+                if (!check(bytesOf(s.real) == kept && save.failed(),
+                           "a save went ahead while a journal was left: " + save.shown.join(QLatin1String(" / ")).toUtf8()))
+                    return r;
+            }
+        }
+        return r;
+    }
+
+    // The moments when another program's change can be lost, with nothing
+    // the system offers to prevent it:
+    // - a user who does not own the file gets no write lease on it, so what
+    //   another program appends while that user overwrites it in place can
+    //   be cut off when the file changes length, and a truncation while the
+    //   new content is written is undone;
+    // - a file system that cannot exchange two names (FAT and exFAT through
+    //   FUSE) leaves a moment between the last check and the rename.
+    static bool inWindow(const QByteArray &op, const QByteArray &fault, const QByteArray &who, bool stick,
+                         const QString &callName, qint64 n, const QStringList &plainNames)
+    {
+        if (stick)
+            return callName == QLatin1String("rename") && QList<QByteArray>{"rename over", "append", "truncate", "remove"}.contains(fault);
+        if (who != "member" || (fault != "append" && fault != "truncate") || op.startsWith("backup"))
+            return false;
+        if (fault == "append") // past the new content it shows, but for a change of length
+            return callName == QLatin1String("ftruncate");
+        // A truncation, from the first change of the file (after the
+        // journal took its name) until the file is read back.
+        const int placed = int(plainNames.lastIndexOf(QStringLiteral("linkat")));
+        const int lseek = int(plainNames.indexOf(QStringLiteral("lseek"), placed));
+        const int cut = int(plainNames.indexOf(QStringLiteral("ftruncate"), placed));
+        const int first = cut >= 0 && cut < lseek ? cut : lseek;
+        const int last = int(plainNames.lastIndexOf(QStringLiteral("pread"), plainNames.lastIndexOf(QStringLiteral("unlink"))));
+        return first >= 0 && n - 1 >= first && n - 1 <= last;
+    }
+
+    bool m_root = false;
+    long m_stride = 1;
+    long m_cases = 0;
+    long m_restarts = 0;
+    long m_windows = 0;
+    QList<const User *> m_readers; // of the row's file
+    int m_rows = 0;
+};
+
+QTEST_MAIN(tst_FaultLoop)
+#include "tst_faultloop.moc"
