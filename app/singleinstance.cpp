@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
+
+#include <memory>
 
 #include <cerrno>
 #include <cstring>
@@ -184,17 +187,45 @@ void SingleInstance::startAnswering()
 void SingleInstance::onNewConnection()
 {
     for (;;) {
-        const int peer = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        const int peer = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (peer < 0)
             return; // nothing more waiting (the listening socket does not block)
-        SetTimeouts(peer, kPeerTimeoutMs);
+        answerPeer(peer);
+    }
+}
+
+// A request is read as its bytes arrive, never waiting for them: a peer that
+// sends slowly, or not at all, must not keep the window from answering. It
+// has a moment in all to send its line.
+void SingleInstance::answerPeer(int peer)
+{
+    auto *notifier = new QSocketNotifier(peer, QSocketNotifier::Read, this);
+    auto *deadline = new QTimer(notifier);
+    auto request = std::make_shared<QByteArray>();
+    const auto finish = [notifier, deadline, peer] {
+        deadline->stop();
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+        ::close(peer);
+    };
+    connect(deadline, &QTimer::timeout, notifier, finish);
+    connect(notifier, &QSocketNotifier::activated, notifier, [this, peer, request, finish] {
+        char chunk[256];
+        ssize_t n;
+        while ((n = ::read(peer, chunk, sizeof chunk)) > 0 && size_t(request->size()) < kLongestRequest)
+            request->append(chunk, int(n));
+        const int end = request->indexOf('\n');
+        if (end < 0 && n < 0 && (errno == EAGAIN || errno == EINTR) && size_t(request->size()) < kLongestRequest)
+            return; // more to come
         QByteArray token;
-        if (ParseRestoreRequest(ReadLine(peer, kLongestRequest), &token)) {
+        if (end >= 0 && ParseRestoreRequest(request->left(end + 1), &token)) {
             emit restoreRequested(token);
             WriteAll(peer, kDone);
         }
-        ::close(peer);
-    }
+        finish();
+    });
+    deadline->setSingleShot(true);
+    deadline->start(kPeerTimeoutMs);
 }
 
 bool SingleInstance::askRunningCopyToRestore(const QByteArray &activationToken, int timeoutMs)

@@ -49,6 +49,7 @@ signals:
 
 private:
     void onNewConnection();
+    void answerPeer(int peer);
 
     QString m_base;
     int m_lockFd = -1;

@@ -102,7 +102,7 @@ function(tavlo_add_tests suffix qt core)
       list(APPEND env "LD_PRELOAD=$<TARGET_FILE:failing_io>")
     endif()
     set_tests_properties(${name}_${suffix} PROPERTIES
-      ENVIRONMENT "${env}" TIMEOUT 600 LABELS "${suffix}")
+      ENVIRONMENT "${env}" TIMEOUT 1200 LABELS "${suffix}")
     if(name STREQUAL "tst_textfit")
       # Once more at each high-DPI scale factor; the factor is fixed per process.
       foreach(scale 1.5 2)

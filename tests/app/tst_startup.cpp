@@ -1,10 +1,18 @@
 // The request one copy of the program sends the running one, with the
-// activation token that lets Wayland bring its window forward. The single
+// activation token that lets Wayland bring its window forward, and how the
+// running one reads it without ever waiting on its window's thread. The single
 // running copy itself, and the tokens, are tried with real processes in the
 // whole-program suite (on X11, and on Wayland under sway).
 #include "app/singleinstance.h"
 
 #include <QtTest>
+
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace tavlo;
 
@@ -37,6 +45,59 @@ private slots:
         QCOMPARE(SingleInstance::ParseRestoreRequest(request, &got), restores);
         if (restores)
             QCOMPARE(got, token);
+    }
+
+    // A peer that sends one byte at a time, slowly, while a second start
+    // asks for the window: the running copy's event loop never stalls, and
+    // the second start is answered.
+    void slowPeersDoNotStallTheWindow()
+    {
+        QTemporaryDir runtime;
+        QVERIFY(::chmod(QFile::encodeName(runtime.path()).constData(), 0700) == 0);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        SingleInstance running(QStringLiteral("slow peers"));
+        QVERIFY(running.acquire());
+        running.startAnswering();
+        QSignalSpy restored(&running, &SingleInstance::restoreRequested);
+
+        const QByteArray socket = QFile::encodeName(running.socketPath());
+        std::thread slow([socket] {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path, socket.constData(), size_t(socket.size()));
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+                for (int i = 0; i < 8; ++i) {
+                    (void)!::send(fd, "r", 1, MSG_NOSIGNAL);
+                    ::usleep(150 * 1000);
+                }
+            ::close(fd);
+        });
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0;
+        qint64 longestGap = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            longestGap = qMax(longestGap, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        tick.start(10);
+        bool answered = false;
+        std::thread second;
+        QTimer::singleShot(300, [&] {
+            second = std::thread([&answered] {
+                SingleInstance copy(QStringLiteral("slow peers"));
+                answered = !copy.acquire() && copy.askRunningCopyToRestore(QByteArray(), 1000);
+            });
+        });
+        QTest::qWait(1300);
+        slow.join();
+        second.join();
+        qunsetenv("XDG_RUNTIME_DIR");
+        QVERIFY2(longestGap < 150, QByteArray::number(longestGap) + " ms without events");
+        QVERIFY(answered);
+        QCOMPARE(restored.count(), 1); // the second start's; the slow peer's bytes are none
     }
 };
 

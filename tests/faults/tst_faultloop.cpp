@@ -326,6 +326,38 @@ private slots:
         }
     }
 
+    // An in-place save whose disk fails both while the new content is
+    // written and while the old is put back: the user hears that the file
+    // may be damaged and where its whole old content is, and no later save
+    // goes ahead while that copy is there.
+    void oldContentCannotBePutBack()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("tavlo.txt"));
+        QVERIFY(writeBytes(path, kOld));
+        QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("second.txt"))).constData()) == 0);
+        MsgBoxRecorder boxes;
+        Form1 form(path, QStringLiteral("tavlo"));
+        form.AddDateKeys(form.store().ListDateKeys());
+        form.SelectItem(0);
+        SetEditorText(form.Text1, QString()); // deleting shortens the file
+        shim.always("ftruncate", EIO);
+        form.Command2_Click();
+        shim.always(nullptr, 0);
+        const QString journal = path + QStringLiteral(".saving");
+        QCOMPARE(boxes.shown, QStringList{QStringLiteral("異常検出|16|") + path
+                     + QStringLiteral("\r\nからの削除が失敗しました。\r\nシステムエラー: Input/output error\r\n"
+                                      "ファイルが壊れているおそれがあります。保存する前の内容は次のファイルにあります。\r\n")
+                     + journal});
+        QCOMPARE(readBytes(journal), kOld);
+        QVERIFY(form.Command2->isEnabled());
+        SetEditorText(form.Text1, QStringLiteral("again"));
+        form.Command2_Click();
+        QCOMPARE(boxes.shown.size(), 2);
+        QVERIFY(boxes.shown[1].contains(journal));
+        QCOMPARE(readBytes(journal), kOld);
+    }
+
 private:
     // Builds a case's folder, as the owner would have it.
     void setUp(Scene &s, const QByteArray &op, const QByteArray &who, bool stick)

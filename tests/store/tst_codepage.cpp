@@ -81,6 +81,27 @@ private slots:
         // A marker typed into the memo comes back as a line break.
         QCOMPARE(DecodeMemo(EncodeMemo(text + M)), text + QStringLiteral("\r\n"));
     }
+
+    // Paths in messages: each part as UTF-8, else as code page 932 (a folder
+    // unpacked from an archive made on Windows), else as the locale has it.
+    void pathsShown_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("UTF-8") << QByteArray("/home/u/\xe6\x97\xa5\xe8\xa8\x98/tavlo.txt") << QStringLiteral("/home/u/日記/tavlo.txt");
+        QTest::newRow("a folder in code page 932") << QByteArray("/home/u/\x93\xfa\x8b\x4c/tavlo.txt")
+                                                   << QStringLiteral("/home/u/日記/tavlo.txt");
+        QTest::newRow("both in one path") << QByteArray("/\xe6\x97\xa5/\x93\xfa/a.txt") << QStringLiteral("/日/日/a.txt");
+        QTest::newRow("neither: no character lost") << QByteArray("/a/\xff\xfe/b") << QStringLiteral("/a/") + QFile::decodeName("\xff\xfe") + QStringLiteral("/b");
+        QTest::newRow("relative") << QByteArray("a/b") << QStringLiteral("a/b");
+    }
+
+    void pathsShown()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(QString, shown);
+        QCOMPARE(PathForDisplay(path), shown);
+    }
 };
 
 QTEST_APPLESS_MAIN(tst_CodePage)
