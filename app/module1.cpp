@@ -4,6 +4,7 @@
 #include "app/startupwork.h"
 #include "store/agendafile.h"
 #include "store/codepage.h"
+#include "store/filenames.h"
 #include "store/recovery.h"
 #include "ui/accessibility.h"
 #include "ui/focusstyle.h"
@@ -21,6 +22,7 @@
 #include <QWindow>
 
 #include <climits>
+#include <pwd.h>
 #include <cstdlib>
 #include <future>
 #include <unistd.h>
@@ -56,7 +58,42 @@ AgendaLocation AgendaLocationFor(const QByteArray &executablePath)
     const bool utf8 = text.toUtf8() == base;
     // The separator is always added, as the file's place has always been
     // computed; a program in "/" keeps "//name.txt", which names the same file.
-    return AgendaLocation{folder + '/' + base + ".txt", utf8 && section.ok() ? section.bytes : base};
+    return AgendaLocation{folder + '/' + base + ".txt", utf8 && section.ok() ? section.bytes : base, QByteArray()};
+}
+
+AgendaLocation PlaceForUser(const AgendaLocation &beside, bool mayWriteBeside, const QByteArray &dataHome)
+{
+    if (mayWriteBeside)
+        return beside;
+    // "/usr/bin/tavlo.txt" becomes "<data home>/tavlo/usr/bin/tavlo.txt".
+    QByteArray mirrored = beside.dataFile;
+    while (mirrored.startsWith('/'))
+        mirrored.remove(0, 1);
+    AgendaLocation own = beside;
+    own.dataFile = dataHome + "/tavlo/" + mirrored;
+    own.seedFile = beside.dataFile;
+    return own;
+}
+
+bool MayWriteBeside(const QByteArray &agendaPath)
+{
+    const QByteArray folder = FolderOf(agendaPath);
+    for (const char *system : {"/usr", "/opt", "/bin", "/sbin", "/lib", "/snap", "/nix"})
+        if (folder == system || folder.startsWith(QByteArray(system) + '/'))
+            return false;
+    return ::access(folder.constData(), W_OK | X_OK) == 0;
+}
+
+QByteArray UserDataHome()
+{
+    const QByteArray given = qgetenv("XDG_DATA_HOME");
+    if (given.startsWith('/'))
+        return given;
+    QByteArray home = qgetenv("HOME");
+    if (!home.startsWith('/'))
+        if (const passwd *entry = ::getpwuid(::getuid()))
+            home = entry->pw_dir;
+    return home + "/.local/share";
 }
 
 QByteArray ExecutablePath()
@@ -139,7 +176,7 @@ public:
             watched->removeEventFilter(this);
             QTimer::singleShot(0, this, [this] {
                 InitResources();
-                QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.example.tavlo"),
+                QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kDesktopFileName),
                                                              QIcon(QStringLiteral(":/org.example.tavlo.png"))));
                 deleteLater();
             });
@@ -194,9 +231,10 @@ int Main(int &argc, char **argv)
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopFileName));
 
     const QByteArray program = ExecutablePath();
-    const AgendaLocation location = AgendaLocationFor(program);
+    const AgendaLocation beside = AgendaLocationFor(program);
+    const AgendaLocation location = PlaceForUser(beside, MayWriteBeside(beside.dataFile), UserDataHome());
     gstrDataFile = location.dataFile;
-    const AgendaFile store(location.dataFile, location.sectionBytes, program);
+    const AgendaFile store(location.dataFile, location.sectionBytes, program, location.seedFile);
     // The dates are read on another core while the window is built; the
     // list is complete and the file closed before the window is shown. This
     // copy holds the lock, so what killed saves left behind is its to clear.

@@ -10,8 +10,10 @@ namespace tavlo {
 extern QByteArray gstrDataFile;
 
 struct AgendaLocation {
-    QByteArray dataFile;     // directory + "/" + base name + ".txt"
+    QByteArray dataFile;     // where the agenda is read and written
     QByteArray sectionBytes; // the base name, in code page 932
+    QByteArray seedFile;     // per user: the file beside the program, read
+                             // until the first write copies it
 };
 
 // Where an executable keeps its agenda: beside itself, named after its
@@ -19,6 +21,21 @@ struct AgendaLocation {
 // path is taken as bytes: a folder unpacked from an archive made on another
 // system may be named in code page 932 or Latin-1, and is used as it is.
 AgendaLocation AgendaLocationFor(const QByteArray &executablePath);
+
+// Where this user keeps it. Beside the program where the user may write
+// there (a copy in a home folder or on a USB stick keeps its data with it);
+// else, and always for a program in a system folder (nothing there changes
+// at run time, not even for root), in a per-user store under `dataHome`
+// whose folders mirror the program's, with the same file name, holding a
+// copy of the file beside the program from the first write on.
+AgendaLocation PlaceForUser(const AgendaLocation &beside, bool mayWriteBeside, const QByteArray &dataHome);
+
+// Whether this user may create and replace files in the program's folder,
+// and it is no system folder.
+bool MayWriteBeside(const QByteArray &agendaPath);
+
+// $XDG_DATA_HOME, or ~/.local/share.
+QByteArray UserDataHome();
 
 // The running executable's path, as the kernel has it.
 QByteArray ExecutablePath();

@@ -1,5 +1,6 @@
 #include "store/agendafile.h"
 
+#include "store/backup.h"
 #include "store/codepage.h"
 #include "store/filenames.h"
 #include "store/profile.h"
@@ -157,8 +158,10 @@ FileResult applyToFile(const LockedFile &old, const profile::Splice &splice)
 // program may change the file while the edit is written: the edit is then
 // made again on what the file holds now.
 template <class Plan>
-StoreResult editFile(const QByteArray &path, Plan &&plan)
+StoreResult editFile(const QByteArray &path, const FileResult &started, Plan &&plan)
 {
+    if (!started.ok())
+        return fromFile(started);
     StoreResult result;
     for (int attempt = 0; attempt < 5; ++attempt) {
         LockedFile file;
@@ -179,10 +182,56 @@ StoreResult editFile(const QByteArray &path, Plan &&plan)
 
 } // namespace
 
-AgendaFile::AgendaFile(QByteArray nativePath, QByteArray sectionBytes, const QByteArray &programPath)
-    : m_path(std::move(nativePath)), m_sectionBytes(std::move(sectionBytes)),
+AgendaFile::AgendaFile(QByteArray nativePath, QByteArray sectionBytes, const QByteArray &programPath,
+                       QByteArray seedPath)
+    : m_path(std::move(nativePath)), m_sectionBytes(std::move(sectionBytes)), m_seedPath(std::move(seedPath)),
       m_isProgram(!programPath.isEmpty() && sameFile(m_path, programPath))
 {
+}
+
+FileResult AgendaFile::openForReading(LockedFile &file) const
+{
+    const FileResult opened = file.open(m_path, LockedFile::Shared, kReadWaitMs);
+    if (!opened.ok() || file.exists() || m_seedPath.isEmpty())
+        return opened;
+    return file.open(m_seedPath, LockedFile::Shared, kReadWaitMs);
+}
+
+FileResult AgendaFile::startOwnCopy() const
+{
+    struct stat st;
+    if (m_seedPath.isEmpty() || ::lstat(m_path.constData(), &st) == 0)
+        return FileResult{};
+    // The folders of a per-user store are the user's alone.
+    const QByteArray folder = FolderOf(m_path);
+    for (int slash = folder.indexOf('/', 1);; slash = folder.indexOf('/', slash + 1)) {
+        const QByteArray part = slash < 0 ? folder : folder.left(slash);
+        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
+            return FileResult{errno == ENOENT ? FileError::FolderMissing : FileError::FolderNotWritable, errno,
+                              SaveMethod::None, QByteArray()};
+        if (slash < 0)
+            break;
+    }
+    LockedFile seed;
+    const FileResult opened = seed.open(m_seedPath, LockedFile::Shared, kReadWaitMs);
+    if (!opened.ok() || !seed.exists())
+        return FileResult{}; // nothing to start from: the first write makes the file
+    const FileBytes bytes = ReadWholeFile(seed);
+    if (!bytes.result.ok())
+        return bytes.result;
+    const FileResult made = CreateCopyExclusively(m_path, bytes.bytes, nullptr);
+    return made.error == FileError::Exists ? FileResult{} : made; // another copy of ours made it first
+}
+
+FileResult AgendaFile::Backup(const QByteArray &backupPath) const
+{
+    struct stat st;
+    if (!m_seedPath.isEmpty() && ::lstat(m_path.constData(), &st) != 0) {
+        const FileResult started = startOwnCopy(); // backups live beside the user's own copy
+        if (!started.ok())
+            return started;
+    }
+    return MakeBackupCopy(m_path, backupPath);
 }
 
 AgendaFile::AgendaFile(const QString &path, const QString &section)
@@ -208,7 +257,7 @@ QStringList AgendaFile::ListDateKeys() const
     if (m_isProgram)
         return keys;
     LockedFile file;
-    if (!file.open(m_path, LockedFile::Shared, kReadWaitMs).ok() || !file.exists())
+    if (!openForReading(file).ok() || !file.exists())
         return keys;
     streamLines(file, [&keys](const char *line, const profile::Line &at) {
         return profile::scanLine(line, at.end - at.begin, [&keys](const char *key, qsizetype length) {
@@ -253,7 +302,7 @@ StoreResult AgendaFile::WriteMemo(const QString &key, const QString &value) cons
         refused.unmappable = v.unmappable;
         return refused;
     }
-    return editFile(m_path, [&](const LockedFile &file, std::optional<profile::Splice> &splice) {
+    return editFile(m_path, startOwnCopy(), [&](const LockedFile &file, std::optional<profile::Splice> &splice) {
         profile::EditLocator locator(m_sectionBytes, k.bytes);
         if (file.exists()
             && !streamLines(file, [&locator](const char *line, const profile::Line &at) { return locator.line(line, at); }))
@@ -275,7 +324,7 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
         refused.error = FileError::InvalidKey;
         return refused;
     }
-    return editFile(m_path, [&](const LockedFile &file, std::optional<profile::Splice> &splice) {
+    return editFile(m_path, startOwnCopy(), [&](const LockedFile &file, std::optional<profile::Splice> &splice) {
         if (!file.exists())
             return true;
         profile::EditLocator locator(m_sectionBytes, k.bytes);
@@ -289,13 +338,13 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
 FileIdentity AgendaFile::Identity() const
 {
     LockedFile file;
-    return file.open(m_path, LockedFile::Shared, kReadWaitMs).ok() ? file.identity() : FileIdentity{};
+    return openForReading(file).ok() ? file.identity() : FileIdentity{};
 }
 
 bool AgendaFile::IsReadable() const
 {
     LockedFile file;
-    return file.open(m_path, LockedFile::Shared, kReadWaitMs).ok();
+    return openForReading(file).ok();
 }
 
 bool AgendaFile::FolderExists() const
@@ -318,7 +367,7 @@ std::optional<QByteArray> AgendaFile::findValue(const QString &key, FileIdentity
         return std::nullopt;
     profile::ValueFinder finder(m_sectionBytes, k.bytes);
     LockedFile file;
-    const bool opened = file.open(m_path, LockedFile::Shared, kReadWaitMs).ok();
+    const bool opened = openForReading(file).ok();
     if (identity)
         *identity = file.identity();
     if (!opened || !file.exists())

@@ -29,7 +29,10 @@ public:
     // `nativePath` and `sectionBytes` as the kernel and the file hold them.
     // A store whose path is the program's own file reads nothing and refuses
     // every write (IsProgram).
-    AgendaFile(QByteArray nativePath, QByteArray sectionBytes, const QByteArray &programPath = QByteArray());
+    // With `seedPath`, the file does not exist until its first write, which
+    // starts it as a copy of the seed; until then the seed is read.
+    AgendaFile(QByteArray nativePath, QByteArray sectionBytes, const QByteArray &programPath = QByteArray(),
+               QByteArray seedPath = QByteArray());
     // From text: the path in the locale's file name encoding, the section in
     // code page 932.
     AgendaFile(const QString &path, const QString &section);
@@ -66,12 +69,22 @@ public:
     // Whether the section holds the key, with or without a value.
     bool HasDate(const QString &key) const;
 
+    // Copies what the agenda holds now to `backupPath` (see MakeBackupCopy).
+    FileResult Backup(const QByteArray &backupPath) const;
+
 private:
     StoreResult refusal() const;
+    // Opens what holds the agenda now: the file, or the seed before the
+    // first write.
+    FileResult openForReading(LockedFile &file) const;
+    // Makes the file's folders, and the file from the seed, before the
+    // first write.
+    FileResult startOwnCopy() const;
     std::optional<QByteArray> findValue(const QString &key, FileIdentity *identity = nullptr) const;
 
     QByteArray m_path;
     QByteArray m_sectionBytes;
+    QByteArray m_seedPath;
     bool m_isProgram = false;
 };
 

@@ -13,7 +13,7 @@ FileResult MakeBackupCopy(const QByteArray &dataFile, const QByteArray &backupPa
     const FileBytes bytes = ReadWholeFile(source);
     if (!bytes.result.ok())
         return bytes.result;
-    return CreateCopyExclusively(backupPath, bytes.bytes, source);
+    return CreateCopyExclusively(backupPath, bytes.bytes, &source);
 }
 
 } // namespace tavlo

@@ -820,12 +820,15 @@ FileResult ReplaceFile(const LockedFile &file, const std::vector<BytePiece> &pie
     return overwriteInPlace(file, pieces);
 }
 
-FileResult CreateCopyExclusively(const QByteArray &path, const QByteArray &bytes, const LockedFile &like)
+FileResult CreateCopyExclusively(const QByteArray &path, const QByteArray &bytes, const LockedFile *like)
 {
     Temporary temp;
     if (!temp.create(path))
         return failWith(errno);
-    shareLike(temp.fd(), like);
+    if (like)
+        shareLike(temp.fd(), *like);
+    else
+        ::fchmod(temp.fd(), defaultMode());
     if (!writeBytes(temp.fd(), bytes.constData(), size_t(bytes.size())) || ::fsync(temp.fd()) != 0)
         return failWith(errno);
     if (!temp.place(path))

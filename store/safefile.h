@@ -136,7 +136,8 @@ FileResult ReplaceFile(const LockedFile &file, const std::vector<BytePiece> &pie
 // Writes `bytes` as a new file at `path`, whole or not at all: never replaces
 // an existing file (Exists), also where the file system has no hard links,
 // and verifies the result by reading it back. The new file is readable by
-// no one who may not read `like`.
-FileResult CreateCopyExclusively(const QByteArray &path, const QByteArray &bytes, const LockedFile &like);
+// no one who may not read `like`; without one, it is a new file of the
+// user's.
+FileResult CreateCopyExclusively(const QByteArray &path, const QByteArray &bytes, const LockedFile *like);
 
 } // namespace tavlo

@@ -692,7 +692,7 @@ class Faults(ProgramTestCase):
                           "kill %d left a file that is neither the old nor the new one" % i)
             window_gone(MAIN_TITLE, 3)
         # What a kill left beside the file, the next start removes.
-        write_file(os.path.join(prog.dir, b"." + os.path.basename(prog.agenda) + b".Ab3dE9"), b"left by a kill")
+        write_file(os.path.join(prog.dir, b"." + os.path.basename(prog.agenda) + b".tavlo-temp-Ab3dE9x0"), b"left by a kill")
         prog.start()
         find_window(MAIN_TITLE)
         self.assertEqual(sorted(os.listdir(prog.dir)), sorted([os.path.basename(prog.exe), os.path.basename(prog.agenda), b"runtime"]))

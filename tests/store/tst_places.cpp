@@ -5,6 +5,7 @@
 #include "store/agendafile.h"
 #include "store/backup.h"
 #include "store/filenames.h"
+#include "store/filenames.h"
 #include "store/recovery.h"
 #include "testsupport.h"
 
@@ -211,6 +212,44 @@ private slots:
         writeBytes(QFile::decodeName(agenda), kBefore);
         QCOMPARE(RecoverAfterInterruptedSaves(agenda), QByteArray());
         QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("tavlo.txt")});
+    }
+
+    void perUserCopy_data()
+    {
+        QTest::addColumn<bool>("placed"); // a file placed beside the program
+        QTest::addColumn<bool>("backupFirst");
+        QTest::newRow("placed file, then a save") << true << false;
+        QTest::newRow("placed file, then a backup") << true << true;
+        QTest::newRow("nothing placed") << false << false;
+    }
+
+    // A program whose folder is not the user's: the file beside it is read
+    // until the first write, which starts the user's own copy from it, in
+    // folders of the user's alone; the placed file is never written.
+    void perUserCopy()
+    {
+        QFETCH(bool, placed);
+        QFETCH(bool, backupFirst);
+        QTemporaryDir dir;
+        const QString seed = dir.filePath(QStringLiteral("usr/bin/tavlo.txt"));
+        QVERIFY(QDir().mkpath(QFileInfo(seed).path()));
+        const QByteArray admin("[tavlo]\r\n2004.01.01=admin\r\n");
+        if (placed)
+            writeBytes(seed, admin);
+        const QString own = dir.filePath(QStringLiteral("home/.local/share/tavlo/usr/bin/tavlo.txt"));
+        const AgendaFile store(QFile::encodeName(own), "tavlo", QByteArray(), QFile::encodeName(seed));
+        QCOMPARE(store.ListDateKeys(), placed ? QStringList{QStringLiteral("2004.01.01")} : QStringList{});
+        QCOMPARE(store.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), placed ? QStringLiteral("admin") : QString());
+        QVERIFY(!QFile::exists(own));
+        if (backupFirst) {
+            const QByteArray backup = BackupPathFor(QFile::encodeName(own), QDateTime(QDate(2004, 1, 2), QTime(3, 4, 5)));
+            QVERIFY(store.Backup(backup).ok());
+            QCOMPARE(readBytes(QFile::decodeName(backup)), admin);
+        }
+        QVERIFY(store.WriteMemo(QStringLiteral("2004.01.02"), QStringLiteral("mine")).ok());
+        QCOMPARE(readBytes(own), (placed ? admin : QByteArray("[tavlo]\r\n")) + "2004.01.02=mine\r\n");
+        QCOMPARE(readBytes(seed), placed ? admin : QByteArray("<missing>"));
+        QCOMPARE(QFileInfo(QFileInfo(own).path()).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
     }
 };
 

@@ -1,4 +1,4 @@
-// The main window: where its file is, the start-up that fills and shows it,
+// The main window: the start-up that fills and shows it,
 // the list's order, focus, fonts, the editor's scroll bar, and the text size,
 // About and backup commands.
 #include "app/module1.h"
@@ -51,36 +51,6 @@ class tst_Form1 : public QObject
 
 private slots:
     void cleanup() { Clock::reset(); }
-
-    void agendaLocation_data()
-    {
-        QTest::addColumn<QByteArray>("exe");
-        QTest::addColumn<QByteArray>("dataFile");
-        QTest::addColumn<QByteArray>("section");
-        QTest::newRow("classic") << QByteArray("/opt/t/tavlo_classic") << QByteArray("/opt/t/tavlo_classic.txt")
-                                 << QByteArray("tavlo_classic");
-        QTest::newRow("dots: complete base name") << QByteArray("/opt/t/my.tavlo.bin") << QByteArray("/opt/t/my.tavlo.txt")
-                                                  << QByteArray("my.tavlo");
-        // Folders unpacked from archives made on Windows keep their bytes.
-        QTest::newRow("folder in code page 932") << QByteArray("/home/u/\x93\xfa\x96\x7b/tavlo")
-                                                 << QByteArray("/home/u/\x93\xfa\x96\x7b/tavlo.txt") << QByteArray("tavlo");
-        QTest::newRow("UTF-8 name: section in code page 932")
-            << QByteArray("/a/\xe6\x97\xa5\xe8\xa8\x98") << QByteArray("/a/\xe6\x97\xa5\xe8\xa8\x98.txt")
-            << QByteArray("\x93\xfa\x8b\x4c");
-        QTest::newRow("name in code page 932: kept as it is") << QByteArray("/a/\x93\xfa\x8b\x4c")
-                                                              << QByteArray("/a/\x93\xfa\x8b\x4c.txt")
-                                                              << QByteArray("\x93\xfa\x8b\x4c");
-    }
-
-    void agendaLocation()
-    {
-        QFETCH(QByteArray, exe);
-        QFETCH(QByteArray, dataFile);
-        QFETCH(QByteArray, section);
-        const AgendaLocation loc = AgendaLocationFor(exe);
-        QCOMPARE(loc.dataFile, dataFile);
-        QCOMPARE(loc.sectionBytes, section);
-    }
 
     void startUp_data()
     {

@@ -462,7 +462,7 @@ void Form1::Command6_Click()
 {
     const QByteArray backupPath = BackupPathFor(m_store.nativePath(), Clock::now());
     const QString backup = PathForDisplay(backupPath);
-    if (MakeBackupCopy(m_store.nativePath(), backupPath).ok())
+    if (m_store.Backup(backupPath).ok())
         MsgBox(this, backup + QStringLiteral("\r\nという名前で保存しました。"), vbOKOnly,
                QStringLiteral("処理完了"));
     else
