@@ -13,6 +13,7 @@ packages=(
   xvfb xauth xdotool x11-utils wmctrl openbox imagemagick python3
   python3-xlib
   desktop-file-utils appstream
+  debhelper lintian
   clang libclang-rt-14-dev
   exfat-fuse exfatprogs acl
   adwaita-qt adwaita-qt6 x11-xserver-utils

@@ -7,6 +7,7 @@ file's bytes); and natively on Wayland under a headless sway.
 Usage: run_e2e.py --program PATH --shots FOLDER [--other PATH] [TestClass[.test] ...]
 """
 import argparse
+import ctypes
 import datetime
 import fcntl
 import hashlib
@@ -752,6 +753,160 @@ class Faults(ProgramTestCase):
                                                                os.path.basename(prog.agenda) + b".fifo", b"runtime"]))
 
 
+class Installed(unittest.TestCase):
+    """The program as its Debian package installs it, in a system folder,
+    started by a second real user and by root: each keeps the agenda in a
+    per-user store under XDG_DATA_HOME, and nothing is written beside the
+    program. Runs in a mount namespace of its own, where a scratch file
+    system holds the unpacked package as /usr/local; the machine's own
+    /usr is never touched. Needs --installed and root."""
+
+    USER = 4242  # by number: nothing is added to the machine's user list
+
+    @classmethod
+    def setUpClass(cls):
+        if not ARGS.installed or os.geteuid() != 0:
+            raise unittest.SkipTest("needs --installed and root")
+        libc = ctypes.CDLL(None, use_errno=True)
+        if libc.unshare(0x00020000) != 0:  # CLONE_NEWNS
+            raise unittest.SkipTest("no mount namespace: %s" % os.strerror(ctypes.get_errno()))
+        subprocess.run(["mount", "--make-rprivate", "/"], check=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tavlo-usr-local", "/usr/local"], check=True)
+        subprocess.run(["cp", "-a", os.path.join(ARGS.installed, "usr", "."), "/usr/local/"], check=True)
+        cls.name = os.path.basename(ARGS.program)
+        cls.exe = os.path.join("/usr/local/bin", cls.name)
+
+    def setUp(self):
+        self.top = tempfile.mkdtemp(prefix="tavlo-installed-")
+        os.chmod(self.top, 0o755)
+        self.procs = []
+        self.system = sorted(os.listdir("/usr/local/bin"))
+
+    def tearDown(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+        window_gone(MAIN_TITLE, 3)
+        for extra in set(os.listdir("/usr/local/bin")) - set(self.system):
+            os.remove(os.path.join("/usr/local/bin", extra))
+        shutil.rmtree(self.top, ignore_errors=True)
+
+    def home(self, uid):
+        """A home of the user's own, and a runtime folder."""
+        home = os.path.join(self.top, "home-%d" % uid)
+        os.makedirs(os.path.join(home, "runtime"), 0o700)
+        for path in (home, os.path.join(home, "runtime")):
+            os.chown(path, uid, uid)
+            os.chmod(path, 0o700)
+        return home
+
+    def start(self, uid, exe=None):
+        home = self.home(uid) if not hasattr(self, "homes") or uid not in self.homes else self.homes[uid]
+        self.homes = getattr(self, "homes", {})
+        self.homes[uid] = home
+        env = dict(ENV, HOME=home, XDG_RUNTIME_DIR=os.path.join(home, "runtime"))
+        env.pop("XDG_DATA_HOME", None)
+        command = [exe or self.exe]
+        if uid != 0:
+            command = ["setpriv", "--reuid=%d" % uid, "--regid=%d" % uid, "--clear-groups", "--"] + command
+        p = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.procs.append(p)
+        return p
+
+    def own(self, uid):
+        """The user's own agenda file."""
+        return os.path.join(self.homes[uid], ".local/share/tavlo/usr/local/bin", self.name + ".txt")
+
+    def read(self, path):
+        try:
+            with open(path, "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    def save_edit(self, text):
+        """Selects the first date, adds `text` to its memo and saves it."""
+        wid = find_window(MAIN_TITLE)
+        activate(wid)
+        click(wid, LIST_ITEM0)
+        click(wid, EDITOR)
+        key("ctrl+End")
+        type_text(text)
+        key("ctrl+s")
+        return wid
+
+    def test_first_start_of_a_user(self):
+        self.start(self.USER)
+        answer("年月日追加", "Return")
+        self.assertTrue(wait_for(lambda: self.read(self.own(self.USER)) is not None))
+        self.save_edit("+")
+        expected = b"[" + self.name.encode() + b"]\r\n" + today_key() + b"=" + PLACEHOLDER + b"+\r\n"
+        self.assertTrue(wait_for(lambda: self.read(self.own(self.USER)) == expected), self.read(self.own(self.USER)))
+        self.assertEqual(os.stat(self.own(self.USER)).st_uid, self.USER)
+        self.assertEqual(os.stat(os.path.dirname(self.own(self.USER))).st_mode & 0o777, 0o700)
+        self.assertEqual(sorted(os.listdir("/usr/local/bin")), self.system)
+
+    def test_a_placed_file_is_read_then_copied(self):
+        placed = os.path.join("/usr/local/bin", self.name + ".txt")
+        write_file(placed, b"[" + self.name.encode() + b"]\r\n2004.05.07=placed\r\n")
+        before = os.stat(placed)
+        self.start(self.USER)
+        wid = self.save_edit("!")
+        own = self.own(self.USER)
+        self.assertTrue(wait_for(lambda: self.read(own) == b"[" + self.name.encode() + b"]\r\n2004.05.07=placed!\r\n"),
+                        self.read(own))
+        self.assertEqual(self.read(placed), b"[" + self.name.encode() + b"]\r\n2004.05.07=placed\r\n")
+        self.assertEqual(os.stat(placed).st_mtime_ns, before.st_mtime_ns)
+        # A backup lands beside the user's copy, and says so.
+        click(wid, BUTTON["backup"])
+        box = find_window("処理完了")
+        screenshot(box, "installed-backup.png")
+        answer("処理完了", "Return")
+        folder = os.path.dirname(own)
+        backups = [n for n in os.listdir(folder) if n.startswith(self.name + "_")]
+        self.assertEqual(len(backups), 1, os.listdir(folder))
+        self.assertEqual(self.read(os.path.join(folder, backups[0])), self.read(own))
+        self.assertEqual(sorted(os.listdir("/usr/local/bin")), sorted(self.system + [self.name + ".txt"]))
+
+    def test_an_interrupted_save_in_the_users_folder(self):
+        self.homes = {self.USER: self.home(self.USER)}
+        own = self.own(self.USER)
+        os.makedirs(os.path.dirname(own))
+        write_file(own, b"[" + self.name.encode() + b"]\r\n2004.05.07=to")
+        write_file(own + ".saving", b"whole old content")
+        for root, dirs, files in os.walk(os.path.join(self.homes[self.USER], ".local")):
+            for n in dirs + files:
+                os.chown(os.path.join(root, n), self.USER, self.USER)
+        self.start(self.USER)
+        box = find_window("異常検出")
+        answer("異常検出", "Return")
+        find_window(MAIN_TITLE)
+        self.assertEqual(self.read(own + ".saving"), b"whole old content")
+        self.assertTrue(box)
+
+    def test_a_portable_copy_keeps_its_data_beside_it(self):
+        home = self.home(self.USER)
+        self.homes = {self.USER: home}
+        folder = os.path.join(home, "apps")
+        os.mkdir(folder)
+        shutil.copy2(self.exe, folder)
+        os.chown(folder, self.USER, self.USER)
+        write_file(os.path.join(folder, self.name + ".txt"), b"[" + self.name.encode() + b"]\r\n2004.05.07=here\r\n")
+        os.chown(os.path.join(folder, self.name + ".txt"), self.USER, self.USER)
+        self.start(self.USER, exe=os.path.join(folder, self.name))
+        self.save_edit("+")
+        self.assertTrue(wait_for(lambda: self.read(os.path.join(folder, self.name + ".txt"))
+                                 == b"[" + self.name.encode() + b"]\r\n2004.05.07=here+\r\n"))
+        self.assertFalse(os.path.exists(os.path.join(home, ".local")))
+
+    def test_root_writes_nothing_into_the_system_folder(self):
+        self.start(0)
+        answer("年月日追加", "Return")
+        self.assertTrue(wait_for(lambda: self.read(self.own(0)) is not None))
+        self.assertEqual(sorted(os.listdir("/usr/local/bin")), self.system)
+
+
 def start_display():
     read_fd, write_fd = os.pipe()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
@@ -773,6 +928,7 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--shots", required=True)
     parser.add_argument("--other", default="", help="the other build, if it was built")
+    parser.add_argument("--installed", default="", help="an unpacked package's root, for the Installed checks")
     ARGS, rest = parser.parse_known_args()
     xvfb, display = start_display()
     ENV = {k: v for k, v in os.environ.items() if not k.startswith("QT_QPA")}

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds the Debian packages from a copy of the source tree, checks them with
+# lintian, unpacks each into a scratch root, validates what desktops read
+# there, and runs the whole-program suite's Installed checks on the unpacked
+# programs (a second real user and root; needs root, else it is skipped).
+#   check_packages.sh SOURCE_DIR SHOTS_DIR
+set -euo pipefail
+src="$1"
+shots="$2"
+[ "$(id -u)" -eq 0 ] || { echo "needs root: skipped"; exit 77; }
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+# What the tree holds, committed or not, without anyone's build folders.
+mkdir "$work/src"
+(cd "$src" && git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$work/src")
+(cd "$work/src" && dpkg-buildpackage -b -us -uc -j2 > "$work/build.log" 2>&1) || { tail -40 "$work/build.log"; exit 1; }
+
+lint="$(cd "$work" && lintian --fail-on error,warning ./*.changes 2>&1 | grep -v 'running with root privileges' || true)"
+if [ -n "$lint" ]; then
+  echo "lintian: $lint"
+  exit 1
+fi
+echo "lintian: no errors, no warnings"
+for deb in "$work"/tavlo_*.deb "$work"/tavlo-classic_*.deb; do
+  dpkg-deb -f "$deb" Package Version Installed-Size Depends
+  echo "  $(stat -c %s "$deb") bytes"
+done
+
+for program in tavlo tavlo_classic; do
+  package="${program//_/-}"
+  root="$work/root-$program"
+  mkdir "$root"
+  dpkg -x "$work/${package}"_*_*.deb "$root"
+  desktop-file-validate "$root/usr/share/applications/org.example.$program.desktop"
+  appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/org.example.$program.metainfo.xml" > /dev/null
+  [ -s "$root/usr/share/man/man1/$program.1.gz" ]
+  /usr/bin/python3 "$src/tests/e2e/run_e2e.py" --program "$root/usr/bin/$program" --installed "$root" \
+    --shots "$shots/$program" Installed
+done
