@@ -13,7 +13,6 @@ import fcntl
 import hashlib
 import json
 import os
-import random
 import re
 import shutil
 import subprocess
@@ -665,38 +664,10 @@ class Wayland(ProgramTestCase):
 
 
 class Faults(ProgramTestCase):
-    """The real program when saving fails or is cut short, and files where
-    people keep them."""
-
-    def test_killed_while_saving(self):
-        """SIGKILL at random moments of saves: the file is always the old or
-        the new content, and the next start reads it."""
-        rng = random.Random(7)
-        others = b"".join(b"2003.%02d.%02d=%s\r\n" % (m, d, b"x" * 3000) for m in range(1, 13) for d in range(1, 29))
-        prog = Program(b"[{S}]\r\n2004.05.07=v\r\n" + others)
-        self.programs.append(prog)
-        for i in range(6):
-            proc = prog.start()
-            wid = find_window(MAIN_TITLE)
-            activate(wid)
-            old = prog.bytes()
-            click(wid, LIST_ITEM0)  # 2003.01.01: the list is sorted
-            click(wid, EDITOR)
-            key("ctrl+End")
-            type_text("k")
-            key("ctrl+s")
-            time.sleep(rng.uniform(0.0, 0.05))
-            proc.kill()
-            proc.wait()
-            at = old.index(b"\r\n", old.index(b"\r\n2003.01.01=") + 2)
-            self.assertIn(prog.bytes(), (old, old[:at] + b"k" + old[at:]),
-                          "kill %d left a file that is neither the old nor the new one" % i)
-            window_gone(MAIN_TITLE, 3)
-        # What a kill left beside the file, the next start removes.
-        write_file(os.path.join(prog.dir, b"." + os.path.basename(prog.agenda) + b".tavlo-temp-Ab3dE9x0"), b"left by a kill")
-        prog.start()
-        find_window(MAIN_TITLE)
-        self.assertEqual(sorted(os.listdir(prog.dir)), sorted([os.path.basename(prog.exe), os.path.basename(prog.agenda), b"runtime"]))
+    """The real program with files where people keep them. Saves cut short
+    or failing at each system call are the fault loop's
+    (tests/faults/tst_faultloop.cpp); an interrupted save's copy shown at
+    start-up is tried by the Installed checks."""
 
     def test_folder_named_in_code_page_932(self):
         # The one check of the program's own path as the kernel gives it.
@@ -725,17 +696,6 @@ class Faults(ProgramTestCase):
         answer("異常検出", "Return")
         with open(prog.exe, "rb") as f:
             self.assertEqual(f.read(), program)
-
-    def test_copy_of_an_interrupted_save_is_shown(self):
-        prog = Program(b"[{S}]\r\n2004.05.07=torn")
-        self.programs.append(prog)
-        write_file(prog.agenda + b".saving", b"whole old content")
-        prog.start()
-        screenshot(find_window("異常検出"), "interrupted-save.png")
-        answer("異常検出", "Return")
-        find_window(MAIN_TITLE)
-        with open(prog.agenda + b".saving", "rb") as f:
-            self.assertEqual(f.read(), b"whole old content")
 
     def test_agenda_file_linked_to_a_fifo(self):
         """A file no one should have, at start-up: the program must open its
@@ -781,52 +741,45 @@ class Installed(unittest.TestCase):
         os.chmod(self.top, 0o755)
         self.procs = []
         self.system = sorted(os.listdir("/usr/local/bin"))
+        self.homes = {uid: self.make_home(uid) for uid in (0, self.USER)}
 
     def tearDown(self):
         for p in self.procs:
-            if p.poll() is None:
-                p.kill()
-                p.wait()
+            p.kill()
+            p.wait()
         window_gone(MAIN_TITLE, 3)
         for extra in set(os.listdir("/usr/local/bin")) - set(self.system):
             os.remove(os.path.join("/usr/local/bin", extra))
         shutil.rmtree(self.top, ignore_errors=True)
 
-    def home(self, uid):
-        """A home of the user's own, and a runtime folder."""
+    def make_home(self, uid):
+        """A home of the user's own, with a runtime folder in it."""
         home = os.path.join(self.top, "home-%d" % uid)
-        os.makedirs(os.path.join(home, "runtime"), 0o700)
+        os.makedirs(os.path.join(home, "runtime"))
         for path in (home, os.path.join(home, "runtime")):
             os.chown(path, uid, uid)
             os.chmod(path, 0o700)
         return home
 
     def start(self, uid, exe=None):
-        home = self.home(uid) if not hasattr(self, "homes") or uid not in self.homes else self.homes[uid]
-        self.homes = getattr(self, "homes", {})
-        self.homes[uid] = home
-        env = dict(ENV, HOME=home, XDG_RUNTIME_DIR=os.path.join(home, "runtime"))
+        env = dict(ENV, HOME=self.homes[uid], XDG_RUNTIME_DIR=os.path.join(self.homes[uid], "runtime"))
         env.pop("XDG_DATA_HOME", None)
-        command = [exe or self.exe]
-        if uid != 0:
-            command = ["setpriv", "--reuid=%d" % uid, "--regid=%d" % uid, "--clear-groups", "--"] + command
-        p = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.procs.append(p)
-        return p
+        user = ["setpriv", "--reuid=%d" % uid, "--regid=%d" % uid, "--clear-groups", "--"] if uid else []
+        self.procs.append(subprocess.Popen(user + [exe or self.exe], env=env, stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.DEVNULL))
 
     def own(self, uid):
         """The user's own agenda file."""
         return os.path.join(self.homes[uid], ".local/share/tavlo/usr/local/bin", self.name + ".txt")
 
+    def entry(self, memo):
+        return b"[" + self.name.encode() + b"]\r\n2004.05.07=" + memo + b"\r\n"
+
     def read(self, path):
-        try:
-            with open(path, "rb") as f:
-                return f.read()
-        except FileNotFoundError:
-            return None
+        return open(path, "rb").read() if os.path.exists(path) else None
 
     def save_edit(self, text):
-        """Selects the first date, adds `text` to its memo and saves it."""
+        """Adds `text` to the first date's memo and saves it."""
         wid = find_window(MAIN_TITLE)
         activate(wid)
         click(wid, LIST_ITEM0)
@@ -836,75 +789,57 @@ class Installed(unittest.TestCase):
         key("ctrl+s")
         return wid
 
-    def test_first_start_of_a_user(self):
-        self.start(self.USER)
-        answer("年月日追加", "Return")
-        self.assertTrue(wait_for(lambda: self.read(self.own(self.USER)) is not None))
-        self.save_edit("+")
-        expected = b"[" + self.name.encode() + b"]\r\n" + today_key() + b"=" + PLACEHOLDER + b"+\r\n"
-        self.assertTrue(wait_for(lambda: self.read(self.own(self.USER)) == expected), self.read(self.own(self.USER)))
-        self.assertEqual(os.stat(self.own(self.USER)).st_uid, self.USER)
-        self.assertEqual(os.stat(os.path.dirname(self.own(self.USER))).st_mode & 0o777, 0o700)
-        self.assertEqual(sorted(os.listdir("/usr/local/bin")), self.system)
+    def test_first_start_of_a_user_and_of_root(self):
+        for uid in (self.USER, 0):
+            self.start(uid)
+            answer("年月日追加", "Return")
+            self.assertTrue(wait_for(lambda: self.read(self.own(uid)) is not None))
+            self.assertEqual(os.stat(self.own(uid)).st_uid, uid)
+            self.assertEqual(os.stat(os.path.dirname(self.own(uid))).st_mode & 0o777, 0o700)
+            self.assertEqual(sorted(os.listdir("/usr/local/bin")), self.system)
+            self.procs.pop().kill()
+            window_gone(MAIN_TITLE, 3)
 
     def test_a_placed_file_is_read_then_copied(self):
         placed = os.path.join("/usr/local/bin", self.name + ".txt")
-        write_file(placed, b"[" + self.name.encode() + b"]\r\n2004.05.07=placed\r\n")
-        before = os.stat(placed)
+        write_file(placed, self.entry(b"placed"))
+        before = os.stat(placed).st_mtime_ns
         self.start(self.USER)
         wid = self.save_edit("!")
         own = self.own(self.USER)
-        self.assertTrue(wait_for(lambda: self.read(own) == b"[" + self.name.encode() + b"]\r\n2004.05.07=placed!\r\n"),
-                        self.read(own))
-        self.assertEqual(self.read(placed), b"[" + self.name.encode() + b"]\r\n2004.05.07=placed\r\n")
-        self.assertEqual(os.stat(placed).st_mtime_ns, before.st_mtime_ns)
+        self.assertTrue(wait_for(lambda: self.read(own) == self.entry(b"placed!")), self.read(own))
+        self.assertEqual((self.read(placed), os.stat(placed).st_mtime_ns), (self.entry(b"placed"), before))
         # A backup lands beside the user's copy, and says so.
         click(wid, BUTTON["backup"])
-        box = find_window("処理完了")
-        screenshot(box, "installed-backup.png")
+        screenshot(find_window("処理完了"), "installed-backup.png")
         answer("処理完了", "Return")
-        folder = os.path.dirname(own)
-        backups = [n for n in os.listdir(folder) if n.startswith(self.name + "_")]
-        self.assertEqual(len(backups), 1, os.listdir(folder))
-        self.assertEqual(self.read(os.path.join(folder, backups[0])), self.read(own))
+        backups = [n for n in os.listdir(os.path.dirname(own)) if n.startswith(self.name + "_")]
+        self.assertEqual([self.read(os.path.join(os.path.dirname(own), n)) for n in backups], [self.read(own)])
         self.assertEqual(sorted(os.listdir("/usr/local/bin")), sorted(self.system + [self.name + ".txt"]))
 
     def test_an_interrupted_save_in_the_users_folder(self):
-        self.homes = {self.USER: self.home(self.USER)}
         own = self.own(self.USER)
         os.makedirs(os.path.dirname(own))
-        write_file(own, b"[" + self.name.encode() + b"]\r\n2004.05.07=to")
+        write_file(own, self.entry(b"to")[:-2])
         write_file(own + ".saving", b"whole old content")
-        for root, dirs, files in os.walk(os.path.join(self.homes[self.USER], ".local")):
-            for n in dirs + files:
-                os.chown(os.path.join(root, n), self.USER, self.USER)
+        subprocess.run(["chown", "-R", "%d:%d" % (self.USER, self.USER), os.path.join(self.homes[self.USER], ".local")],
+                       check=True)
         self.start(self.USER)
-        box = find_window("異常検出")
         answer("異常検出", "Return")
         find_window(MAIN_TITLE)
         self.assertEqual(self.read(own + ".saving"), b"whole old content")
-        self.assertTrue(box)
 
     def test_a_portable_copy_keeps_its_data_beside_it(self):
-        home = self.home(self.USER)
-        self.homes = {self.USER: home}
-        folder = os.path.join(home, "apps")
+        folder = os.path.join(self.homes[self.USER], "apps")
         os.mkdir(folder)
         shutil.copy2(self.exe, folder)
-        os.chown(folder, self.USER, self.USER)
-        write_file(os.path.join(folder, self.name + ".txt"), b"[" + self.name.encode() + b"]\r\n2004.05.07=here\r\n")
-        os.chown(os.path.join(folder, self.name + ".txt"), self.USER, self.USER)
+        agenda = os.path.join(folder, self.name + ".txt")
+        write_file(agenda, self.entry(b"here"))
+        subprocess.run(["chown", "-R", "%d:%d" % (self.USER, self.USER), folder], check=True)
         self.start(self.USER, exe=os.path.join(folder, self.name))
         self.save_edit("+")
-        self.assertTrue(wait_for(lambda: self.read(os.path.join(folder, self.name + ".txt"))
-                                 == b"[" + self.name.encode() + b"]\r\n2004.05.07=here+\r\n"))
-        self.assertFalse(os.path.exists(os.path.join(home, ".local")))
-
-    def test_root_writes_nothing_into_the_system_folder(self):
-        self.start(0)
-        answer("年月日追加", "Return")
-        self.assertTrue(wait_for(lambda: self.read(self.own(0)) is not None))
-        self.assertEqual(sorted(os.listdir("/usr/local/bin")), self.system)
+        self.assertTrue(wait_for(lambda: self.read(agenda) == self.entry(b"here+")))
+        self.assertFalse(os.path.exists(os.path.join(self.homes[self.USER], ".local")))
 
 
 def start_display():

@@ -1,17 +1,16 @@
 /* Counts the file system calls a process makes and acts at one of them, for
  * the fault loop. Preloaded into the test process; it does nothing until
- * the test arms it:
- *   tavlo_faults_arm(at, action, err, hook)
- *       counts every call from now on; at call number `at` (from 1) it
- *       fails with `err` (FAULT_FAIL), kills the process with SIGKILL
- *       before the call (FAULT_KILL), or runs `hook` and then the call
- *       (FAULT_HOOK). With `at` 0 it only counts.
- *   tavlo_faults_always(name, err)
- *       from now on every call of that name fails with `err` (name NULL:
- *       none), armed or not.
+ * the test arms it (found with dlsym, so a build without it still links):
+ *   tavlo_faults_arm(at, action, err, hook)  counts every call from now on;
+ *       at call `at` (from 1) it fails with `err` (FAULT_FAIL), kills the
+ *       process before the call (FAULT_KILL), or runs `hook` and then the
+ *       call (FAULT_HOOK). With `at` 0 it only counts.
+ *   tavlo_faults_always(name, err)  every call of that name fails with
+ *       `err`, armed or not (name NULL: none).
  *   tavlo_faults_disarm()  stops counting; returns how many calls there were.
- *   tavlo_faults_name(n)   the name of call number n of the last armed run.
- * The test finds these with dlsym, so a build without the shim still links. */
+ *   tavlo_faults_name(n)   the name of call n of the last armed run.
+ * The program's code calls the plain names: nothing here is built with
+ * large-file renames. */
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <dlfcn.h>
@@ -21,25 +20,17 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/types.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 enum { FAULT_COUNT, FAULT_FAIL, FAULT_KILL, FAULT_HOOK };
 
 #define MAX_NAMES 4096
-static int armed;
-static int inside; /* a hook runs unwatched */
-static long calls;
-static long at;
-static int action;
-static int err_at;
+static int armed, inside, action, err_at, always_err;
+static long calls, at;
 static void (*hook)(void);
 static const char *names[MAX_NAMES];
 static char always_name[32];
-static int always_err;
 
 void tavlo_faults_arm(long n, int what, int err, void (*run)(void))
 {
@@ -59,9 +50,7 @@ long tavlo_faults_disarm(void)
 
 void tavlo_faults_always(const char *name, int err)
 {
-    always_name[0] = 0;
-    if (name)
-        snprintf(always_name, sizeof always_name, "%s", name);
+    snprintf(always_name, sizeof always_name, "%s", name ? name : "");
     always_err = err;
 }
 
@@ -71,8 +60,8 @@ const char *tavlo_faults_name(long n)
 }
 
 /* Whether a call on a descriptor is one on the file system: the event
- * loop's wake-ups and the like come and go with timing, and are no part of
- * a file operation. */
+ * loop's wake-ups come and go with timing, and are no part of a file
+ * operation. */
 static int on_files(int fd)
 {
     static int (*real_fstat)(int, struct stat *);
@@ -82,33 +71,26 @@ static int on_files(int fd)
     return fd < 0 || real_fstat(fd, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
 }
 
-/* Decides what happens to one call (`fd` -1 for a call on a path): 0 to
- * make it, else the errno to fail it with. */
+/* What happens to one call (`fd` -1 for a call on a path): 0 to make it,
+ * else the errno to fail it with. A hook runs unwatched. */
 static int decide(const char *name, int fd)
 {
     if (always_name[0] && strcmp(name, always_name) == 0)
         return always_err;
     if (!armed || inside || !on_files(fd))
         return 0;
-    ++calls;
-    if (calls <= MAX_NAMES)
+    if (++calls <= MAX_NAMES)
         names[calls - 1] = name;
     if (calls != at)
         return 0;
-    switch (action) {
-    case FAULT_FAIL:
-        return err_at;
-    case FAULT_KILL:
+    if (action == FAULT_KILL)
         kill(getpid(), SIGKILL);
-        return 0;
-    case FAULT_HOOK:
+    if (action == FAULT_HOOK) {
         inside = 1;
         hook();
         inside = 0;
-        return 0;
-    default:
-        return 0;
     }
+    return action == FAULT_FAIL ? err_at : 0;
 }
 
 #define REAL(type, name, params) \
@@ -129,79 +111,40 @@ static int decide(const char *name, int fd)
         return real args;                            \
     }
 
-#define OPEN_MODE                      \
-    mode_t mode = 0;                   \
-    if (flags & (O_CREAT | O_TMPFILE)) { \
-        va_list ap;                    \
-        va_start(ap, flags);           \
-        mode = va_arg(ap, mode_t);     \
-        va_end(ap);                    \
+/* The variadic ones: open's mode is there only with O_CREAT or O_TMPFILE,
+ * and fcntl's argument is one word at most. */
+#define VARIADIC(name, fd, before, last, ...)  \
+    int name(before, int last, ...)           \
+    {                                         \
+        REAL(int, name, (before, int, ...));  \
+        va_list ap;                           \
+        va_start(ap, last);                   \
+        void *arg = va_arg(ap, void *);       \
+        va_end(ap);                           \
+        const int err = decide(#name, fd);    \
+        if (err) {                            \
+            errno = err;                      \
+            return -1;                        \
+        }                                     \
+        return real(__VA_ARGS__, last, arg);  \
     }
 
-int open(const char *path, int flags, ...)
-{
-    REAL(int, open, (const char *, int, ...));
-    OPEN_MODE
-    const int err = decide("open", -1);
-    if (err) {
-        errno = err;
-        return -1;
-    }
-    return real(path, flags, mode);
-}
-
-int open64(const char *path, int flags, ...)
-{
-    REAL(int, open64, (const char *, int, ...));
-    OPEN_MODE
-    const int err = decide("open", -1);
-    if (err) {
-        errno = err;
-        return -1;
-    }
-    return real(path, flags, mode);
-}
+VARIADIC(open, -1, const char *path, flags, path)
+VARIADIC(fcntl, fd, int fd, cmd, fd)
 
 int openat(int dir, const char *path, int flags, ...)
 {
     REAL(int, openat, (int, const char *, int, ...));
-    OPEN_MODE
+    va_list ap;
+    va_start(ap, flags);
+    void *arg = va_arg(ap, void *);
+    va_end(ap);
     const int err = decide("openat", -1);
     if (err) {
         errno = err;
         return -1;
     }
-    return real(dir, path, flags, mode);
-}
-
-int fcntl(int fd, int cmd, ...)
-{
-    REAL(int, fcntl, (int, int, ...));
-    va_list ap;
-    va_start(ap, cmd);
-    void *arg = va_arg(ap, void *);
-    va_end(ap);
-    const int err = decide("fcntl", fd);
-    if (err) {
-        errno = err;
-        return -1;
-    }
-    return real(fd, cmd, arg);
-}
-
-int fcntl64(int fd, int cmd, ...)
-{
-    REAL(int, fcntl64, (int, int, ...));
-    va_list ap;
-    va_start(ap, cmd);
-    void *arg = va_arg(ap, void *);
-    va_end(ap);
-    const int err = decide("fcntl", fd);
-    if (err) {
-        errno = err;
-        return -1;
-    }
-    return real(fd, cmd, arg);
+    return real(dir, path, flags, arg);
 }
 
 /* A failed close still closes, as the kernel's does. */
@@ -219,25 +162,17 @@ int close(int fd)
 
 FAILING(ssize_t, read, (int fd, void *buf, size_t count), (fd, buf, count), -1, fd)
 FAILING(ssize_t, pread, (int fd, void *buf, size_t count, off_t offset), (fd, buf, count, offset), -1, fd)
-FAILING(ssize_t, pread64, (int fd, void *buf, size_t count, off_t offset), (fd, buf, count, offset), -1, fd)
 FAILING(ssize_t, write, (int fd, const void *buf, size_t count), (fd, buf, count), -1, fd)
 FAILING(ssize_t, pwrite, (int fd, const void *buf, size_t count, off_t offset), (fd, buf, count, offset), -1, fd)
-FAILING(ssize_t, pwrite64, (int fd, const void *buf, size_t count, off_t offset), (fd, buf, count, offset), -1, fd)
 FAILING(ssize_t, copy_file_range, (int in, off_t *in_off, int out, off_t *out_off, size_t len, unsigned int flags),
         (in, in_off, out, out_off, len, flags), -1, out)
 FAILING(int, fsync, (int fd), (fd), -1, fd)
 FAILING(int, ftruncate, (int fd, off_t length), (fd, length), -1, fd)
-FAILING(int, ftruncate64, (int fd, off_t length), (fd, length), -1, fd)
 FAILING(off_t, lseek, (int fd, off_t offset, int whence), (fd, offset, whence), -1, fd)
-FAILING(off_t, lseek64, (int fd, off_t offset, int whence), (fd, offset, whence), -1, fd)
 FAILING(int, fstat, (int fd, struct stat *st), (fd, st), -1, fd)
-FAILING(int, fstat64, (int fd, struct stat64 *st), (fd, st), -1, fd)
 FAILING(int, stat, (const char *path, struct stat *st), (path, st), -1, -1)
-FAILING(int, stat64, (const char *path, struct stat64 *st), (path, st), -1, -1)
 FAILING(int, lstat, (const char *path, struct stat *st), (path, st), -1, -1)
-FAILING(int, lstat64, (const char *path, struct stat64 *st), (path, st), -1, -1)
 FAILING(int, fstatat, (int dir, const char *path, struct stat *st, int flags), (dir, path, st, flags), -1, -1)
-FAILING(int, fstatat64, (int dir, const char *path, struct stat64 *st, int flags), (dir, path, st, flags), -1, -1)
 FAILING(int, access, (const char *path, int how), (path, how), -1, -1)
 FAILING(ssize_t, readlink, (const char *path, char *buf, size_t size), (path, buf, size), -1, -1)
 FAILING(int, rename, (const char *from, const char *to), (from, to), -1, -1)
@@ -248,6 +183,7 @@ FAILING(int, linkat, (int fromDir, const char *from, int toDir, const char *to, 
         (fromDir, from, toDir, to, flags), -1, -1)
 FAILING(int, unlink, (const char *path), (path), -1, -1)
 FAILING(int, unlinkat, (int dir, const char *path, int flags), (dir, path, flags), -1, -1)
+FAILING(int, mkdir, (const char *path, mode_t mode), (path, mode), -1, -1)
 FAILING(int, fchmod, (int fd, mode_t mode), (fd, mode), -1, fd)
 FAILING(int, fchown, (int fd, uid_t uid, gid_t gid), (fd, uid, gid), -1, fd)
 FAILING(ssize_t, flistxattr, (int fd, char *list, size_t size), (fd, list, size), -1, fd)
@@ -258,4 +194,3 @@ FAILING(int, fremovexattr, (int fd, const char *name), (fd, name), -1, fd)
 FAILING(int, flock, (int fd, int how), (fd, how), -1, fd)
 FAILING(DIR *, opendir, (const char *path), (path), NULL, -1)
 FAILING(struct dirent *, readdir, (DIR * dir), (dir), NULL, -1)
-FAILING(struct dirent64 *, readdir64, (DIR * dir), (dir), NULL, -1)

@@ -30,19 +30,28 @@
 #include "ui/uitestsupport.h"
 
 #include <QLineEdit>
+#include <QRegularExpression>
+
+#include <tuple>
 
 #include <cerrno>
 #include <csignal>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using namespace tavlo;
 using namespace tavlo::test;
+
+// Fails the case with what went wrong, and ends it.
+#define CHECK(ok, what)       \
+    do {                      \
+        if (!check(ok, what)) \
+            return r;         \
+    } while (false)
 
 namespace {
 
@@ -54,13 +63,14 @@ struct Shim {
     long (*disarm)() = nullptr;
     void (*always)(const char *, int) = nullptr;
     const char *(*name)(long) = nullptr;
+    template <class F> static bool find(F &f, const char *symbol)
+    {
+        return (f = reinterpret_cast<F>(dlsym(RTLD_DEFAULT, symbol))) != nullptr;
+    }
     bool load()
     {
-        arm = reinterpret_cast<decltype(arm)>(dlsym(RTLD_DEFAULT, "tavlo_faults_arm"));
-        disarm = reinterpret_cast<decltype(disarm)>(dlsym(RTLD_DEFAULT, "tavlo_faults_disarm"));
-        always = reinterpret_cast<decltype(always)>(dlsym(RTLD_DEFAULT, "tavlo_faults_always"));
-        name = reinterpret_cast<decltype(name)>(dlsym(RTLD_DEFAULT, "tavlo_faults_name"));
-        return arm && disarm && always && name;
+        return find(arm, "tavlo_faults_arm") && find(disarm, "tavlo_faults_disarm")
+            && find(always, "tavlo_faults_always") && find(name, "tavlo_faults_name");
     }
 } shim;
 
@@ -79,11 +89,14 @@ const QByteArray kTheirs("[tavlo]\r\n2004.03.03=theirs\r\n");
 const QByteArray kAppended("2004.02.02=appended\r\n");
 const QByteArray kMissing("<missing>");
 const QByteArray kTorn("[tavlo]\r\n2004.01.01=ne");
-const QString kPlaceholder = QStringLiteral("（文字列を削除すると、追加した日付が削除されます）");
 const QByteArray kAddedLine = "2004.07.07=" + QByteArray::fromHex(
     "816995b68e9a97f182f08ded8f9c82b782e982c6814192c789c182b582bd93fa957482aa8ded8f9c82b382ea82dc82b7816a") + "\r\n";
 const QByteArray kBackupName("tavlo_20040606_120000.txt");
 const char kRunning[] = ".tavlo.txt.tavlo-temp-Running0"; // a running save's temporary
+// Named like temporaries, but not this user's to remove: a running save's,
+// another user's, a second name of a file, a folder.
+const QStringList kStaying{QString::fromLatin1(kRunning), QStringLiteral(".tavlo.txt.tavlo-temp-Others00"),
+                           QStringLiteral(".tavlo.txt.tavlo-temp-Second00"), QStringLiteral(".tavlo.txt.tavlo-temp-Folder00")};
 
 // Files a person or another tool put beside the agenda file; the program
 // must leave every one of them as it was.
@@ -114,22 +127,14 @@ QByteArray bytesOf(const QByteArray &path)
     return readBytes(QFile::decodeName(path));
 }
 
-struct FileState {
-    QByteArray bytes;
-    ino_t inode = 0;
-    mode_t mode = 0;
-    uid_t uid = 0;
-    bool operator==(const FileState &o) const
-    {
-        return bytes == o.bytes && inode == o.inode && mode == o.mode && uid == o.uid;
-    }
-};
+// A file's bytes, inode, mode and owner: what another's file must keep.
+using FileState = std::tuple<QByteArray, ino_t, mode_t, uid_t>;
 
 FileState stateOf(const QByteArray &path)
 {
     struct stat st;
     if (::lstat(path.constData(), &st) != 0)
-        return FileState{kMissing};
+        return FileState{kMissing, 0, 0, 0};
     return FileState{bytesOf(path), st.st_ino, st.st_mode, st.st_uid};
 }
 
@@ -210,13 +215,7 @@ struct Report {
     bool updateEnabled = false;
     QStringList calledNames; // in order, when only counted
 
-    bool failed() const
-    {
-        for (const QString &box : shown)
-            if (box.startsWith(QStringLiteral("異常検出|")))
-                return true;
-        return false;
-    }
+    bool failed() const { return !shown.filter(QRegularExpression(QStringLiteral("^異常検出\\|"))).isEmpty(); }
     // The copies the messages name (each on a line of its own): a backup
     // said to be made, and the old content's journal.
     QList<QByteArray> toldPaths() const
@@ -359,62 +358,51 @@ private slots:
     }
 
 private:
-    // Builds a case's folder, as the owner would have it.
+    // Builds a case's folder, as the owner would have it: the owner's own
+    // folder, or one the group shares (new files take its group).
     void setUp(Scene &s, const QByteArray &op, const QByteArray &who, bool stick)
     {
-        QVERIFY(::mkdir(s.dir.constData(), 0755) == 0);
         const bool shared = who == "member";
-        const bool mortal = m_root && !stick;
-        if (mortal) {
-            // The owner's own folder, or one the group shares (new files
-            // take its group).
-            QVERIFY(::chown(s.dir.constData(), shared ? 0 : kOwner.uid, kShared) == 0);
-            QVERIFY(::chmod(s.dir.constData(), shared ? 02770 : 0755) == 0);
-        }
-        s.agenda = s.dir + "/tavlo.txt";
-        s.real = s.agenda;
+        const bool recover = op.startsWith("recover");
+        // A folder (no bytes) or a file, given its owner where files have
+        // owners.
+        const auto make = [&](const QByteArray &path, const QByteArray *bytes, mode_t mode, uid_t uid) {
+            QVERIFY(bytes ? writeBytes(QFile::decodeName(path), *bytes) : ::mkdir(path.constData(), 0755) == 0);
+            QVERIFY(!m_root || stick || (::chown(path.constData(), uid, kShared) == 0 && ::chmod(path.constData(), mode) == 0));
+        };
+        make(s.dir, nullptr, shared ? 02770 : 0755, shared ? 0 : kOwner.uid);
+        s.agenda = s.real = s.dir + "/tavlo.txt";
         if (op == "save through a link") {
-            const QByteArray data = s.dir + "/data";
-            QVERIFY(::mkdir(data.constData(), 0755) == 0);
-            if (mortal)
-                QVERIFY(::chown(data.constData(), kOwner.uid, kShared) == 0);
-            s.real = data + "/agenda.txt";
+            make(s.dir + "/data", nullptr, 0755, kOwner.uid);
+            s.real = s.dir + "/data/agenda.txt";
             QVERIFY(::symlink("data/agenda.txt", s.agenda.constData()) == 0);
         }
-        QVERIFY(writeBytes(QFile::decodeName(s.real), op.startsWith("recover a torn") ? kTorn : kOld));
-        if (op.startsWith("recover")) {
-            QVERIFY(writeBytes(QFile::decodeName(JournalPathFor(s.real)), kOld));
-            // What a killed save left, and a running save's file.
-            QVERIFY(writeBytes(QFile::decodeName(s.dir + "/.tavlo.txt.tavlo-temp-Killed00"), "half"));
-            QVERIFY(writeBytes(QFile::decodeName(s.dir + "/.tavlo.txt.saving.tavlo-temp-Killed01"), "half"));
+        const mode_t mode = shared ? 0660 : 0640;
+        make(s.real, op.startsWith("recover a torn") ? &kTorn : &kOld, mode, kOwner.uid);
+        if (recover) {
+            const QByteArray half("half");
+            make(JournalPathFor(s.real), &kOld, mode, kOwner.uid);
+            // What a killed save left (the killed user's), and a running save's file.
+            const uid_t killed = shared ? kMember.uid : kOwner.uid;
+            make(s.dir + "/.tavlo.txt.tavlo-temp-Killed00", &half, mode, killed);
+            make(s.dir + "/.tavlo.txt.saving.tavlo-temp-Killed01", &half, mode, killed);
+            make(s.dir + '/' + kRunning, &half, mode, kOwner.uid);
+            if (m_root)
+                make(s.dir + "/.tavlo.txt.tavlo-temp-Others00", &half, mode, kOutsider.uid);
+            QVERIFY(::link(s.real.constData(), (s.dir + "/.tavlo.txt.tavlo-temp-Second00").constData()) == 0);
+            QVERIFY(::mkdir((s.dir + "/.tavlo.txt.tavlo-temp-Folder00").constData(), 0755) == 0);
             s.busyTemporary.setFileName(QFile::decodeName(s.dir + '/' + kRunning));
-            QVERIFY(s.busyTemporary.open(QIODevice::WriteOnly));
-            QVERIFY(::flock(s.busyTemporary.handle(), LOCK_EX) == 0);
+            QVERIFY(s.busyTemporary.open(QIODevice::ReadOnly) && ::flock(s.busyTemporary.handle(), LOCK_EX) == 0);
         }
         if (op.startsWith("save in place") || op == "save through a link") {
             s.second = FolderOf(s.real) + "/second.txt";
             QVERIFY(::link(s.real.constData(), s.second.constData()) == 0);
         }
-        for (const char *name : kDecoys)
-            QVERIFY(writeBytes(QFile::decodeName(s.dir + '/' + name), name));
-        if (mortal) {
-            for (const QByteArray &path : QList<QByteArray>{s.real} + (op.startsWith("recover")
-                     ? QList<QByteArray>{JournalPathFor(s.real), s.dir + "/.tavlo.txt.tavlo-temp-Killed00",
-                                         s.dir + "/.tavlo.txt.saving.tavlo-temp-Killed01",
-                                         s.dir + '/' + kRunning}
-                     : QList<QByteArray>{})) {
-                QVERIFY(::chown(path.constData(), kOwner.uid, kShared) == 0);
-                QVERIFY(::chmod(path.constData(), shared ? 0660 : 0640) == 0);
-            }
-            for (const char *name : kDecoys)
-                QVERIFY(::chown((s.dir + '/' + name).constData(), kOwner.uid, kShared) == 0);
-            // What a killed save left is the killed user's.
-            for (const char *name : {"/.tavlo.txt.tavlo-temp-Killed00", "/.tavlo.txt.saving.tavlo-temp-Killed01"})
-                if (op.startsWith("recover"))
-                    QVERIFY(::chown((s.dir + name).constData(), shared ? kMember.uid : kOwner.uid, kShared) == 0);
-        }
-        for (const char *name : kDecoys)
+        for (const char *name : kDecoys) {
+            const QByteArray bytes(name);
+            make(s.dir + '/' + name, &bytes, 0644, kOwner.uid);
             s.decoys[name] = stateOf(s.dir + '/' + name);
+        }
     }
 
     // Runs the operation in a child process as `user`, with `action` at
@@ -563,7 +551,6 @@ private:
         const QByteArray journal =
             JournalPathFor(::lstat(s.agenda.constData(), &link) == 0 && S_ISLNK(link.st_mode) ? s.real : s.agenda);
         const bool journalTold = told.contains(journal);
-        const bool journalLeft = ::access(journal.constData(), F_OK) == 0;
         auto check = [&](bool ok, const QByteArray &what) {
             if (!ok)
                 QTest::qFail((what + ": " + where + "\n  file: " + now + "\n  told: "
@@ -583,16 +570,13 @@ private:
         if (window)
             ++m_windows;
         const QList<QByteArray> whole{atStart, before, edited(op, atStart), edited(op, before), after};
-        if (!check(whole.contains(now) || journalTold || window, "the file is neither the old nor the new content"))
-            return r;
-        if (!r.killed && !r.failed()
-            && !check(now == edited(op, before) || now == after || window, "success was reported without the edit"))
-            return r;
-        if (!r.killed && r.failed()
-            && !check(now == atStart || now == before || journalTold, "a failed operation changed the file"))
-            return r;
-        if (!s.second.isEmpty() && !check(whole.contains(bytesOf(s.second)) || journalTold, "another name of the file is torn"))
-            return r;
+        CHECK(whole.contains(now) || journalTold || window, "the file is neither the old nor the new content");
+        if (!r.killed && !r.failed())
+            CHECK(now == edited(op, before) || now == after || window, "success was reported without the edit");
+        if (!r.killed && r.failed())
+            CHECK(now == atStart || now == before || journalTold, "a failed operation changed the file");
+        if (!s.second.isEmpty())
+            CHECK(whole.contains(bytesOf(s.second)) || journalTold, "another name of the file is torn");
 
         // Every copy the user hears of: complete, and shared as the file is.
         const QByteArray backup = s.dir + '/' + kBackupName;
@@ -600,31 +584,24 @@ private:
             const QByteArray copy = bytesOf(path);
             if (path == backup && copy == kMissing)
                 continue;
-            if (!check(copy == kOld || copy == before, "a copy is not whole: " + path))
-                return r;
-            if (!check(path != backup || told.contains(path) || r.killed, "a backup nobody was told of"))
-                return r;
+            CHECK(copy == kOld || copy == before, "a copy is not whole: " + path);
+            CHECK(path != backup || told.contains(path) || r.killed, "a backup nobody was told of");
             // A journal is for everyone who may read the file; a copy is
             // for no one else (nor for those the other program let in).
             for (const User *u : {&kOwner, &kMember, &kOutsider}) {
                 if (!m_root || stick)
                     break;
                 const bool may = canRead(*u, path);
-                if (!check(may <= (readers.contains(u) || canRead(*u, s.real)),
-                           "a copy is readable by someone who may not read the file: " + path + " for "
-                               + QByteArray::number(u->uid)))
-                    return r;
-                if (!check(path != journal || !readers.contains(u) || may,
-                           "a journal is not readable by someone who may read the file: " + QByteArray::number(u->uid)))
-                    return r;
+                const QByteArray who = QByteArray::number(u->uid) + ": " + path;
+                CHECK(may <= (readers.contains(u) || canRead(*u, s.real)), "a copy is readable by someone else, " + who);
+                CHECK(path != journal || !readers.contains(u) || may, "a journal is not readable by a reader, " + who);
             }
         }
 
         // Nothing that is not the program's is touched; nothing it made is
         // left behind, but what the next start clears.
         for (const auto &[name, state] : s.decoys)
-            if (!check(stateOf(s.dir + '/' + name) == state, "a file the program did not make was changed: " + name))
-                return r;
+            CHECK(stateOf(s.dir + '/' + name) == state, "a file the program did not make was changed: " + name);
         QStringList expected;
         for (const auto &[name, state] : s.decoys)
             expected << QString::fromLatin1(name);
@@ -635,45 +612,41 @@ private:
         if (op.startsWith("save in place"))
             expected << QStringLiteral("second.txt");
         if (op.startsWith("recover"))
-            expected << QString::fromLatin1(kRunning);
+            for (const QString &name : kStaying)
+                if (m_root || !name.endsWith(QLatin1String("Others00")))
+                    expected << name;
         QStringList present;
         bool leftovers = false; // for the next start, which is tried below
         for (const QString &name : folderEntries(QFile::decodeName(s.dir))) {
             const QByteArray path = s.dir + '/' + QFile::encodeName(name);
-            const bool temporary = TemporaryTargetOf(QFile::encodeName(name)).has_value() && name != QLatin1String(kRunning);
+            const bool temporary = TemporaryTargetOf(QFile::encodeName(name)).has_value() && !kStaying.contains(name);
             leftovers = leftovers || temporary;
             if (path != journal && path != backup && !temporary)
                 present << name;
         }
         expected.sort();
         present.sort();
-        if (!check(present == expected, "the folder holds " + present.join(QLatin1Char(' ')).toUtf8()))
-            return r;
+        CHECK(present == expected, "the folder holds " + present.join(QLatin1Char(' ')).toUtf8());
 
         // The user's text survives every failure.
-        if (!r.killed && r.failed() && !op.startsWith("recover")
-            && !check(r.editor == (op == "delete" ? QString() : QStringLiteral("new")), "the editor lost the text"))
-            return r;
-        if (!r.killed && r.failed() && (op.startsWith("save") || op == "delete")
-            && !check(r.updateEnabled, "a failed save shows the memo as saved"))
-            return r;
+        if (!r.killed && r.failed() && !op.startsWith("recover"))
+            CHECK(r.editor == (op == "delete" ? QString() : QStringLiteral("new")), "the editor lost the text");
+        if (!r.killed && r.failed() && (op.startsWith("save") || op == "delete"))
+            CHECK(r.updateEnabled, "a failed save shows the memo as saved");
 
         // The next start clears what is left and tells of a journal; while
         // one is there, no save goes ahead, whoever makes it.
         if (r.killed || r.failed() || leftovers || ::access(journal.constData(), F_OK) == 0) {
             const Report next = runChild("recover", s, user, 0, FaultCount, 0);
             for (const QString &name : folderEntries(QFile::decodeName(s.dir)))
-                if (TemporaryTargetOf(QFile::encodeName(name)) && name != QLatin1String(kRunning)
-                    && !check(false, "the next start left " + name.toUtf8()))
-                    return r;
+                CHECK(!TemporaryTargetOf(QFile::encodeName(name)) || kStaying.contains(name),
+                      "the next start left " + name.toUtf8());
             if (::access(journal.constData(), F_OK) == 0) {
-                if (!check(next.toldPaths().contains(journal), "a journal the next start does not tell of"))
-                    return r;
+                CHECK(next.toldPaths().contains(journal), "a journal the next start does not tell of");
                 const QByteArray kept = bytesOf(s.real);
                 const Report save = runChild("add another date", s, m_root && !stick ? other : nullptr, 0, FaultCount, 0);
-                if (!check(bytesOf(s.real) == kept && save.failed(),
-                           "a save went ahead while a journal was left: " + save.shown.join(QLatin1String(" / ")).toUtf8()))
-                    return r;
+                CHECK(bytesOf(s.real) == kept && save.failed(),
+                      "a save went ahead while a journal was left: " + save.shown.join(QLatin1String(" / ")).toUtf8());
             }
         }
         return r;

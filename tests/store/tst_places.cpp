@@ -1,17 +1,16 @@
 // The agenda file where people keep it: a file shared by a group, with access
-// lists, attributes and second names, a USB stick, a link whose target is
-// gone, and what killed saves leave. Folders named in other encodings are
+// lists, attributes and second names, a link whose target is gone, and a
+// per-user copy of a file placed beside the program. Saving on a USB stick,
+// and what killed saves leave, are the fault loop's. Folders named in other encodings are
 // tried by the whole-program suite, with the program's own path.
 #include "store/agendafile.h"
 #include "store/backup.h"
 #include "store/filenames.h"
 #include "store/filenames.h"
-#include "store/recovery.h"
 #include "testsupport.h"
 
 #include <QtTest>
 
-#include <sys/file.h>
 #include <sys/xattr.h>
 
 using namespace tavlo;
@@ -102,26 +101,6 @@ private slots:
         QCOMPARE(folderEntries(dir.path()).size(), hardLink ? 2 : 1);
     }
 
-    void savesOnAStick()
-    {
-        const ExfatMount stick;
-        if (!stick.ok())
-            QSKIP("needs root, a free loop device, FUSE, exfat-fuse and exfatprogs");
-        const QString path = stick.path() + QStringLiteral("/tavlo.txt");
-        const AgendaFile store(path, QStringLiteral("tavlo"));
-        QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("old")).ok());
-        QVERIFY(store.WriteMemo(QStringLiteral("2004.01.02"), QStringLiteral("keep")).ok());
-        const StoreResult r = store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new"));
-        QVERIFY(r.ok());
-        QCOMPARE(int(r.method), int(SaveMethod::Renamed));
-        QVERIFY(store.DeleteDate(QStringLiteral("2004.01.02")).ok());
-        QCOMPARE(readBytes(path), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
-        QCOMPARE(folderEntries(stick.path()), QStringList{QStringLiteral("tavlo.txt")});
-        const QString backup = stick.path() + QStringLiteral("/tavlo_20040101_000000.txt");
-        QVERIFY(MakeBackupCopy(QFile::encodeName(path), QFile::encodeName(backup)).ok());
-        QCOMPARE(readBytes(backup), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
-    }
-
     void danglingLink()
     {
         QTemporaryDir dir;
@@ -137,81 +116,6 @@ private slots:
         QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).ok());
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(readBytes(target), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
-    }
-
-    void leftoversOfKilledSaves_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("how"); // "" a plain file of this user's
-        QTest::addColumn<bool>("removed");
-        QTest::newRow("a save's") << ".tavlo.txt.tavlo-temp-Ab3dE9x0" << "" << true;
-        QTest::newRow("a backup's") << ".tavlo_20040101_000000.txt.tavlo-temp-xYz12345" << "" << true;
-        QTest::newRow("a journal's") << ".tavlo.txt.saving.tavlo-temp-xYz12345" << "" << true;
-        QTest::newRow("a linked backup's") << ".tavlo_20040101_000000.txt.tavlo-temp-Linked00" << "linked" << true;
-        QTest::newRow("a running save's") << ".tavlo.txt.tavlo-temp-Locked00" << "locked" << false;
-        QTest::newRow("another user's") << ".tavlo.txt.tavlo-temp-Others00" << "other user" << false;
-        QTest::newRow("a second name") << ".tavlo.txt.tavlo-temp-Second00" << "second name" << false;
-        QTest::newRow("a folder") << ".tavlo.txt.tavlo-temp-Folder00" << "folder" << false;
-        QTest::newRow("another file's") << ".other.txt.tavlo-temp-Ab3dE9x0" << "" << false;
-        QTest::newRow("one letter short") << ".tavlo.txt.tavlo-temp-Ab3dE9x" << "" << false;
-        QTest::newRow("not a letter") << ".tavlo.txt.tavlo-temp-Ab-dE9x0" << "" << false;
-        // Names a person or another tool may give.
-        for (const char *name : {".tavlo.txt.backup", ".tavlo.txt.202401", ".tavlo.txt.Ab3dE9",
-                                 ".tavlo_20240101_120000.txt.before", "tavlo.txt.tavlo-temp"})
-            QTest::newRow(name) << name << "" << false;
-    }
-
-    // Start-up removes only what a killed save of this user's left.
-    void leftoversOfKilledSaves()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, how);
-        QFETCH(bool, removed);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(name);
-        const QByteArray native = QFile::encodeName(path);
-        writeBytes(dir.filePath(QStringLiteral("tavlo.txt")), kBefore);
-        if (how == QLatin1String("folder")) {
-            QVERIFY(QDir(dir.path()).mkdir(name));
-        } else {
-            writeBytes(path, "left");
-        }
-        QFile locked(path);
-        if (how == QLatin1String("locked"))
-            QVERIFY(locked.open(QIODevice::ReadOnly) && ::flock(locked.handle(), LOCK_EX) == 0);
-        if (how == QLatin1String("other user")) {
-            if (::geteuid() != 0)
-                QSKIP("needs root to give a file to another user");
-            QVERIFY(::chown(native.constData(), 4241, 4241) == 0);
-        }
-        if (how == QLatin1String("second name"))
-            QVERIFY(::link(native.constData(), QFile::encodeName(dir.filePath(QStringLiteral("mine.txt"))).constData()) == 0);
-        if (how == QLatin1String("linked"))
-            QVERIFY(::link(native.constData(), QFile::encodeName(dir.filePath(QStringLiteral("tavlo_20040101_000000.txt"))).constData()) == 0);
-        const QStringList before = folderEntries(dir.path());
-        QCOMPARE(RecoverAfterInterruptedSaves(QFile::encodeName(dir.filePath(QStringLiteral("tavlo.txt")))), QByteArray());
-        QStringList after = before;
-        if (removed)
-            after.removeOne(name);
-        QCOMPARE(folderEntries(dir.path()), after);
-    }
-
-    // The journal of a killed in-place save: kept and named while the file
-    // differs from it, removed when the file holds the same content.
-    void journalOfAKilledSave()
-    {
-        QTemporaryDir dir;
-        const QByteArray agenda = QFile::encodeName(dir.filePath(QStringLiteral("tavlo.txt")));
-        const QString journal = dir.filePath(QStringLiteral("tavlo.txt.saving"));
-        writeBytes(QFile::decodeName(agenda), "[tavlo]\r\n2004.01.01=to");
-        writeBytes(journal, kBefore);
-        QCOMPARE(RecoverAfterInterruptedSaves(agenda), QFile::encodeName(journal));
-        QCOMPARE(AgendaFile(QFile::decodeName(agenda), QStringLiteral("tavlo")).WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("x")).error,
-                 FileError::CopyLeft);
-        QCOMPARE(readBytes(journal), kBefore);
-        writeBytes(QFile::decodeName(agenda), kBefore);
-        QCOMPARE(RecoverAfterInterruptedSaves(agenda), QByteArray());
-        QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("tavlo.txt")});
     }
 
     void perUserCopy_data()
