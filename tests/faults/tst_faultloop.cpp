@@ -166,7 +166,7 @@ void RunForeignAction()
         }
         ::_exit(0);
     }
-    for (int waited = 0; waited < 100; waited += 5) {
+    for (int waited = 0; waited < 250; waited += 5) { // margin for a loaded machine
         if (::waitpid(pid, nullptr, WNOHANG) == pid)
             return;
         ::usleep(5000);
