@@ -261,21 +261,24 @@ bool takeOver(int fd, const LockedFile &old)
     return copyAttributes(old.fd(), fd) && ::fchmod(fd, st.st_mode & 07777) == 0;
 }
 
-// A copy of a file (a journal, a backup) is readable by no one who may not
-// read the file, and by whoever may: the file's owner and group where they
-// can be given, its access list, its permissions.
-void shareLike(int fd, const LockedFile &source)
+// A copy of a file is readable by the file's readers: its owner and group
+// where they can be given, its access list, its permissions. Where the list
+// cannot be copied, a backup narrows to its owner (it must be no more
+// readable than the file), and a journal keeps the file's permissions (the
+// file's readers must be able to take the old content back).
+enum class Sharing { Backup, Journal };
+void shareLike(int fd, const LockedFile &source, Sharing sharing)
 {
     const struct stat &st = source.status();
     mode_t mode = st.st_mode & 0666;
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0)
-        ::fchown(fd, uid_t(-1), st.st_gid); // a member of the file's group may give it that group
-    struct stat now;
-    if (::fstat(fd, &now) != 0 || now.st_gid != st.st_gid)
-        mode &= ~mode_t(070); // its group's rights are not for another group
+    // A member of the file's group may give it that group; its group's
+    // rights are not for another group.
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0 && ::fchown(fd, uid_t(-1), st.st_gid) != 0)
+        mode &= ~mode_t(070);
     const char *const acl = "system.posix_acl_access";
-    if (::fgetxattr(source.fd(), acl, nullptr, 0) > 0 && !copyAttribute(source.fd(), fd, acl))
-        mode &= 0600; // whom the list lets in cannot be said without it
+    if (::fgetxattr(source.fd(), acl, nullptr, 0) > 0 && !copyAttribute(source.fd(), fd, acl)
+        && sharing == Sharing::Backup)
+        mode &= 0600;
     ::fchmod(fd, mode);
 }
 
@@ -525,7 +528,7 @@ public:
         m_path = JournalPathFor(file.target());
         if (!m_temp.create(file.target()) || !copyRange(file.fd(), 0, m_temp.fd(), size_t(file.status().st_size)))
             return failWith(errno);
-        shareLike(m_temp.fd(), file);
+        shareLike(m_temp.fd(), file, Sharing::Journal);
         if (::fsync(m_temp.fd()) != 0)
             return failWith(errno);
         if (!m_temp.place(m_path)) {
@@ -826,7 +829,7 @@ FileResult CreateCopyExclusively(const QByteArray &path, const QByteArray &bytes
     if (!temp.create(path))
         return failWith(errno);
     if (like)
-        shareLike(temp.fd(), *like);
+        shareLike(temp.fd(), *like, Sharing::Backup);
     else
         ::fchmod(temp.fd(), defaultMode());
     if (!writeBytes(temp.fd(), bytes.constData(), size_t(bytes.size())) || ::fsync(temp.fd()) != 0)

@@ -40,6 +40,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
+#include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -238,6 +239,7 @@ struct Scene {
     QByteArray second; // another name of that file, when it has one
     std::map<QByteArray, FileState> decoys;
     QFile busyTemporary; // a running save's temporary, held locked
+    struct stat was {};  // the file as it was made
 };
 
 } // namespace
@@ -401,6 +403,14 @@ private:
             s.second = FolderOf(s.real) + "/second.txt";
             QVERIFY(::link(s.real.constData(), s.second.constData()) == 0);
         }
+        // What a save must keep: an attribute, and an access list entry for
+        // someone the checks below do not try.
+        if (!stick) {
+            QVERIFY(::setxattr(s.real.constData(), "user.tavlo", "kept", 4, 0) == 0);
+            QCOMPARE(QProcess::execute(QStringLiteral("setfacl"), {QStringLiteral("-m"), QStringLiteral("u:4244:r"),
+                                                                   QFile::decodeName(s.real)}), 0);
+        }
+        QVERIFY(::stat(s.real.constData(), &s.was) == 0);
         for (const char *name : kDecoys) {
             const QByteArray bytes(name);
             make(s.dir + '/' + name, &bytes, 0644, kOwner.uid);
@@ -580,6 +590,16 @@ private:
             CHECK(now == atStart || now == before || journalTold, "a failed operation changed the file");
         if (!s.second.isEmpty())
             CHECK(whole.contains(bytesOf(s.second)) || journalTold, "another name of the file is torn");
+
+        // A save keeps what the file was: owner, group, mode, other names,
+        // attributes and access list.
+        struct stat st;
+        if (!r.killed && !r.failed() && !stick && (fault == "count" || fault.startsWith('E')))
+            CHECK(::stat(s.real.constData(), &st) == 0 && st.st_uid == s.was.st_uid && st.st_gid == s.was.st_gid
+                      && st.st_mode == s.was.st_mode && st.st_nlink == s.was.st_nlink
+                      && ::getxattr(s.real.constData(), "user.tavlo", nullptr, 0) == 4
+                      && ::getxattr(s.real.constData(), "system.posix_acl_access", nullptr, 0) > 0,
+                  "the saved file lost its owner, mode, second name or attributes");
 
         // Every copy the user hears of: complete, and shared as the file is.
         const QByteArray backup = s.dir + '/' + kBackupName;
