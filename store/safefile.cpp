@@ -262,18 +262,23 @@ bool takeOver(int fd, const LockedFile &old)
 }
 
 // A copy of a file is readable by the file's readers: its owner and group
-// where they can be given, its access list, its permissions. Where the list
-// cannot be copied, a backup narrows to its owner (it must be no more
-// readable than the file), and a journal keeps the file's permissions (the
-// file's readers must be able to take the old content back).
+// where they can be given, its access list, its permissions. In doubt (the
+// list cannot be copied, the group cannot be seen), a backup narrows to its
+// owner (it must be no more readable than the file), and a journal keeps the
+// file's permissions (the file's readers must be able to take the old
+// content back).
 enum class Sharing { Backup, Journal };
 void shareLike(int fd, const LockedFile &source, Sharing sharing)
 {
     const struct stat &st = source.status();
     mode_t mode = st.st_mode & 0666;
-    // A member of the file's group may give it that group; its group's
-    // rights are not for another group.
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0 && ::fchown(fd, uid_t(-1), st.st_gid) != 0)
+    // A member of the file's group may give it that group (a folder's own
+    // group may have given it already); its group's rights are not for
+    // another group. Where that cannot be told, doubt goes as above.
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0)
+        ::fchown(fd, uid_t(-1), st.st_gid);
+    struct stat now;
+    if (::fstat(fd, &now) == 0 ? now.st_gid != st.st_gid : sharing == Sharing::Backup)
         mode &= ~mode_t(070);
     const char *const acl = "system.posix_acl_access";
     if (::fgetxattr(source.fd(), acl, nullptr, 0) > 0 && !copyAttribute(source.fd(), fd, acl)
