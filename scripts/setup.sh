@@ -14,7 +14,6 @@ packages=(
   python3-xlib
   desktop-file-utils appstream
   debhelper lintian
-  clang libclang-rt-14-dev
   exfat-fuse exfatprogs acl
   adwaita-qt adwaita-qt6 x11-xserver-utils
   at-spi2-core python3-pyatspi dbus

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both programs and runs every test of both
 # builds: store, widget and start-up tests, the whole-program checks under
-# Xvfb, packaging, and a short fuzzing run; first the store, start-up and
+# Xvfb, the fault loop and the Debian packages; first the store, start-up and
 # widget tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"

@@ -1,6 +1,6 @@
 # The test programs, one per source file under tests/ (without ".cpp"). The
 # list lives with the tests so that a tree's tests come with their own list.
 set(TAVLO_TESTS
-  store/tst_codepage store/tst_profile store/tst_agendafile store/tst_places
+  store/tst_codepage store/tst_profile store/tst_agendafile
   ui/tst_form1 ui/tst_memocycle ui/tst_adddate app/tst_startup
   faults/tst_faultloop)

@@ -29,63 +29,42 @@ private slots:
     void agendaLocation_data()
     {
         QTest::addColumn<QByteArray>("exe");
+        QTest::addColumn<bool>("mayWrite"); // beside the program
         QTest::addColumn<QByteArray>("dataFile");
         QTest::addColumn<QByteArray>("section");
-        QTest::newRow("classic") << QByteArray("/opt/t/tavlo_classic") << QByteArray("/opt/t/tavlo_classic.txt")
+        const QByteArray home("/home/u/.data/tavlo"); // the user's data, per user
+        QTest::newRow("classic") << QByteArray("/opt/t/tavlo_classic") << true << QByteArray("/opt/t/tavlo_classic.txt")
                                  << QByteArray("tavlo_classic");
-        QTest::newRow("dots: complete base name") << QByteArray("/opt/t/my.tavlo.bin") << QByteArray("/opt/t/my.tavlo.txt")
+        QTest::newRow("dots: complete base name") << QByteArray("/h/t/my.tavlo.bin") << true << QByteArray("/h/t/my.tavlo.txt")
                                                   << QByteArray("my.tavlo");
         // Folders unpacked from archives made on Windows keep their bytes.
-        QTest::newRow("folder in code page 932") << QByteArray("/home/u/\x93\xfa\x96\x7b/tavlo")
-                                                 << QByteArray("/home/u/\x93\xfa\x96\x7b/tavlo.txt") << QByteArray("tavlo");
+        QTest::newRow("folder in code page 932, per user") << QByteArray("/opt/\x93\xfa\x96\x7b/tavlo") << false
+                                                           << home + "/opt/\x93\xfa\x96\x7b/tavlo.txt" << QByteArray("tavlo");
         QTest::newRow("UTF-8 name: section in code page 932")
-            << QByteArray("/a/\xe6\x97\xa5\xe8\xa8\x98") << QByteArray("/a/\xe6\x97\xa5\xe8\xa8\x98.txt")
+            << QByteArray("/a/\xe6\x97\xa5\xe8\xa8\x98") << true << QByteArray("/a/\xe6\x97\xa5\xe8\xa8\x98.txt")
             << QByteArray("\x93\xfa\x8b\x4c");
-        QTest::newRow("name in code page 932: kept as it is") << QByteArray("/a/\x93\xfa\x8b\x4c")
+        QTest::newRow("name in code page 932: kept as it is") << QByteArray("/a/\x93\xfa\x8b\x4c") << true
                                                               << QByteArray("/a/\x93\xfa\x8b\x4c.txt")
                                                               << QByteArray("\x93\xfa\x8b\x4c");
+        QTest::newRow("a system folder, per user") << QByteArray("/usr/bin/tavlo") << false
+                                                   << home + "/usr/bin/tavlo.txt" << QByteArray("tavlo");
+        QTest::newRow("the root folder's double slash, per user") << QByteArray("/tavlo") << false
+                                                                  << home + "/tavlo.txt" << QByteArray("tavlo");
     }
 
+    // Where the agenda is: beside the program, or per user, mirroring the
+    // program's folder and read from the file beside it until the first write.
     void agendaLocation()
     {
         QFETCH(QByteArray, exe);
-        QFETCH(QByteArray, dataFile);
-        QFETCH(QByteArray, section);
-        const AgendaLocation loc = AgendaLocationFor(exe);
-        QCOMPARE(loc.dataFile, dataFile);
-        QCOMPARE(loc.sectionBytes, section);
-    }
-
-    void placeForUser_data()
-    {
-        QTest::addColumn<QByteArray>("beside");
-        QTest::addColumn<bool>("mayWrite");
-        QTest::addColumn<QByteArray>("dataFile");
-        QTest::addColumn<QByteArray>("seed");
-        QTest::newRow("a folder of the user's: beside, as ever")
-            << QByteArray("/home/u/apps/tavlo.txt") << true << QByteArray("/home/u/apps/tavlo.txt") << QByteArray();
-        QTest::newRow("a system folder: mirrored under the user's data")
-            << QByteArray("/usr/bin/tavlo.txt") << false << QByteArray("/home/u/.data/tavlo/usr/bin/tavlo.txt")
-            << QByteArray("/usr/bin/tavlo.txt");
-        QTest::newRow("a folder named in code page 932 keeps its bytes")
-            << QByteArray("/opt/\x93\xfa\x8b\x4c/tavlo_classic.txt") << false
-            << QByteArray("/home/u/.data/tavlo/opt/\x93\xfa\x8b\x4c/tavlo_classic.txt")
-            << QByteArray("/opt/\x93\xfa\x8b\x4c/tavlo_classic.txt");
-        QTest::newRow("the root folder's double slash") << QByteArray("//tavlo.txt") << false
-                                                        << QByteArray("/home/u/.data/tavlo/tavlo.txt") << QByteArray("//tavlo.txt");
-    }
-
-    void placeForUser()
-    {
-        QFETCH(QByteArray, beside);
         QFETCH(bool, mayWrite);
         QFETCH(QByteArray, dataFile);
-        QFETCH(QByteArray, seed);
-        const AgendaLocation place =
-            PlaceForUser(AgendaLocation{beside, QByteArray("tavlo"), QByteArray()}, mayWrite, "/home/u/.data");
-        QCOMPARE(place.dataFile, dataFile);
-        QCOMPARE(place.seedFile, seed);
-        QCOMPARE(place.sectionBytes, QByteArray("tavlo"));
+        QFETCH(QByteArray, section);
+        const AgendaLocation beside = AgendaLocationFor(exe);
+        const AgendaLocation loc = PlaceForUser(beside, mayWrite, "/home/u/.data");
+        QCOMPARE(loc.dataFile, dataFile);
+        QCOMPARE(loc.sectionBytes, section);
+        QCOMPARE(loc.seedFile, mayWrite ? QByteArray() : beside.dataFile);
     }
 
     void mayWriteBeside_data()
@@ -139,9 +118,9 @@ private slots:
             QCOMPARE(got, token);
     }
 
-    // A peer that sends one byte at a time, slowly, while a second start
-    // asks for the window: the running copy's event loop never stalls, and
-    // the second start is answered.
+    // A peer that sends a byte every 150 ms while a second start asks for
+    // the window: the event loop never stalls, and the second start is
+    // answered.
     void slowPeersDoNotStallTheWindow()
     {
         QTemporaryDir runtime;
@@ -151,29 +130,21 @@ private slots:
         QVERIFY(running.acquire());
         running.startAnswering();
         QSignalSpy restored(&running, &SingleInstance::restoreRequested);
-
-        const QByteArray socket = QFile::encodeName(running.socketPath());
-        std::thread slow([socket] {
+        std::thread slow([socket = QFile::encodeName(running.socketPath())] {
             sockaddr_un address{};
             address.sun_family = AF_UNIX;
             std::memcpy(address.sun_path, socket.constData(), size_t(socket.size()));
             const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
             if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
-                for (int i = 0; i < 8; ++i) {
+                for (int i = 0; i < 8; ++i, ::usleep(150 * 1000))
                     (void)!::send(fd, "r", 1, MSG_NOSIGNAL);
-                    ::usleep(150 * 1000);
-                }
             ::close(fd);
         });
         QElapsedTimer clock;
         clock.start();
-        qint64 last = 0;
         qint64 longestGap = 0;
         QTimer tick;
-        QObject::connect(&tick, &QTimer::timeout, [&] {
-            longestGap = qMax(longestGap, clock.elapsed() - last);
-            last = clock.elapsed();
-        });
+        QObject::connect(&tick, &QTimer::timeout, [&] { longestGap = qMax(longestGap, clock.restart()); });
         tick.start(10);
         bool answered = false;
         std::thread second;

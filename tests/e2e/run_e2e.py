@@ -664,10 +664,8 @@ class Wayland(ProgramTestCase):
 
 
 class Faults(ProgramTestCase):
-    """The real program with files where people keep them. Saves cut short
-    or failing at each system call are the fault loop's
-    (tests/faults/tst_faultloop.cpp); an interrupted save's copy shown at
-    start-up is tried by the Installed checks."""
+    """The real program with files where people keep them; saves cut short
+    or failing are the fault loop's (tests/faults)."""
 
     def test_folder_named_in_code_page_932(self):
         # The one check of the program's own path as the kernel gives it.
@@ -697,29 +695,12 @@ class Faults(ProgramTestCase):
         with open(prog.exe, "rb") as f:
             self.assertEqual(f.read(), program)
 
-    def test_agenda_file_linked_to_a_fifo(self):
-        """A file no one should have, at start-up: the program must open its
-        window, never hang, and write nothing. Odd bytes and lines are the
-        store's and the fuzzer's cases, decades of data the benchmark's."""
-        prog = Program()
-        self.programs.append(prog)
-        os.mkfifo(prog.agenda + b".fifo")
-        os.symlink(prog.agenda + b".fifo", prog.agenda)
-        proc = prog.start()
-        find_window(MAIN_TITLE, timeout=60)
-        self.assertIsNone(proc.poll())
-        self.assertTrue(os.path.islink(prog.agenda))
-        self.assertEqual(sorted(os.listdir(prog.dir)), sorted([os.path.basename(prog.exe), os.path.basename(prog.agenda),
-                                                               os.path.basename(prog.agenda) + b".fifo", b"runtime"]))
-
 
 class Installed(unittest.TestCase):
-    """The program as its Debian package installs it, in a system folder,
-    started by a second real user and by root: each keeps the agenda in a
-    per-user store under XDG_DATA_HOME, and nothing is written beside the
-    program. Runs in a mount namespace of its own, where a scratch file
-    system holds the unpacked package as /usr/local; the machine's own
-    /usr is never touched. Needs --installed and root."""
+    """The unpacked package, as /usr/local on a scratch file system in a
+    mount namespace of the test's own (the machine's /usr is never touched),
+    started by a second real user and by root: each keeps the agenda under
+    XDG_DATA_HOME, nothing is written beside the program. Needs root."""
 
     USER = 4242  # by number: nothing is added to the machine's user list
 
@@ -753,7 +734,6 @@ class Installed(unittest.TestCase):
         shutil.rmtree(self.top, ignore_errors=True)
 
     def make_home(self, uid):
-        """A home of the user's own, with a runtime folder in it."""
         home = os.path.join(self.top, "home-%d" % uid)
         os.makedirs(os.path.join(home, "runtime"))
         for path in (home, os.path.join(home, "runtime")):
@@ -769,7 +749,6 @@ class Installed(unittest.TestCase):
                                            stderr=subprocess.DEVNULL))
 
     def own(self, uid):
-        """The user's own agenda file."""
         return os.path.join(self.homes[uid], ".local/share/tavlo/usr/local/bin", self.name + ".txt")
 
     def entry(self, memo):
@@ -789,7 +768,7 @@ class Installed(unittest.TestCase):
         key("ctrl+s")
         return wid
 
-    def test_first_start_of_a_user_and_of_root(self):
+    def test_first_start_then_an_interrupted_save(self):
         for uid in (self.USER, 0):
             self.start(uid)
             answer("年月日追加", "Return")
@@ -799,6 +778,13 @@ class Installed(unittest.TestCase):
             self.assertEqual(sorted(os.listdir("/usr/local/bin")), self.system)
             self.procs.pop().kill()
             window_gone(MAIN_TITLE, 3)
+        own = self.own(self.USER)
+        write_file(own + ".saving", b"whole old content")
+        os.chown(own + ".saving", self.USER, self.USER)
+        self.start(self.USER)
+        answer("異常検出", "Return")
+        find_window(MAIN_TITLE)
+        self.assertEqual(self.read(own + ".saving"), b"whole old content")
 
     def test_a_placed_file_is_read_then_copied(self):
         placed = os.path.join("/usr/local/bin", self.name + ".txt")
@@ -816,30 +802,6 @@ class Installed(unittest.TestCase):
         backups = [n for n in os.listdir(os.path.dirname(own)) if n.startswith(self.name + "_")]
         self.assertEqual([self.read(os.path.join(os.path.dirname(own), n)) for n in backups], [self.read(own)])
         self.assertEqual(sorted(os.listdir("/usr/local/bin")), sorted(self.system + [self.name + ".txt"]))
-
-    def test_an_interrupted_save_in_the_users_folder(self):
-        own = self.own(self.USER)
-        os.makedirs(os.path.dirname(own))
-        write_file(own, self.entry(b"to")[:-2])
-        write_file(own + ".saving", b"whole old content")
-        subprocess.run(["chown", "-R", "%d:%d" % (self.USER, self.USER), os.path.join(self.homes[self.USER], ".local")],
-                       check=True)
-        self.start(self.USER)
-        answer("異常検出", "Return")
-        find_window(MAIN_TITLE)
-        self.assertEqual(self.read(own + ".saving"), b"whole old content")
-
-    def test_a_portable_copy_keeps_its_data_beside_it(self):
-        folder = os.path.join(self.homes[self.USER], "apps")
-        os.mkdir(folder)
-        shutil.copy2(self.exe, folder)
-        agenda = os.path.join(folder, self.name + ".txt")
-        write_file(agenda, self.entry(b"here"))
-        subprocess.run(["chown", "-R", "%d:%d" % (self.USER, self.USER), folder], check=True)
-        self.start(self.USER, exe=os.path.join(folder, self.name))
-        self.save_edit("+")
-        self.assertTrue(wait_for(lambda: self.read(agenda) == self.entry(b"here+")))
-        self.assertFalse(os.path.exists(os.path.join(self.homes[self.USER], ".local")))
 
 
 def start_display():

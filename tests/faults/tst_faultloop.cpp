@@ -1,27 +1,8 @@
-// The fault loop. Every file operation of the program (saving a memo, by
-// rename and in place, through a symbolic link, deleting a date, adding one,
-// a backup copy, on a local folder and on a USB stick, and the start-up's
-// recovery) runs once for each system call it makes, and at that call:
-// - the process is killed, and the program started again;
-// - the call fails as a disk fails (EIO, ENOSPC, EACCES);
-// - another program renames its own file over the agenda, appends to it,
-//   truncates it or removes it;
-// as the file's owner and as another member of a group sharing the folder.
-// After each run:
-// - the agenda file holds the old or the new content (with another program's
-//   change before or after ours), or the user is told where a complete copy
-//   of the old content is;
-// - every copy the user is told about is complete, and readable by everyone
-//   who may read the agenda file and by no one else;
-// - no file the program did not make is changed or removed, and nothing the
-//   program made is left unannounced after the next start;
-// - no save reports success while the file lacks the edit, and the editor
-//   keeps the user's text after every failure;
-// - while a journal of a killed save is left, no save of any kind goes ahead.
-// The calls are counted by the preloaded shim (tests/faults/failing_io.c).
-// The test command tries every 7th call of each row (from a start that
-// differs by row); TAVLO_FAULT_STRIDE=1 tries every call, TAVLO_FAULT_TRACE=1
-// prints each row's calls.
+// The fault loop: each file operation once per system call it makes (counted
+// by the preloaded failing_io.c), with a kill, a disk's failure or another
+// program's change at that call, as the file's owner and as a group member;
+// then the invariants in docs/testing.md. The test command tries every 7th
+// call; TAVLO_FAULT_STRIDE=1 all of them, TAVLO_FAULT_TRACE=1 lists them.
 #include "store/agendafile.h"
 #include "store/filenames.h"
 #include "store/recovery.h"
@@ -64,16 +45,12 @@ struct Shim {
     long (*disarm)() = nullptr;
     void (*always)(const char *, int) = nullptr;
     const char *(*name)(long) = nullptr;
-    template <class F> static bool find(F &f, const char *symbol)
-    {
-        return (f = reinterpret_cast<F>(dlsym(RTLD_DEFAULT, symbol))) != nullptr;
-    }
-    bool load()
-    {
-        return find(arm, "tavlo_faults_arm") && find(disarm, "tavlo_faults_disarm")
-            && find(always, "tavlo_faults_always") && find(name, "tavlo_faults_name");
-    }
 } shim;
+
+template <class F> bool Find(F &f, const char *symbol)
+{
+    return (f = reinterpret_cast<F>(dlsym(RTLD_DEFAULT, symbol))) != nullptr;
+}
 
 // Users by number, with no entry in the machine's user list.
 struct User {
@@ -151,27 +128,21 @@ void RunForeignAction()
     const pid_t pid = ::fork();
     if (pid == 0) {
         const QByteArray &path = gForeignPath;
-        if (gForeignAction == "rename over") {
-            const QByteArray theirs = path + ".theirs";
-            const int fd = ::open(theirs.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fd >= 0 && ::write(fd, kTheirs.constData(), size_t(kTheirs.size())) == kTheirs.size())
-                ::rename(theirs.constData(), path.constData());
-        } else if (gForeignAction == "append") {
+        const QByteArray theirs = path + ".theirs";
+        if (gForeignAction == "rename over" && writeBytes(QFile::decodeName(theirs), kTheirs))
+            ::rename(theirs.constData(), path.constData());
+        if (gForeignAction == "append") {
             const int fd = ::open(path.constData(), O_WRONLY | O_APPEND);
-            if (fd >= 0)
-                (void)!::write(fd, kAppended.constData(), size_t(kAppended.size()));
-        } else if (gForeignAction == "truncate") {
-            (void)!::truncate(path.constData(), 0);
-        } else if (gForeignAction == "remove") {
-            ::unlink(path.constData());
+            (void)!::write(fd, kAppended.constData(), size_t(kAppended.size()));
         }
+        if (gForeignAction == "truncate")
+            (void)!::truncate(path.constData(), 0);
+        if (gForeignAction == "remove")
+            ::unlink(path.constData());
         ::_exit(0);
     }
-    for (int waited = 0; waited < 250; waited += 5) { // margin for a loaded machine
-        if (::waitpid(pid, nullptr, WNOHANG) == pid)
-            return;
+    for (int waited = 0; waited < 250 && ::waitpid(pid, nullptr, WNOHANG) != pid; waited += 5) // margin for a loaded machine
         ::usleep(5000);
-    }
 }
 
 // What the foreign action makes of a content.
@@ -240,6 +211,7 @@ struct Scene {
     std::map<QByteArray, FileState> decoys;
     QFile busyTemporary; // a running save's temporary, held locked
     struct stat was {};  // the file as it was made
+    QStringList listed;  // the folder as it was made
 };
 
 } // namespace
@@ -251,7 +223,8 @@ class tst_FaultLoop : public QObject
 private slots:
     void initTestCase()
     {
-        if (!shim.load())
+        if (!Find(shim.arm, "tavlo_faults_arm") || !Find(shim.disarm, "tavlo_faults_disarm")
+            || !Find(shim.always, "tavlo_faults_always") || !Find(shim.name, "tavlo_faults_name"))
             QSKIP("needs the failing_io shim preloaded (the test command does that)");
         m_root = ::geteuid() == 0;
         // The whole loop takes minutes; the test command tries a sample.
@@ -388,6 +361,7 @@ private:
             make(s.dir + '/' + name, &bytes, 0644, kOwner.uid);
             s.decoys[name] = stateOf(s.dir + '/' + name);
         }
+        s.listed = folderEntries(QFile::decodeName(s.dir));
     }
 
     // Runs the operation in a child process as `user`, with `action` at
@@ -405,16 +379,9 @@ private:
             ::_exit(childOperation(op, s, n, action, err, fds[1]));
         }
         ::close(fds[1]);
-        QByteArray out;
-        char buffer[4096];
-        for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) != 0;) {
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0)
-                break;
-            out.append(buffer, int(got));
-        }
-        ::close(fds[0]);
+        QFile pipe; // until the child, and any other program it started, is done
+        pipe.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+        const QByteArray out = pipe.readAll();
         int status = 0;
         ::waitpid(pid, &status, 0);
         Report report;
@@ -500,17 +467,10 @@ private:
             for (const User *u : {&kOwner, &kMember, &kOutsider})
                 m_readers << (canRead(*u, s.real) ? u : nullptr);
         const QList<const User *> &readers = m_readers;
-        const bool foreignRow = !QList<QByteArray>{"kill", "EIO", "ENOSPC", "EACCES"}.contains(fault);
-        int action = FaultFail;
-        int err = 0;
-        if (fault == "count")
-            action = FaultCount;
-        else if (fault == "kill")
-            action = FaultKill;
-        else if (foreignRow)
-            action = FaultHook;
-        else
-            err = fault == "EIO" ? EIO : fault == "ENOSPC" ? ENOSPC : EACCES;
+        static const QMap<QByteArray, QPair<int, int>> kActions{
+            {"count", {FaultCount, 0}}, {"kill", {FaultKill, 0}}, {"EIO", {FaultFail, EIO}},
+            {"ENOSPC", {FaultFail, ENOSPC}}, {"EACCES", {FaultFail, EACCES}}};
+        const auto [action, err] = kActions.value(fault, {FaultHook, 0}); // else another program acts
         gForeignAction = fault;
         const Report r = runChild(op, s, user, n, action, err);
         const QByteArray where = QByteArray(QTest::currentDataTag()) + ", call " + QByteArray::number(n) + " ("
@@ -599,31 +559,21 @@ private:
         // left behind, but what the next start clears.
         for (const auto &[name, state] : s.decoys)
             CHECK(stateOf(s.dir + '/' + name) == state, "a file the program did not make was changed: " + name);
-        QStringList expected;
-        for (const auto &[name, state] : s.decoys)
-            expected << QString::fromLatin1(name);
-        if (::lstat(s.agenda.constData(), &link) == 0)
-            expected << QStringLiteral("tavlo.txt");
-        if (op == "save through a link")
-            expected << QStringLiteral("data");
-        if (op.contains("in place"))
-            expected << QStringLiteral("second.txt");
-        if (op.startsWith("recover"))
-            for (const QString &name : kStaying)
-                if (m_root || !name.endsWith(QLatin1String("Others00")))
-                    expected << name;
-        QStringList present;
         bool leftovers = false; // for the next start, which is tried below
-        for (const QString &name : folderEntries(QFile::decodeName(s.dir))) {
-            const QByteArray path = s.dir + '/' + QFile::encodeName(name);
-            const bool temporary = TemporaryTargetOf(QFile::encodeName(name)).has_value() && !kStaying.contains(name);
-            leftovers = leftovers || temporary;
-            if (path != journal && path != backup && !temporary)
-                present << name;
-        }
-        expected.sort();
-        present.sort();
-        CHECK(present == expected, "the folder holds " + present.join(QLatin1Char(' ')).toUtf8());
+        const bool agendaThere = ::lstat(s.agenda.constData(), &link) == 0;
+        const auto lasting = [&](const QStringList &names) { // all but what comes and goes
+            QStringList out;
+            for (const QString &name : names) {
+                const QByteArray path = s.dir + '/' + QFile::encodeName(name);
+                const bool temporary = TemporaryTargetOf(QFile::encodeName(name)) && !kStaying.contains(name);
+                leftovers = leftovers || temporary;
+                if (path != journal && path != backup && !temporary && (agendaThere || path != s.agenda))
+                    out << name;
+            }
+            return out;
+        };
+        const QStringList present = lasting(folderEntries(QFile::decodeName(s.dir)));
+        CHECK(present == lasting(s.listed), "the folder holds " + present.join(QLatin1Char(' ')).toUtf8());
 
         // The user's text survives every failure.
         if (!r.killed && r.failed() && !op.startsWith("recover"))
@@ -649,14 +599,9 @@ private:
         return r;
     }
 
-    // The moments when another program's change can be lost, with nothing
-    // the system offers to prevent it:
-    // - a user who does not own the file gets no write lease on it, so what
-    //   another program appends while that user overwrites it in place can
-    //   be cut off when the file changes length, and a truncation while the
-    //   new content is written is undone;
-    // - a file system that cannot exchange two names (FAT and exFAT through
-    //   FUSE) leaves a moment between the last check and the rename.
+    // Where nothing the system offers keeps another program's change (see
+    // docs/testing.md): no exchange of names on exFAT; no write lease for a
+    // user who does not own the file.
     static bool inWindow(const QByteArray &op, const QByteArray &fault, const QByteArray &who, bool stick,
                          const QString &callName, qint64 n, const QStringList &plainNames)
     {

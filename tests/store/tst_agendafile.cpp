@@ -1,6 +1,6 @@
 // The agenda file: reads of any length and across read pieces, refused
-// values and writes. Failures at every system call (a full disk among
-// them) are the fault loop's (tests/faults).
+// values and writes, a link whose target is gone. Failures at every system
+// call, and what a save keeps, are the fault loop's (tests/faults).
 #include "store/agendafile.h"
 #include "store/backup.h"
 #include "store/filenames.h"
@@ -128,6 +128,8 @@ private slots:
         QTest::newRow("unwritable folder") << "locked" << int(FileError::FolderNotWritable);
         QTest::newRow("missing folder") << "gone" << int(FileError::FolderMissing);
         QTest::newRow("folder in place of the file") << "folder" << int(FileError::NotAFile);
+        // Opened without waiting for a writer: never hangs.
+        QTest::newRow("FIFO in place of the file") << "fifo" << int(FileError::NotAFile);
     }
 
     // Writes, deletions and backup copies that cannot be done say why, and
@@ -149,13 +151,15 @@ private slots:
             file = m_dir->filePath(QStringLiteral("locked/tavlo.txt"));
         } else if (place == QLatin1String("gone")) {
             file = m_dir->filePath(QStringLiteral("gone/tavlo.txt"));
+        } else if (place == QLatin1String("fifo")) {
+            QVERIFY(::mkfifo(QFile::encodeName(file).constData(), 0644) == 0);
         } else {
             QVERIFY(QDir().mkdir(file));
         }
         // A missing folder must not be made: its parent is watched.
         const QString folder = place == QLatin1String("gone") ? m_dir->path() : QFileInfo(file).path();
         const QStringList entries = folderEntries(folder);
-        const QByteArray stored = readBytes(file);
+        const QByteArray stored = place == QLatin1String("fifo") ? QByteArray() : readBytes(file);
         const AgendaFile s(file, QStringLiteral("tavlo"));
         QCOMPARE(int(s.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b")).error), error);
         if (place != QLatin1String("gone")) // nothing to delete there
@@ -163,10 +167,28 @@ private slots:
         const QByteArray native = QFile::encodeName(file);
         if (place != QLatin1String("read-only")) // a read-only file can be copied
             QVERIFY(!MakeBackupCopy(native, BackupPathFor(native, QDateTime(QDate(2004, 1, 1), QTime(0, 0)))).ok());
-        QCOMPARE(readBytes(file), stored);
+        QCOMPARE(place == QLatin1String("fifo") ? QByteArray() : readBytes(file), stored);
+        QVERIFY(s.ListDateKeys().isEmpty() == (place != QLatin1String("locked") && place != QLatin1String("read-only")));
         QCOMPARE(folderEntries(folder), entries);
         if (locked)
             QCOMPARE(s.ReadMemo(QStringLiteral("2004.01.01")).value_or(QString()), QStringLiteral("a"));
+    }
+
+    // A link whose target's folder is missing.
+    void danglingLink()
+    {
+        const QString link = path();
+        const QString target = m_dir->filePath(QStringLiteral("data/agenda.txt"));
+        QVERIFY(QFile::link(target, link));
+        const AgendaFile store(link, QStringLiteral("tavlo"));
+        // Its folder missing: reported, the link left alone.
+        QCOMPARE(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).error, FileError::FolderMissing);
+        QVERIFY(QFileInfo(link).isSymLink());
+        // Its folder there: the target is created, the link kept.
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("data")));
+        QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).ok());
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(readBytes(target), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
     }
 
 private:

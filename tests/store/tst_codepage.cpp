@@ -93,7 +93,6 @@ private slots:
                                                    << QStringLiteral("/home/u/日記/tavlo.txt");
         QTest::newRow("both in one path") << QByteArray("/\xe6\x97\xa5/\x93\xfa/a.txt") << QStringLiteral("/日/日/a.txt");
         QTest::newRow("neither: no character lost") << QByteArray("/a/\xff\xfe/b") << QStringLiteral("/a/") + QFile::decodeName("\xff\xfe") + QStringLiteral("/b");
-        QTest::newRow("relative") << QByteArray("a/b") << QStringLiteral("a/b");
     }
 
     void pathsShown()
