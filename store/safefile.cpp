@@ -738,13 +738,15 @@ FileResult LockedFile::open(const QByteArray &path, Mode mode, int waitMs)
         }
         if (!locked && mode == Exclusive)
             return fail(FileError::Busy);
-        // The lock holder may have put a new file in this one's place.
+        // A writer must hold the file the path names now, as it is now: the
+        // lock's last holder may have put a new file in its place, or
+        // changed it. A reader reads whole content either way.
         struct stat atPath;
-        if (locked && (resolveTarget(path) != m_target || ::stat(m_target.constData(), &atPath) != 0
-                       || !sameInode(atPath, m_status)) && waited++ < waitMs)
+        if (mode == Exclusive
+            && (resolveTarget(path) != m_target || ::stat(m_target.constData(), &atPath) != 0
+                || !sameInode(atPath, m_status) || ::fstat(fd, &m_status) != 0)
+            && waited++ < waitMs)
             continue;
-        if (::fstat(fd, &m_status) != 0)
-            return failWith(errno);
         m_fd = opened.release();
         return FileResult{};
     }
