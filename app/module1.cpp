@@ -2,6 +2,7 @@
 
 #include "app/singleinstance.h"
 #include "app/startupwork.h"
+#include "platform/displayserver.h"
 #include "store/agendafile.h"
 #include "store/codepage.h"
 #include "store/filenames.h"
@@ -209,6 +210,7 @@ int Main(int &argc, char **argv)
 {
     // A second copy hands over to the first before it connects to the
     // display or touches the agenda file.
+    PreferDisplayServer();
     SingleInstance instance(QString::fromUtf8(kMainWindowTitle));
     if (!instance.acquire()) {
         if (instance.askRunningCopyToRestore(ActivationTokenForAnotherCopy(kDesktopFileName)))

@@ -33,6 +33,7 @@ function(tavlo_add_flavour)
     ${src}/ui/windowframe.cpp
     ${src}/ui/accessibility.cpp
     ${src}/ui/windowactivation.cpp
+    ${src}/platform/displayserver.cpp
     ${src}/ui/main/datelist.cpp
     ${src}/ui/main/form1.cpp
     ${src}/ui/dialogs/datecheck.cpp
@@ -50,9 +51,11 @@ function(tavlo_add_flavour)
   if(F_QT EQUAL 5)
     # Qt 5 has no activation tokens; the program sends its own on Qt's connection.
     target_include_directories(${core} PRIVATE ${Qt5Gui_PRIVATE_INCLUDE_DIRS})
-    find_library(XCB_LIBRARY xcb REQUIRED) # the classic build's look at the desktop's font resolution
-    target_link_libraries(${core} PUBLIC ${XCB_LIBRARY})
   endif()
+  # Activation on X with the server's time; the classic build's look at the
+  # desktop's font resolution.
+  find_library(XCB_LIBRARY xcb REQUIRED)
+  target_link_libraries(${core} PUBLIC ${XCB_LIBRARY})
   tavlo_warnings(${core})
 
   add_executable(${F_PROGRAM} ${src}/app/main.cpp)

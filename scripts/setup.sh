@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   qtbase5-dev qtbase5-dev-tools qtbase5-private-dev
   qt6-wayland qtwayland5 libwayland-dev wayland-protocols sway
+  gnome-shell mutter kwin-wayland kwin-style-breeze xwayland
   libgl-dev libfontconfig-dev libxcb1-dev
   fonts-ipafont-gothic
   xvfb xauth xdotool x11-utils wmctrl openbox imagemagick python3

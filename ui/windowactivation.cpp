@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -9,9 +10,12 @@
 #include <qpa/qplatformnativeinterface.h>
 #endif
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <wayland-client.h>
+#include <xcb/xcb.h>
 
 #include "xdg-activation-v1-client.h"
 
@@ -139,14 +143,126 @@ void ActivateOnQtConnection(QWindow *window, const QByteArray &token)
 }
 #endif
 
+xcb_atom_t Atom(xcb_connection_t *connection, const char *name)
+{
+    xcb_intern_atom_reply_t *reply =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+// The X server's time now, read off the notice of a change to a window of
+// our own: the one clock a window manager compares requests against.
+xcb_timestamp_t ServerTime(xcb_connection_t *connection, xcb_window_t helper)
+{
+    const xcb_atom_t stamp = Atom(connection, "_TAVLO_TIMESTAMP");
+    xcb_change_property(connection, XCB_PROP_MODE_APPEND, helper, stamp, XCB_ATOM_STRING, 8, 0, nullptr);
+    xcb_flush(connection);
+    while (xcb_generic_event_t *event = xcb_wait_for_event(connection)) {
+        const bool notice = (event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY;
+        const xcb_timestamp_t time = notice ? reinterpret_cast<xcb_property_notify_event_t *>(event)->time : 0;
+        std::free(event);
+        if (notice)
+            return time;
+    }
+    return XCB_CURRENT_TIME;
+}
+
+void SendToRoot(xcb_connection_t *connection, xcb_window_t root, const xcb_client_message_event_t &message)
+{
+    xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&message));
+}
+
+// On X, Qt asks for activation with the time of the last event this copy
+// saw, which is older than the user's last click in another program, so a
+// window manager that prevents focus stealing (mutter, KWin) would only mark
+// the window. The user has just started the program again: that is now.
+void SendOnX11(QWindow *window)
+{
+    int screenNumber = 0;
+    xcb_connection_t *connection = xcb_connect(nullptr, &screenNumber);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        window->requestActivate();
+        return;
+    }
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber && screens.rem; ++i)
+        xcb_screen_next(&screens);
+    const xcb_window_t root = screens.data->root;
+    const xcb_window_t helper = xcb_generate_id(connection);
+    const uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, helper, root, -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                      XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = xcb_window_t(window->winId());
+    message.type = Atom(connection, "_NET_ACTIVE_WINDOW");
+    message.data.data32[0] = 2; // for a direct action of the user
+    message.data.data32[1] = ServerTime(connection, helper);
+    SendToRoot(connection, root, message);
+    xcb_destroy_window(connection, helper);
+    xcb_flush(connection);
+    xcb_disconnect(connection);
+}
+
+// The window that has the keyboard, as the X server says.
+xcb_window_t InputFocus()
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    xcb_window_t focus = XCB_WINDOW_NONE;
+    if (!xcb_connection_has_error(connection))
+        if (xcb_get_input_focus_reply_t *reply =
+                xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr)) {
+            focus = reply->focus;
+            std::free(reply);
+        }
+    xcb_disconnect(connection);
+    return focus;
+}
+
+// mutter at times drops an activation without a word (while it minimises
+// the window), KWin when it has just given the keyboard to a window that a
+// dialog blocks: the request is repeated until the window (or, with
+// `anyOfOurs`, any window of the program) has the keyboard.
+void ActivateOnX11(QWindow *window, bool anyOfOurs)
+{
+    // A second start asks while another program has the keyboard; a dialog
+    // asks in place of a window of ours, and stops once the user has turned
+    // to another program.
+    const auto stillWanted = [window, anyOfOurs] {
+        const xcb_window_t focus = InputFocus();
+        const QWindowList ours = QGuiApplication::topLevelWindows();
+        const bool onOurs =
+            std::any_of(ours.begin(), ours.end(), [focus](QWindow *w) { return w->winId() == focus; });
+        return anyOfOurs ? !onOurs : onOurs && focus != xcb_window_t(window->winId());
+    };
+    SendOnX11(window);
+    for (const int ms : {300, 700, 1200, 2000, 3000, 4500})
+        QTimer::singleShot(ms, window, [window, stillWanted] {
+            if (stillWanted())
+                SendOnX11(window);
+        });
+}
+
 } // namespace
 
 QByteArray ActivationTokenForAnotherCopy(const QByteArray &appId, int timeoutMs)
 {
-    const QByteArray given = qgetenv("XDG_ACTIVATION_TOKEN");
+    // Launchers hand the token over in either variable (GNOME Shell 43 with
+    // GLib 2.74 only in the older one, which on X names the start instead).
+    QByteArray given = qgetenv("XDG_ACTIVATION_TOKEN");
+    if (given.isEmpty())
+        given = qgetenv("DESKTOP_STARTUP_ID");
     if (!given.isEmpty())
         return IsUsableToken(given) ? given : QByteArray();
-    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_SOCKET"))
+    // A token asked for while the program runs through XWayland would stay
+    // unused, and the desktop would show "starting" until it expired.
+    if ((qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_SOCKET"))
+        || qgetenv("QT_QPA_PLATFORM").startsWith("xcb"))
         return QByteArray();
     wl_display *display = wl_display_connect(nullptr);
     if (!display)
@@ -156,9 +272,17 @@ QByteArray ActivationTokenForAnotherCopy(const QByteArray &appId, int timeoutMs)
     return IsUsableToken(token) ? token : QByteArray();
 }
 
-void ActivateWindow(QWidget *window, const QByteArray &token)
+void ActivateWindow(QWidget *window, const QByteArray &token, Until until)
 {
     QWindow *handle = window->windowHandle();
+    // On X the activation raises the window. A raise of its own would reach
+    // mutter first, be refused and mark the window, and while the Shell
+    // shows that mark it drops the activation.
+    if (handle && QGuiApplication::platformName() == QLatin1String("xcb")) {
+        ActivateOnX11(handle, until == Until::AnyOfOurs);
+        return;
+    }
+    window->raise();
     if (token.isEmpty() || !handle || !QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
         window->activateWindow();
         return;

@@ -9,14 +9,17 @@ class QWidget;
 
 namespace tavlo {
 
-// The token this start came with (XDG_ACTIVATION_TOKEN, set by the
-// desktop's launcher), else one asked of the Wayland compositor for
+// The token this start came with (XDG_ACTIVATION_TOKEN or DESKTOP_STARTUP_ID,
+// set by the desktop's launcher), else one asked of the Wayland compositor for
 // `appId`. Empty outside Wayland or when the compositor gives none; waits at
 // most `timeoutMs` for it.
 QByteArray ActivationTokenForAnotherCopy(const QByteArray &appId, int timeoutMs = 500);
 
-// Activates `window`; on Wayland with `token` where there is one.
-void ActivateWindow(QWidget *window, const QByteArray &token);
+// Raises and activates `window`; on Wayland with `token` where there is
+// one. On X the request is repeated for a moment until the window (or, by
+// default, any window of the program) has the keyboard.
+enum class Until { AnyOfOurs, ThisWindow };
+void ActivateWindow(QWidget *window, const QByteArray &token, Until until = Until::AnyOfOurs);
 
 // What a token may hold when it comes over the socket: printable ASCII, no
 // spaces, not too long. The compositor compares it as it is.

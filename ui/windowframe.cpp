@@ -1,8 +1,15 @@
 #include "ui/windowframe.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QApplication>
 #include <QEvent>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
+
+#include "ui/windowactivation.h"
+
+#include <xcb/xcb.h>
 
 namespace tavlo {
 namespace {
@@ -28,6 +35,35 @@ public:
     }
 };
 
+// A click on a window that a modal dialog blocks gives it the keyboard on
+// KWin, where no key could reach anything; Qt asks for the dialog instead
+// with the time of the click, which KWin refuses. The dialog asks again, in
+// front, now.
+class ModalStaysInFront : public QAbstractNativeEventFilter
+{
+public:
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+#else
+    bool nativeEventFilter(const QByteArray &type, void *message, long *) override
+#endif
+    {
+        if (type != "xcb_generic_event_t"
+            || (static_cast<xcb_generic_event_t *>(message)->response_type & 0x7f) != XCB_FOCUS_IN)
+            return false;
+        const auto *focus = static_cast<xcb_focus_in_event_t *>(message);
+        QPointer<QWidget> modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || modal->internalWinId() == focus->event
+            || focus->mode == XCB_NOTIFY_MODE_GRAB || focus->mode == XCB_NOTIFY_MODE_UNGRAB)
+            return false;
+        QTimer::singleShot(0, modal, [modal] {
+            if (modal)
+                ActivateWindow(modal, QByteArray(), Until::ThisWindow);
+        });
+        return false;
+    }
+};
+
 } // namespace
 
 void UseDialogFrame(QWidget *dialog)
@@ -42,9 +78,37 @@ void UseMainWindowFrame(QWidget *window)
     window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                            | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                            | Qt::WindowCloseButtonHint);
+    static ModalStaysInFront modalStaysInFront;
+    QCoreApplication::instance()->installNativeEventFilter(&modalStaysInFront);
 }
 
-void CentreOnOwner(QWidget *window)
+namespace {
+
+// A window manager may still place the owner after it was shown (KWin
+// does, through XWayland): a dialog shown in that moment follows it.
+class FollowOwnerWhilePlaced : public QObject
+{
+public:
+    FollowOwnerWhilePlaced(QWidget *owner, QWidget *dialog) : QObject(dialog), m_dialog(dialog)
+    {
+        owner->installEventFilter(this);
+        QTimer::singleShot(1000, this, &QObject::deleteLater);
+    }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Move && m_dialog->isVisible())
+            CentreOnOwner(m_dialog, false);
+        return false;
+    }
+
+private:
+    QWidget *m_dialog;
+};
+
+} // namespace
+
+void CentreOnOwner(QWidget *window, bool followWhilePlaced)
 {
     const QWidget *owner = window->parentWidget() ? window->parentWidget()->window() : nullptr;
     if (!owner || !owner->isVisible())
@@ -61,6 +125,8 @@ void CentreOnOwner(QWidget *window)
     // area; afterwards, its frame.
     const bool framed = window->frameGeometry() != window->geometry();
     window->move(framed ? frameTopLeft : frameTopLeft + QPoint(margins.left(), margins.top()));
+    if (followWhilePlaced)
+        new FollowOwnerWhilePlaced(const_cast<QWidget *>(owner), window);
 }
 
 } // namespace tavlo

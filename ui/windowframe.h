@@ -16,6 +16,6 @@ void UseMainWindowFrame(QWidget *window);
 // its owner's frame. Frame extents are not known before the window manager
 // has framed the window; the owner's are taken, since both are decorated
 // alike.
-void CentreOnOwner(QWidget *window);
+void CentreOnOwner(QWidget *window, bool followWhilePlaced = true);
 
 } // namespace tavlo

@@ -6,6 +6,7 @@
 // running copy itself, and the tokens, are tried with real processes in the
 // whole-program suite (on X11, and on Wayland under sway).
 #include "app/module1.h"
+#include "platform/displayserver.h"
 #include "app/singleinstance.h"
 #include "testsupport.h"
 
@@ -65,6 +66,43 @@ private slots:
         QCOMPARE(loc.dataFile, dataFile);
         QCOMPARE(loc.sectionBytes, section);
         QCOMPARE(loc.seedFile, mayWrite ? QByteArray() : beside.dataFile);
+    }
+
+    void preferredPlatform_data()
+    {
+        QTest::addColumn<QByteArray>("chosen");
+        QTest::addColumn<QByteArray>("session");
+        QTest::addColumn<QByteArray>("desktop");
+        QTest::addColumn<QByteArray>("display");
+        QTest::addColumn<QByteArray>("platform");
+        QTest::newRow("GNOME on Wayland") << QByteArray() << QByteArray("wayland") << QByteArray("GNOME")
+                                          << QByteArray(":0") << QByteArray("xcb");
+        QTest::newRow("Ubuntu's GNOME") << QByteArray() << QByteArray("wayland") << QByteArray("ubuntu:GNOME")
+                                        << QByteArray(":0") << QByteArray("xcb");
+        QTest::newRow("Plasma on Wayland") << QByteArray() << QByteArray("wayland") << QByteArray("KDE")
+                                           << QByteArray(":1") << QByteArray("xcb");
+        QTest::newRow("no XWayland") << QByteArray() << QByteArray("wayland") << QByteArray("GNOME") << QByteArray()
+                                     << QByteArray();
+        QTest::newRow("the user's choice") << QByteArray("wayland") << QByteArray("wayland") << QByteArray("GNOME")
+                                           << QByteArray(":0") << QByteArray();
+        QTest::newRow("sway") << QByteArray() << QByteArray("wayland") << QByteArray("sway") << QByteArray(":0")
+                              << QByteArray();
+        QTest::newRow("GNOME on X") << QByteArray() << QByteArray("x11") << QByteArray("GNOME") << QByteArray(":0")
+                                    << QByteArray();
+        QTest::newRow("a name that only contains it") << QByteArray() << QByteArray("wayland")
+                                                      << QByteArray("GNOME-Flashback-Like") << QByteArray(":0")
+                                                      << QByteArray();
+    }
+
+    // GNOME and KDE sessions on Wayland run the program through XWayland.
+    void preferredPlatform()
+    {
+        QFETCH(QByteArray, chosen);
+        QFETCH(QByteArray, session);
+        QFETCH(QByteArray, desktop);
+        QFETCH(QByteArray, display);
+        QFETCH(QByteArray, platform);
+        QCOMPARE(PreferredPlatform(chosen, session, desktop, display), platform);
     }
 
     void mayWriteBeside_data()

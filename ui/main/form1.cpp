@@ -154,7 +154,6 @@ void Form1::Restore(const QByteArray &activationToken)
 {
     setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
     showNormal();
-    raise();
     // A dialog that is open keeps the input: bring it forward over the
     // window. A Wayland token activates once, so it goes to the one that
     // takes the input.
@@ -162,7 +161,6 @@ void Form1::Restore(const QByteArray &activationToken)
     ActivateWindow(this, modal ? QByteArray() : activationToken);
     if (modal) {
         modal->showNormal();
-        modal->raise();
         ActivateWindow(modal, activationToken);
     }
 }
