@@ -1,25 +1,24 @@
 #include "app/module1.h"
 
-#include "app/singleinstance.h"
+#include "platform/singleinstance.h"
 #include "app/startupwork.h"
 #include "platform/displayserver.h"
 #include "store/agendafile.h"
 #include "store/codepage.h"
 #include "store/filenames.h"
 #include "store/recovery.h"
-#include "ui/accessibility.h"
-#include "ui/focusstyle.h"
-#include "ui/fonts.h"
+#include "ui/style/accessibility.h"
+#include "ui/style/focusstyle.h"
+#include "ui/style/windowicon.h"
+#include "ui/classic/fonts.h"
 #include "ui/main/datelist.h"
 #include "ui/main/form1.h"
-#include "ui/messagebox.h"
-#include "ui/windowactivation.h"
+#include "ui/classic/messagebox.h"
+#include "platform/windowactivation.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QIcon>
-#include <QTimer>
 #include <QWindow>
 
 #include <climits>
@@ -27,16 +26,6 @@
 #include <cstdlib>
 #include <future>
 #include <unistd.h>
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-#include <xcb/xcb.h>
-#endif
-
-// The resources live in a static library; the linker keeps them only when
-// asked for by name, from outside any namespace.
-static void InitResources()
-{
-    Q_INIT_RESOURCE(tavlo);
-}
 
 namespace tavlo {
 
@@ -126,86 +115,6 @@ void ShowMainWindow(Form1 &form, const QStringList &dateKeys, const QByteArray &
     form.Command1_Click();
 }
 
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-namespace {
-
-// Whether the X desktop sets the font resolution (Xft.dpi), which is what
-// says how much a high-DPI screen scales. Without it Qt 6 takes 96 dots per
-// inch, Qt 5 the screen's physical size, which many X servers give wrongly
-// (Xvfb says 100): the classic build would draw at 1.04 where the other
-// draws at 1. One look at the root window's resources, before Qt connects.
-bool DesktopSetsFontResolution()
-{
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (!platform.isEmpty() && !platform.startsWith("xcb"))
-        return true; // not X: nothing to correct
-    int screenNumber = 0;
-    xcb_connection_t *connection = xcb_connect(nullptr, &screenNumber);
-    bool set = true;
-    if (!xcb_connection_has_error(connection)) {
-        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-        for (int i = 0; i < screenNumber && screens.rem; ++i)
-            xcb_screen_next(&screens);
-        const xcb_get_property_cookie_t cookie = xcb_get_property(
-            connection, 0, screens.data->root, XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING, 0, 1 << 16);
-        if (xcb_get_property_reply_t *reply = xcb_get_property_reply(connection, cookie, nullptr)) {
-            const QByteArray resources(static_cast<const char *>(xcb_get_property_value(reply)),
-                                       xcb_get_property_value_length(reply));
-            set = resources.startsWith("Xft.dpi:") || resources.contains("\nXft.dpi:");
-            std::free(reply);
-        }
-    }
-    xcb_disconnect(connection);
-    return set;
-}
-
-} // namespace
-#endif
-
-namespace {
-
-// The installed icon is looked up once the window has painted: reading the
-// icon themes (Qt 5 walks every installed one) is no part of the way to the
-// first paint.
-class IconAfterFirstPaint : public QObject
-{
-public:
-    using QObject::QObject;
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            watched->removeEventFilter(this);
-            QTimer::singleShot(0, this, [this] {
-                InitResources();
-                QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kDesktopFileName),
-                                                             QIcon(QStringLiteral(":/org.example.tavlo.png"))));
-                deleteLater();
-            });
-        }
-        return false;
-    }
-};
-
-void SetWindowIconAfterFirstPaint(QWidget &window)
-{
-    window.installEventFilter(new IconAfterFirstPaint(&window));
-}
-
-} // namespace
-
-void EnableHighDpiScaling()
-{
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    if (qEnvironmentVariableIsEmpty("QT_FONT_DPI") && !DesktopSetsFontResolution())
-        qputenv("QT_FONT_DPI", "96");
-    // Qt 6 scales the whole window on high-DPI screens, by the exact factor;
-    // Qt 5 only grows the fonts, which the fixed layout cannot hold.
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
-#endif
-}
-
 int Main(int &argc, char **argv)
 {
     // A second copy hands over to the first before it connects to the
@@ -255,7 +164,7 @@ int Main(int &argc, char **argv)
     Form1 form(store);
     QObject::connect(&instance, &SingleInstance::restoreRequested, &form, &Form1::Restore);
     instance.startAnswering();
-    SetWindowIconAfterFirstPaint(form);
+    SetWindowIconAfterFirstPaint(form, QString::fromLatin1(kDesktopFileName));
     const QStringList keys = dateKeys.get();
     ShowMainWindow(form, keys, savingCopy);
     return QApplication::exec();

@@ -48,10 +48,6 @@ class Form1;
 // with none, runs the add-date command.
 void ShowMainWindow(Form1 &form, const QStringList &dateKeys, const QByteArray &savingCopy = QByteArray());
 
-// Makes Qt 5 scale whole windows on high-DPI screens as Qt 6 does; before
-// the application object is made.
-void EnableHighDpiScaling();
-
 // Runs the program with the command line given; returns its exit status.
 int Main(int &argc, char **argv);
 

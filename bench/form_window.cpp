@@ -3,7 +3,7 @@
 // Start-up beside it shows what the data and the program's own start-up work
 // cost, apart from the window itself.
 #include "app/startupwork.h"
-#include "ui/fonts.h"
+#include "ui/classic/fonts.h"
 #include "ui/main/form1.h"
 
 #include <QApplication>

@@ -20,43 +20,52 @@ function(tavlo_add_flavour)
   target_link_libraries(${store} PUBLIC ${qt}::Core)
   tavlo_warnings(${store})
 
-  # Windows, dialogs, start-up.
-  set(core tavlo_core_${F_SUFFIX})
-  add_library(${core} STATIC
-    ${src}/ui/clock.cpp
-    ${src}/ui/fonts.cpp
-    ${src}/ui/keycodes.cpp
-    ${src}/ui/messagebox.cpp
-    ${src}/ui/editortext.cpp
-    ${src}/ui/quietscrollbar.cpp
-    ${src}/ui/focusstyle.cpp
-    ${src}/ui/windowframe.cpp
-    ${src}/ui/accessibility.cpp
-    ${src}/ui/windowactivation.cpp
+  # The single running copy, the display servers, the clock: Qt Gui, no widgets.
+  set(platform tavlo_platform_${F_SUFFIX})
+  add_library(${platform} STATIC
+    ${src}/platform/clock.cpp
     ${src}/platform/displayserver.cpp
+    ${src}/platform/singleinstance.cpp
+    ${src}/platform/windowactivation.cpp)
+  target_link_libraries(${platform} PUBLIC ${store} ${qt}::Gui tavlo_xdg_activation ${XCB_LIBRARY})
+  if(F_QT EQUAL 5)
+    # Qt 5 has no activation tokens; the program sends its own on Qt's connection.
+    target_include_directories(${platform} PRIVATE ${Qt5Gui_PRIVATE_INCLUDE_DIRS})
+  endif()
+  tavlo_warnings(${platform})
+
+  # Windows and dialogs, and what they share.
+  set(ui tavlo_ui_${F_SUFFIX})
+  add_library(${ui} STATIC
+    ${src}/ui/classic/fonts.cpp
+    ${src}/ui/classic/keycodes.cpp
+    ${src}/ui/classic/messagebox.cpp
+    ${src}/ui/classic/editortext.cpp
+    ${src}/ui/style/quietscrollbar.cpp
+    ${src}/ui/style/focusstyle.cpp
+    ${src}/ui/style/windowframe.cpp
+    ${src}/ui/style/windowicon.cpp
+    ${src}/ui/style/accessibility.cpp
     ${src}/ui/main/datelist.cpp
     ${src}/ui/main/form1.cpp
     ${src}/ui/dialogs/datecheck.cpp
     ${src}/ui/dialogs/form2.cpp
     ${src}/ui/dialogs/form3.cpp
     ${src}/ui/dialogs/numberreader.cpp
-    ${src}/app/startupwork.cpp
-    ${src}/app/module1.cpp
-    ${src}/app/singleinstance.cpp
     ${src}/packaging/tavlo.qrc)
+  target_link_libraries(${ui} PUBLIC ${platform} ${qt}::Widgets Fontconfig::Fontconfig Threads::Threads)
+  tavlo_warnings(${ui})
+
+  # Start-up.
+  set(app tavlo_app_${F_SUFFIX})
+  add_library(${app} STATIC
+    ${src}/app/startupwork.cpp
+    ${src}/app/module1.cpp)
   # Docks find the desktop entry by this name; each program has its own.
-  target_compile_definitions(${core} PRIVATE TAVLO_PROGRAM_NAME="${F_PROGRAM}")
-  target_link_libraries(${core} PUBLIC ${store} ${qt}::Widgets Fontconfig::Fontconfig Threads::Threads
-    tavlo_xdg_activation)
-  if(F_QT EQUAL 5)
-    # Qt 5 has no activation tokens; the program sends its own on Qt's connection.
-    target_include_directories(${core} PRIVATE ${Qt5Gui_PRIVATE_INCLUDE_DIRS})
-  endif()
-  # Activation on X with the server's time; the classic build's look at the
-  # desktop's font resolution.
-  find_library(XCB_LIBRARY xcb REQUIRED)
-  target_link_libraries(${core} PUBLIC ${XCB_LIBRARY})
-  tavlo_warnings(${core})
+  target_compile_definitions(${app} PRIVATE TAVLO_PROGRAM_NAME="${F_PROGRAM}")
+  target_link_libraries(${app} PUBLIC ${ui})
+  tavlo_warnings(${app})
+  set(core ${app})
 
   add_executable(${F_PROGRAM} ${src}/app/main.cpp)
   target_link_libraries(${F_PROGRAM} PRIVATE ${core})
@@ -74,6 +83,30 @@ function(tavlo_add_flavour)
     add_executable(bench_form_window_${F_SUFFIX} ${src}/bench/form_window.cpp)
     target_link_libraries(bench_form_window_${F_SUFFIX} PRIVATE ${core})
   endif()
+endfunction()
+
+# Rooms, lowest first: a source may include from its own room and the ones
+# before it, never from a later one. Checked when the build is configured.
+set(TAVLO_ROOMS store platform ui/style ui/classic ui/dialogs ui/main app)
+
+function(tavlo_check_include_direction)
+  set(src ${PROJECT_SOURCE_DIR})
+  list(LENGTH TAVLO_ROOMS count)
+  math(EXPR last "${count} - 1")
+  foreach(rank RANGE ${last})
+    list(GET TAVLO_ROOMS ${rank} room)
+    file(GLOB sources ${src}/${room}/*.cpp ${src}/${room}/*.h)
+    foreach(file IN LISTS sources)
+      file(STRINGS ${file} includes REGEX "^#include \"")
+      foreach(line IN LISTS includes)
+        string(REGEX REPLACE "^#include \"(.*)/[^/]*\".*" "\\1" folder "${line}")
+        list(FIND TAVLO_ROOMS "${folder}" used)
+        if(used GREATER rank)
+          message(FATAL_ERROR "${file} includes from ${folder}, a room above ${room}")
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
 endfunction()
 
 function(tavlo_warnings target)

@@ -1,9 +1,52 @@
 #include "platform/displayserver.h"
 
+#include <QGuiApplication>
 #include <QList>
 #include <QtGlobal>
 
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+#include <cstdlib>
+#include <xcb/xcb.h>
+#endif
+
 namespace tavlo {
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+namespace {
+
+// Whether the X desktop sets the font resolution (Xft.dpi), which is what
+// says how much a high-DPI screen scales. Without it Qt 6 takes 96 dots per
+// inch, Qt 5 the screen's physical size, which many X servers give wrongly
+// (Xvfb says 100): the classic build would draw at 1.04 where the other
+// draws at 1. One look at the root window's resources, before Qt connects.
+bool DesktopSetsFontResolution()
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith("xcb"))
+        return true; // not X: nothing to correct
+    int screenNumber = 0;
+    xcb_connection_t *connection = xcb_connect(nullptr, &screenNumber);
+    bool set = true;
+    if (!xcb_connection_has_error(connection)) {
+        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+        for (int i = 0; i < screenNumber && screens.rem; ++i)
+            xcb_screen_next(&screens);
+        const xcb_get_property_cookie_t cookie = xcb_get_property(
+            connection, 0, screens.data->root, XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING, 0, 1 << 16);
+        if (xcb_get_property_reply_t *reply = xcb_get_property_reply(connection, cookie, nullptr)) {
+            const QByteArray resources(static_cast<const char *>(xcb_get_property_value(reply)),
+                                       xcb_get_property_value_length(reply));
+            set = resources.startsWith("Xft.dpi:") || resources.contains("\nXft.dpi:");
+            std::free(reply);
+        }
+    }
+    xcb_disconnect(connection);
+    return set;
+}
+
+} // namespace
+#endif
+
 
 QByteArray PreferredPlatform(const QByteArray &chosen, const QByteArray &sessionType,
                              const QByteArray &currentDesktop, const QByteArray &x11Display)
@@ -23,6 +66,19 @@ void PreferDisplayServer()
                                                   qgetenv("XDG_CURRENT_DESKTOP"), qgetenv("DISPLAY"));
     if (!platform.isEmpty())
         qputenv("QT_QPA_PLATFORM", platform);
+}
+
+void EnableHighDpiScaling()
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    if (qEnvironmentVariableIsEmpty("QT_FONT_DPI") && !DesktopSetsFontResolution())
+        qputenv("QT_FONT_DPI", "96");
+    // Qt 6 scales the whole window on high-DPI screens, by the exact factor;
+    // Qt 5 only grows the fonts, which the fixed layout cannot hold.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+#endif
 }
 
 } // namespace tavlo

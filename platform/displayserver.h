@@ -18,4 +18,8 @@ QByteArray PreferredPlatform(const QByteArray &chosen, const QByteArray &session
 // application object is made.
 void PreferDisplayServer();
 
+// Makes Qt 5 scale whole windows on high-DPI screens as Qt 6 does; before
+// the application object is made.
+void EnableHighDpiScaling();
+
 } // namespace tavlo

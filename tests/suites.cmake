@@ -2,5 +2,5 @@
 # list lives with the tests so that a tree's tests come with their own list.
 set(TAVLO_TESTS
   store/tst_codepage store/tst_profile store/tst_agendafile
-  ui/tst_form1 ui/tst_memocycle ui/tst_adddate app/tst_startup
+  platform/tst_platform ui/tst_form1 ui/tst_memocycle ui/tst_adddate app/tst_startup
   faults/tst_faultloop)

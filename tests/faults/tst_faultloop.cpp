@@ -7,7 +7,7 @@
 #include "store/filenames.h"
 #include "store/recovery.h"
 #include "ui/dialogs/form2.h"
-#include "ui/editortext.h"
+#include "ui/classic/editortext.h"
 #include "ui/uitestsupport.h"
 
 #include <QLineEdit>

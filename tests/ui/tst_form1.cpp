@@ -4,7 +4,7 @@
 #include "app/module1.h"
 #include "ui/dialogs/form2.h"
 #include "ui/dialogs/form3.h"
-#include "ui/quietscrollbar.h"
+#include "ui/style/quietscrollbar.h"
 #include "uitestsupport.h"
 
 #include <QFontInfo>

@@ -3,11 +3,11 @@
 // modal dialog once it is the active modal widget, and a main window over an
 // agenda file in a temporary folder.
 #include "testsupport.h"
-#include "ui/clock.h"
-#include "ui/fonts.h"
+#include "platform/clock.h"
+#include "ui/classic/fonts.h"
 #include "ui/main/datelist.h"
 #include "ui/main/form1.h"
-#include "ui/messagebox.h"
+#include "ui/classic/messagebox.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>

@@ -1,9 +1,9 @@
 #include "ui/dialogs/form2.h"
 
-#include "ui/clock.h"
-#include "ui/fonts.h"
-#include "ui/messagebox.h"
-#include "ui/windowframe.h"
+#include "platform/clock.h"
+#include "ui/classic/fonts.h"
+#include "ui/classic/messagebox.h"
+#include "ui/style/windowframe.h"
 
 #include <QDate>
 #include <QEvent>

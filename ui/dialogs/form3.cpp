@@ -1,8 +1,8 @@
 #include "ui/dialogs/form3.h"
 
-#include "ui/editortext.h"
-#include "ui/fonts.h"
-#include "ui/windowframe.h"
+#include "ui/classic/editortext.h"
+#include "ui/classic/fonts.h"
+#include "ui/style/windowframe.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -4,17 +4,17 @@
 #include "store/codepage.h"
 #include "store/filenames.h"
 #include "store/memo.h"
-#include "ui/clock.h"
+#include "platform/clock.h"
 #include "ui/dialogs/form2.h"
 #include "ui/dialogs/form3.h"
-#include "ui/editortext.h"
-#include "ui/fonts.h"
-#include "ui/keycodes.h"
+#include "ui/classic/editortext.h"
+#include "ui/classic/fonts.h"
+#include "ui/classic/keycodes.h"
 #include "ui/main/datelist.h"
-#include "ui/messagebox.h"
-#include "ui/quietscrollbar.h"
-#include "ui/windowactivation.h"
-#include "ui/windowframe.h"
+#include "ui/classic/messagebox.h"
+#include "ui/style/quietscrollbar.h"
+#include "platform/windowactivation.h"
+#include "ui/style/windowframe.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -158,10 +158,10 @@ void Form1::Restore(const QByteArray &activationToken)
     // window. A Wayland token activates once, so it goes to the one that
     // takes the input.
     QWidget *modal = QApplication::activeModalWidget();
-    ActivateWindow(this, modal ? QByteArray() : activationToken);
+    ActivateWindow(windowHandle(), modal ? QByteArray() : activationToken);
     if (modal) {
         modal->showNormal();
-        ActivateWindow(modal, activationToken);
+        ActivateWindow(modal->windowHandle(), activationToken);
     }
 }
 

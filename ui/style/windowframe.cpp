@@ -1,4 +1,4 @@
-#include "ui/windowframe.h"
+#include "ui/style/windowframe.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "ui/windowactivation.h"
+#include "platform/windowactivation.h"
 
 #include <xcb/xcb.h>
 
@@ -58,7 +58,7 @@ public:
             return false;
         QTimer::singleShot(0, modal, [modal] {
             if (modal)
-                ActivateWindow(modal, QByteArray(), Until::ThisWindow);
+                ActivateWindow(modal->windowHandle(), QByteArray(), Until::ThisWindow);
         });
         return false;
     }

@@ -1,9 +1,8 @@
-#include "ui/windowactivation.h"
+#include "platform/windowactivation.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QTimer>
-#include <QWidget>
 #include <QWindow>
 
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
@@ -272,27 +271,28 @@ QByteArray ActivationTokenForAnotherCopy(const QByteArray &appId, int timeoutMs)
     return IsUsableToken(token) ? token : QByteArray();
 }
 
-void ActivateWindow(QWidget *window, const QByteArray &token, Until until)
+void ActivateWindow(QWindow *window, const QByteArray &token, Until until)
 {
-    QWindow *handle = window->windowHandle();
+    if (!window)
+        return;
     // On X the activation raises the window. A raise of its own would reach
     // mutter first, be refused and mark the window, and while the Shell
     // shows that mark it drops the activation.
-    if (handle && QGuiApplication::platformName() == QLatin1String("xcb")) {
-        ActivateOnX11(handle, until == Until::AnyOfOurs);
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        ActivateOnX11(window, until == Until::AnyOfOurs);
         return;
     }
     window->raise();
-    if (token.isEmpty() || !handle || !QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
-        window->activateWindow();
+    if (token.isEmpty() || !QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        window->requestActivate();
         return;
     }
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     // Qt 6 activates with the token of this variable, once.
     qputenv("XDG_ACTIVATION_TOKEN", token);
-    handle->requestActivate();
+    window->requestActivate();
 #else
-    ActivateOnQtConnection(handle, token);
+    ActivateOnQtConnection(window, token);
 #endif
 }
 

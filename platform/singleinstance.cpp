@@ -1,6 +1,6 @@
-#include "app/singleinstance.h"
+#include "platform/singleinstance.h"
 
-#include "ui/windowactivation.h"
+#include "platform/windowactivation.h"
 
 #include <QCryptographicHash>
 #include <QDir>

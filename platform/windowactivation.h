@@ -5,7 +5,7 @@
 // token to the running copy, which activates with it (xdg-activation-v1).
 #include <QByteArray>
 
-class QWidget;
+class QWindow;
 
 namespace tavlo {
 
@@ -19,7 +19,7 @@ QByteArray ActivationTokenForAnotherCopy(const QByteArray &appId, int timeoutMs 
 // one. On X the request is repeated for a moment until the window (or, by
 // default, any window of the program) has the keyboard.
 enum class Until { AnyOfOurs, ThisWindow };
-void ActivateWindow(QWidget *window, const QByteArray &token, Until until = Until::AnyOfOurs);
+void ActivateWindow(QWindow *window, const QByteArray &token, Until until = Until::AnyOfOurs);
 
 // What a token may hold when it comes over the socket: printable ASCII, no
 // spaces, not too long. The compositor compares it as it is.

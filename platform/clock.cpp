@@ -1,4 +1,4 @@
-#include "ui/clock.h"
+#include "platform/clock.h"
 
 namespace tavlo {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/quietscrollbar.h"
+#include "ui/style/quietscrollbar.h"
 
 namespace tavlo {
 

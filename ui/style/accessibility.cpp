@@ -1,6 +1,4 @@
-#include "ui/accessibility.h"
-
-#include "ui/main/form1.h"
+#include "ui/style/accessibility.h"
 
 #include <QAccessibleWidget>
 #include <QDialog>
@@ -21,17 +19,18 @@ public:
     }
 };
 
-QAccessibleInterface *Describe(const QString &className, QObject *object)
+QAccessibleInterface *Describe(const QString &, QObject *object)
 {
     auto *widget = qobject_cast<QWidget *>(object);
     if (!widget || !widget->isWindow())
         return nullptr;
-    if (className == QLatin1String("tavlo::Form1"))
-        return new QAccessibleWidget(widget, QAccessible::Window, widget->windowTitle());
     if (qobject_cast<QMessageBox *>(object))
         return new ModalWindow(widget, QAccessible::AlertMessage, widget->windowTitle());
     if (qobject_cast<QDialog *>(object))
         return new ModalWindow(widget, QAccessible::Dialog, widget->windowTitle());
+    // A plain top-level window (popups such as menus keep their own).
+    if (widget->windowType() == Qt::Window)
+        return new QAccessibleWidget(widget, QAccessible::Window, widget->windowTitle());
     return nullptr;
 }
 

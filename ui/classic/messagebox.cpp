@@ -1,7 +1,7 @@
-#include "ui/messagebox.h"
+#include "ui/classic/messagebox.h"
 
-#include "ui/editortext.h"
-#include "ui/windowframe.h"
+#include "ui/classic/editortext.h"
+#include "ui/style/windowframe.h"
 
 #include <QMessageBox>
 #include <QPushButton>

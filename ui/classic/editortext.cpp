@@ -1,4 +1,4 @@
-#include "ui/editortext.h"
+#include "ui/classic/editortext.h"
 
 #include <QPlainTextEdit>
 

@@ -1,4 +1,4 @@
-#include "ui/keycodes.h"
+#include "ui/classic/keycodes.h"
 
 #include <QKeyEvent>
 

@@ -1,4 +1,4 @@
-#include "ui/focusstyle.h"
+#include "ui/style/focusstyle.h"
 
 #include <QPainter>
 #include <QPlainTextEdit>

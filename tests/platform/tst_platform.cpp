@@ -1,0 +1,138 @@
+// The request one copy of the program sends the running one, with the
+// activation token that lets Wayland bring its window forward, and how the
+// running one reads it without ever waiting on its window's thread; which
+// display server a session's desktop gets. The single running copy itself,
+// and the tokens, are tried with real processes in the whole-program suites
+// (X11, sway, GNOME Shell and KWin).
+#include "platform/displayserver.h"
+#include "platform/singleinstance.h"
+#include "testsupport.h"
+
+#include <QtTest>
+
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace tavlo;
+using namespace tavlo::test;
+
+class tst_Platform : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void preferredPlatform_data()
+    {
+        QTest::addColumn<QByteArray>("chosen");
+        QTest::addColumn<QByteArray>("session");
+        QTest::addColumn<QByteArray>("desktop");
+        QTest::addColumn<QByteArray>("display");
+        QTest::addColumn<QByteArray>("platform");
+        QTest::newRow("GNOME on Wayland") << QByteArray() << QByteArray("wayland") << QByteArray("GNOME")
+                                          << QByteArray(":0") << QByteArray("xcb");
+        QTest::newRow("Ubuntu's GNOME") << QByteArray() << QByteArray("wayland") << QByteArray("ubuntu:GNOME")
+                                        << QByteArray(":0") << QByteArray("xcb");
+        QTest::newRow("Plasma on Wayland") << QByteArray() << QByteArray("wayland") << QByteArray("KDE")
+                                           << QByteArray(":1") << QByteArray("xcb");
+        QTest::newRow("no XWayland") << QByteArray() << QByteArray("wayland") << QByteArray("GNOME") << QByteArray()
+                                     << QByteArray();
+        QTest::newRow("the user's choice") << QByteArray("wayland") << QByteArray("wayland") << QByteArray("GNOME")
+                                           << QByteArray(":0") << QByteArray();
+        QTest::newRow("sway") << QByteArray() << QByteArray("wayland") << QByteArray("sway") << QByteArray(":0")
+                              << QByteArray();
+        QTest::newRow("GNOME on X") << QByteArray() << QByteArray("x11") << QByteArray("GNOME") << QByteArray(":0")
+                                    << QByteArray();
+        QTest::newRow("a name that only contains it") << QByteArray() << QByteArray("wayland")
+                                                      << QByteArray("GNOME-Flashback-Like") << QByteArray(":0")
+                                                      << QByteArray();
+    }
+
+    // GNOME and KDE sessions on Wayland run the program through XWayland.
+    void preferredPlatform()
+    {
+        QFETCH(QByteArray, chosen);
+        QFETCH(QByteArray, session);
+        QFETCH(QByteArray, desktop);
+        QFETCH(QByteArray, display);
+        QFETCH(QByteArray, platform);
+        QCOMPARE(PreferredPlatform(chosen, session, desktop, display), platform);
+    }
+
+    void restoreRequests_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<bool>("restores");
+        QTest::addColumn<QByteArray>("token");
+        QTest::newRow("no token") << QByteArray("restore\n") << true << QByteArray();
+        QTest::newRow("a token") << QByteArray("restore sway-3f_a.9=\n") << true << QByteArray("sway-3f_a.9=");
+        QTest::newRow("token with a space") << QByteArray("restore ab cd\n") << true << QByteArray();
+        QTest::newRow("token of 257 bytes") << "restore " + QByteArray(257, 'a') + '\n' << true << QByteArray();
+        QTest::newRow("token of 256 bytes") << "restore " + QByteArray(256, 'a') + '\n' << true << QByteArray(256, 'a');
+        QTest::newRow("another word") << QByteArray("restorex\n") << false << QByteArray();
+        QTest::newRow("cut short") << QByteArray("restore tok") << false << QByteArray();
+    }
+
+    // What the running copy makes of a request.
+    void restoreRequests()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(bool, restores);
+        QFETCH(QByteArray, token);
+        QByteArray got("<unset>");
+        QCOMPARE(SingleInstance::ParseRestoreRequest(request, &got), restores);
+        if (restores)
+            QCOMPARE(got, token);
+    }
+
+    // A peer that sends a byte every 150 ms while a second start asks for
+    // the window: the event loop never stalls, and the second start is
+    // answered.
+    void slowPeersDoNotStallTheWindow()
+    {
+        QTemporaryDir runtime;
+        QVERIFY(::chmod(QFile::encodeName(runtime.path()).constData(), 0700) == 0);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        SingleInstance running(QStringLiteral("slow peers"));
+        QVERIFY(running.acquire());
+        running.startAnswering();
+        QSignalSpy restored(&running, &SingleInstance::restoreRequested);
+        std::thread slow([socket = QFile::encodeName(running.socketPath())] {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path, socket.constData(), size_t(socket.size()));
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+                for (int i = 0; i < 8; ++i, ::usleep(150 * 1000))
+                    (void)!::send(fd, "r", 1, MSG_NOSIGNAL);
+            ::close(fd);
+        });
+        QElapsedTimer clock;
+        clock.start();
+        qint64 longestGap = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] { longestGap = qMax(longestGap, clock.restart()); });
+        tick.start(10);
+        bool answered = false;
+        std::thread second;
+        QTimer::singleShot(300, [&] {
+            second = std::thread([&answered] {
+                SingleInstance copy(QStringLiteral("slow peers"));
+                answered = !copy.acquire() && copy.askRunningCopyToRestore(QByteArray(), 1000);
+            });
+        });
+        QTest::qWait(1300);
+        slow.join();
+        second.join();
+        qunsetenv("XDG_RUNTIME_DIR");
+        QVERIFY2(longestGap < 150, QByteArray::number(longestGap) + " ms without events");
+        QVERIFY(answered);
+        QCOMPARE(restored.count(), 1); // the second start's; the slow peer's bytes are none
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Platform)
+#include "tst_platform.moc"
