@@ -145,7 +145,7 @@ int Main(int &argc, char **argv)
     const AgendaLocation beside = AgendaLocationFor(program);
     const AgendaLocation location = PlaceForUser(beside, MayWriteBeside(beside.dataFile), UserDataHome());
     gstrDataFile = location.dataFile;
-    const AgendaFile store(location.dataFile, location.sectionBytes, program, location.seedFile);
+    const AgendaFile store(gstrDataFile, location.sectionBytes, program, location.seedFile);
     // The dates are read on another core while the window is built; the
     // list is complete and the file closed before the window is shown. This
     // copy holds the lock, so what killed saves left behind is its to clear.

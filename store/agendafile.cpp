@@ -57,7 +57,6 @@ StoreResult fromFile(const FileResult &r)
     StoreResult out;
     out.error = r.error;
     out.sysErrno = r.sysErrno;
-    out.method = r.method;
     out.journal = r.journal;
     return out;
 }
@@ -170,7 +169,7 @@ StoreResult editFile(const QByteArray &path, const FileResult &started, Plan &&p
             return fromFile(opened);
         std::optional<profile::Splice> splice;
         if (!plan(file, splice))
-            return fromFile(FileResult{FileError::Other, errno, SaveMethod::None, QByteArray()});
+            return fromFile(FileResult{FileError::Other, errno, QByteArray()});
         if (!splice)
             return StoreResult{};
         result = fromFile(applyToFile(file, *splice));
@@ -208,7 +207,7 @@ FileResult AgendaFile::startOwnCopy() const
         const QByteArray part = slash < 0 ? folder : folder.left(slash);
         if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
             return FileResult{errno == ENOENT ? FileError::FolderMissing : FileError::FolderNotWritable, errno,
-                              SaveMethod::None, QByteArray()};
+                              QByteArray()};
         if (slash < 0)
             break;
     }

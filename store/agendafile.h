@@ -15,7 +15,6 @@ struct StoreResult {
     FileError error = FileError::None;
     int sysErrno = 0;
     QString unmappable; // with FileError::Other from WriteMemo: text without a CP932 form
-    SaveMethod method = SaveMethod::None;
     QByteArray journal; // with CopyLeft and RestoreFailed: where the old content is
     bool ok() const { return error == FileError::None; }
 };

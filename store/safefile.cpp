@@ -20,7 +20,7 @@ constexpr qint64 kMaxFileSize = qint64(1) << 30;
 
 FileResult fail(FileError error, int err = 0)
 {
-    return FileResult{error, err, SaveMethod::None, QByteArray()};
+    return FileResult{error, err, QByteArray()};
 }
 
 FileError classify(int err)
@@ -513,7 +513,6 @@ FileResult commitByRename(const LockedFile &old, Temporary &temp, Commit &how)
         temp.keep();
     syncFolder(target);
     FileResult done;
-    done.method = SaveMethod::Renamed;
     return done;
 }
 
@@ -668,7 +667,6 @@ FileResult overwriteInPlace(const LockedFile &file, const std::vector<BytePiece>
             || (!lease.held() && !holds(fd, fromJournal)));
     if (err == 0 && !moved) {
         FileResult done;
-        done.method = SaveMethod::InPlace;
         return done; // the journal goes now
     }
     if (!restore(fd, journal, oldSize, end)) {

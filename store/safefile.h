@@ -33,16 +33,10 @@ enum class FileError {
 };
 
 // How a save reached the disk.
-enum class SaveMethod {
-    None,
-    Renamed, // a new file renamed over the old one
-    InPlace, // the old file overwritten, guarded by a journal beside it
-};
 
 struct FileResult {
     FileError error = FileError::None;
     int sysErrno = 0;
-    SaveMethod method = SaveMethod::None;
     QByteArray journal; // with CopyLeft and RestoreFailed: where the old content is
     bool ok() const { return error == FileError::None; }
 };

@@ -5,14 +5,10 @@ class QKeyEvent;
 namespace tavlo {
 
 enum VirtualKey {
-    vbKeyBack = 8,
-    vbKeyTab = 9,
     vbKeyReturn = 13,
     vbKeyShift = 16,
     vbKeyControl = 17,
     vbKeyMenu = 18,
-    vbKeyEscape = 27,
-    vbKeySpace = 32,
     vbKeyDelete = 46,
     vbKeyA = 65,
     vbKeyS = 83,
@@ -20,7 +16,8 @@ enum VirtualKey {
 
 enum ShiftMask { vbShiftMask = 1, vbCtrlMask = 2, vbAltMask = 4 };
 
-// The virtual-key code of the event's key; 0 for keys without one. Return
+// The virtual-key code of the event's key, for the keys the handlers look
+// at (letters, Return, Delete, the modifiers); 0 for any other. Return
 // and the keypad's Enter are both 13.
 int VirtualKeyCode(const QKeyEvent *event);
 

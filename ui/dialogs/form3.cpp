@@ -11,6 +11,10 @@
 
 namespace tavlo {
 
+namespace {
+
+// The credits' first line: the Qt version the program runs on and the
+// compiler that built it.
 QString BuildToolLine()
 {
 #if defined(__clang__)
@@ -22,6 +26,8 @@ QString BuildToolLine()
 #endif
     return QStringLiteral("Qt %1 / %2").arg(QString::fromLatin1(qVersion()), compiler);
 }
+
+} // namespace
 
 Form3::Form3(QWidget *owner) : QDialog(owner)
 {

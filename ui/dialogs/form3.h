@@ -33,8 +33,4 @@ private:
     void Form_Load();
 };
 
-// The credits' first line: the Qt version the program runs on and the
-// compiler that built it.
-QString BuildToolLine();
-
 } // namespace tavlo

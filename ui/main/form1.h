@@ -47,7 +47,6 @@ public:
     void ReportInterruptedSave(const QByteArray &copyPath);
 
     const AgendaFile &store() const { return m_store; }
-    QString dataFile() const { return m_store.path(); }
     const QString &loadedText() const { return mstrLoadedText; }
 
     DateList *List1;
