@@ -246,7 +246,7 @@ QString AgendaFile::path() const
 StoreResult AgendaFile::refusal() const
 {
     StoreResult refused;
-    refused.error = FileError::IsProgram;
+    refused.refusal = StoreRefusal::IsProgram;
     return refused;
 }
 
@@ -285,19 +285,17 @@ StoreResult AgendaFile::WriteMemo(const QString &key, const QString &value) cons
     const Cp932Encoded v = toCp932(value);
     if (!isValidKey(key) || !k.ok()) {
         StoreResult refused;
-        refused.error = FileError::InvalidKey;
+        refused.refusal = StoreRefusal::InvalidKey;
         return refused;
     }
     if (breaksLine(value) || m_sectionBytes.contains('\r') || m_sectionBytes.contains('\n')) {
         StoreResult refused;
-        refused.error = FileError::Other;
-        refused.sysErrno = EINVAL;
+        refused.refusal = StoreRefusal::LineBreak;
         return refused;
     }
     if (!v.ok()) {
         StoreResult refused;
-        refused.error = FileError::Other;
-        refused.sysErrno = EILSEQ;
+        refused.refusal = StoreRefusal::Unmappable;
         refused.unmappable = v.unmappable;
         return refused;
     }
@@ -320,7 +318,7 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
         // The scan lists such a line (a comment, an empty name), but no
         // entry of that name can be removed: saying so keeps the date shown.
         StoreResult refused;
-        refused.error = FileError::InvalidKey;
+        refused.refusal = StoreRefusal::InvalidKey;
         return refused;
     }
     return editFile(m_path, startOwnCopy(), [&](const LockedFile &file, std::optional<profile::Splice> &splice) {

@@ -11,12 +11,22 @@
 namespace tavlo {
 
 // Why a write or delete did not happen; None means the file now holds it.
+// What the store refuses on purpose, before it touches the file.
+enum class StoreRefusal {
+    None,
+    IsProgram,  // the agenda's path is the program's own file
+    InvalidKey, // the entry's name cannot be written or removed
+    Unmappable, // the text holds characters without a code page 932 form
+    LineBreak,  // a line break in the value or the section's name
+};
+
 struct StoreResult {
-    FileError error = FileError::None;
+    StoreRefusal refusal = StoreRefusal::None;
+    FileError error = FileError::None; // what the file layer met
     int sysErrno = 0;
-    QString unmappable; // with FileError::Other from WriteMemo: text without a CP932 form
+    QString unmappable; // with StoreRefusal::Unmappable: the characters
     QByteArray journal; // with CopyLeft and RestoreFailed: where the old content is
-    bool ok() const { return error == FileError::None; }
+    bool ok() const { return refusal == StoreRefusal::None && error == FileError::None; }
 };
 
 class AgendaFile

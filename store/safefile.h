@@ -24,8 +24,6 @@ enum class FileError {
     Mismatch,          // a copy read back differs from its source
     Changed,           // another program changed the file while it was saved
     Busy,              // another copy of the program is saving the file
-    IsProgram,         // the path is the program's own file
-    InvalidKey,        // the entry's name cannot be written or removed
     CopyLeft,          // the journal of an interrupted save is in the way
     RestoreFailed,     // an in-place save failed and so did putting the old
                        // content back: the journal holds it

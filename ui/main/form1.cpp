@@ -328,6 +328,14 @@ bool Form1::StoredMemoMayBeReplaced(const QString &key, StoreAction action)
 
 QString Form1::FailureReason(const StoreResult &result) const
 {
+    switch (result.refusal) {
+    case StoreRefusal::None: break;
+    case StoreRefusal::IsProgram:
+        return QStringLiteral("このファイルはプログラム自身です。プログラムを壊さないよう、書き込みません。");
+    case StoreRefusal::InvalidKey: return QStringLiteral("この日付の名前は、ファイルの中で書き換えられない形をしています。");
+    case StoreRefusal::Unmappable: return QStringLiteral("次の文字はファイルに保存できません。\r\n") + result.unmappable;
+    case StoreRefusal::LineBreak: return QStringLiteral("改行を含む名前や内容は、ファイルに書き込めません。");
+    }
     switch (result.error) {
     case FileError::ReadOnlyFile: return QStringLiteral("ファイルが読み取り専用です。");
     case FileError::FolderNotWritable: return QStringLiteral("フォルダーに書き込む権限がありません。");
@@ -336,9 +344,6 @@ QString Form1::FailureReason(const StoreResult &result) const
     case FileError::NotAFile: return QStringLiteral("同じ名前のフォルダーなどがあり、ファイルとして扱えません。");
     case FileError::TooLarge: return QStringLiteral("ファイルが大きすぎます。");
     case FileError::Changed: return QStringLiteral("保存中にほかのプログラムがファイルを変更しました。");
-    case FileError::IsProgram:
-        return QStringLiteral("このファイルはプログラム自身です。プログラムを壊さないよう、書き込みません。");
-    case FileError::InvalidKey: return QStringLiteral("この日付の名前は、ファイルの中で書き換えられない形をしています。");
     case FileError::Busy:
         return QStringLiteral("ほかのスケジュール管理ツールがこのファイルを保存しています。しばらくしてから、もう一度保存してください。");
     case FileError::CopyLeft:
