@@ -36,9 +36,8 @@ QByteArray gstrDataFile;
 
 AgendaLocation AgendaLocationFor(const QByteArray &executablePath)
 {
-    const int slash = executablePath.lastIndexOf('/');
-    const QByteArray folder = slash == 0 ? QByteArray("/") : executablePath.left(qMax(slash, 0));
-    const QByteArray name = executablePath.mid(slash + 1);
+    const QByteArray folder = FolderOf(executablePath);
+    const QByteArray name = FileNameOf(executablePath);
     const int dot = name.lastIndexOf('.');
     const QByteArray base = dot >= 0 ? name.left(dot) : name;
     // A name in UTF-8 becomes its code page 932 form in the file; any other
