@@ -43,7 +43,7 @@ AgendaLocation AgendaLocationFor(const QByteArray &executablePath)
     // A name in UTF-8 becomes its code page 932 form in the file; any other
     // bytes are most likely that code page already, and are kept.
     const QString text = QString::fromUtf8(base);
-    const Cp932Encoded section = toCp932(text);
+    const Cp932Encoded section = ToCp932(text);
     const bool utf8 = text.toUtf8() == base;
     // The separator is always added, as the file's place has always been
     // computed; a program in "/" keeps "//name.txt", which names the same file.

@@ -28,7 +28,7 @@ QString TypicalMemo(QRandomGenerator &rng)
     static const QString kana = QStringLiteral("会議打合せ資料提出買い物病院歯医者誕生日予定確認連絡");
     QString memo;
     const int target = int(rng.bounded(50, 400));
-    while (toCp932(memo).bytes.size() < target) {
+    while (ToCp932(memo).bytes.size() < target) {
         switch (rng.bounded(4)) {
         case 0: memo += kana.mid(int(rng.bounded(kana.size() - 4)), 4); break;
         case 1: memo += QStringLiteral("Meeting at 10:00 "); break;
@@ -47,7 +47,7 @@ QByteArray MakeAgenda(int years, bool worstCase)
     const QString big(2048, QChar(0x8868));
     for (QDate d = last.addYears(-years).addDays(1); d <= last; d = d.addDays(1)) {
         out += d.toString(QStringLiteral("yyyy.MM.dd")).toLatin1() + '=';
-        out += toCp932(EncodeMemo(worstCase ? big : TypicalMemo(rng))).bytes + "\r\n";
+        out += ToCp932(EncodeMemo(worstCase ? big : TypicalMemo(rng))).bytes + "\r\n";
     }
     return out;
 }

@@ -234,7 +234,7 @@ FileResult AgendaFile::Backup(const QByteArray &backupPath) const
 }
 
 AgendaFile::AgendaFile(const QString &path, const QString &section)
-    : AgendaFile(QFile::encodeName(path), toCp932(section).bytes)
+    : AgendaFile(QFile::encodeName(path), ToCp932(section).bytes)
 {
 }
 
@@ -260,7 +260,7 @@ QStringList AgendaFile::ListDateKeys() const
         return keys;
     streamLines(file, [&keys](const char *line, const profile::Line &at) {
         return profile::scanLine(line, at.end - at.begin, [&keys](const char *key, qsizetype length) {
-            keys.append(fromCp932(key, length));
+            keys.append(FromCp932(key, length));
         });
     });
     return keys;
@@ -274,15 +274,15 @@ std::optional<QString> AgendaFile::ReadMemo(const QString &key, FileIdentity *id
     const qsizetype size = readablePrefix(*value, kReadCapacity);
     if (size == 0)
         return std::nullopt;
-    return fromCp932(value->constData(), size);
+    return FromCp932(value->constData(), size);
 }
 
 StoreResult AgendaFile::WriteMemo(const QString &key, const QString &value) const
 {
     if (m_isProgram)
         return refusal();
-    const Cp932Encoded k = toCp932(key);
-    const Cp932Encoded v = toCp932(value);
+    const Cp932Encoded k = ToCp932(key);
+    const Cp932Encoded v = ToCp932(value);
     if (!isValidKey(key) || !k.ok()) {
         StoreResult refused;
         refused.refusal = StoreRefusal::InvalidKey;
@@ -313,7 +313,7 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
 {
     if (m_isProgram)
         return refusal();
-    const Cp932Encoded k = toCp932(key);
+    const Cp932Encoded k = ToCp932(key);
     if (!k.ok() || !isValidKey(key)) {
         // The scan lists such a line (a comment, an empty name), but no
         // entry of that name can be removed: saying so keeps the date shown.
@@ -359,7 +359,7 @@ std::optional<QByteArray> AgendaFile::findValue(const QString &key, FileIdentity
 {
     if (identity)
         *identity = FileIdentity{};
-    const Cp932Encoded k = toCp932(key);
+    const Cp932Encoded k = ToCp932(key);
     if (m_isProgram || !k.ok() || !isValidKey(key))
         return std::nullopt;
     profile::ValueFinder finder(m_sectionBytes, k.bytes);

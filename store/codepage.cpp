@@ -73,7 +73,7 @@ void PrepareCodePage()
     decoder();
 }
 
-Cp932Encoded toCp932(const QString &text)
+Cp932Encoded ToCp932(const QString &text)
 {
     Cp932Encoded result;
     if (isAscii(text)) {
@@ -122,7 +122,7 @@ Cp932Encoded toCp932(const QString &text)
     return result;
 }
 
-QString fromCp932(const char *data, qsizetype size)
+QString FromCp932(const char *data, qsizetype size)
 {
     if (isAscii(data, size))
         return QString::fromLatin1(data, int(size));
@@ -155,9 +155,9 @@ QString fromCp932(const char *data, qsizetype size)
     return QString(reinterpret_cast<const QChar *>(buffer.data()), int(units));
 }
 
-QString fromCp932(const QByteArray &bytes)
+QString FromCp932(const QByteArray &bytes)
 {
-    return fromCp932(bytes.constData(), bytes.size());
+    return FromCp932(bytes.constData(), bytes.size());
 }
 
 QString PathForDisplay(const QByteArray &path)
@@ -172,7 +172,7 @@ QString PathForDisplay(const QByteArray &path)
             shown += utf8;
             continue;
         }
-        const QString cp932 = fromCp932(part);
+        const QString cp932 = FromCp932(part);
         shown += cp932.contains(QChar(0xFFFD)) ? QFile::decodeName(part) : cp932;
     }
     return shown;

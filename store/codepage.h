@@ -16,12 +16,12 @@ struct Cp932Encoded {
 
 // Encodes the text. Characters without a code page 932 form are left out of
 // `bytes` and named in `unmappable`; nothing is ever replaced by "?".
-Cp932Encoded toCp932(const QString &text);
+Cp932Encoded ToCp932(const QString &text);
 
 // Decodes bytes. Bytes that are not valid code page 932 come back as U+FFFD,
 // one per offending byte; decoding never fails.
-QString fromCp932(const QByteArray &bytes);
-QString fromCp932(const char *data, qsizetype size);
+QString FromCp932(const QByteArray &bytes);
+QString FromCp932(const char *data, qsizetype size);
 
 // A path as the user should read it: each part as UTF-8 where it is that,
 // else as code page 932 where it is that (a folder unpacked from an archive

@@ -29,7 +29,7 @@ QString DecodeMemo(const QString &value)
 
 MemoSize MeasureMemo(const QString &value)
 {
-    const Cp932Encoded encoded = toCp932(value);
+    const Cp932Encoded encoded = ToCp932(value);
     return MemoSize{encoded.bytes.size(), encoded.unmappable};
 }
 

@@ -77,7 +77,7 @@ private slots:
         if (length >= 0)
             QCOMPARE(int(got->size()), length);
         if (got)
-            QVERIFY(!got->contains(QChar(0xFFFD)) && toCp932(*got).bytes.size() <= AgendaFile::kReadCapacity);
+            QVERIFY(!got->contains(QChar(0xFFFD)) && ToCp932(*got).bytes.size() <= AgendaFile::kReadCapacity);
     }
 
     void entriesAcrossReadPieces_data()
@@ -105,7 +105,7 @@ private slots:
             before += "F" + QByteArray::number(n).rightJustified(6, '0') + "=" + QByteArray(200 + n % 50, 'x') + "\r\n";
         before += "P=" + QByteArray(int(lineStart - before.size() - 4), 'p') + "\r\n";
         QCOMPARE(before.size(), lineStart);
-        const QByteArray line = QByteArray("2004.05.07=") + toCp932(QStringLiteral("表示\\ソフト")).bytes + "\x0F" "2\r\n";
+        const QByteArray line = QByteArray("2004.05.07=") + ToCp932(QStringLiteral("表示\\ソフト")).bytes + "\x0F" "2\r\n";
         const QByteArray after("G1=after\r\n[other]\r\n2004.05.07=other section\r\n");
         writeBytes(path(), before + line + after);
 

@@ -31,10 +31,10 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QByteArray, bytes);
-        const Cp932Encoded encoded = toCp932(text);
+        const Cp932Encoded encoded = ToCp932(text);
         QVERIFY(encoded.ok());
         QCOMPARE(encoded.bytes, bytes);
-        QCOMPARE(fromCp932(bytes), text);
+        QCOMPARE(FromCp932(bytes), text);
     }
 
     void unmappable_data()
@@ -54,7 +54,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, unmappable);
         QFETCH(QByteArray, rest);
-        const Cp932Encoded encoded = toCp932(text);
+        const Cp932Encoded encoded = ToCp932(text);
         QVERIFY(!encoded.ok());
         QCOMPARE(encoded.unmappable, unmappable);
         QCOMPARE(encoded.bytes, rest);
