@@ -19,6 +19,8 @@ import tempfile
 import time
 import unittest
 
+from run_e2e import start_display
+
 MAIN_TITLE = "スケジュール管理ツール"
 ADD_TITLE = "年月日追加"
 SCREEN = (1024, 768)
@@ -456,29 +458,13 @@ class GnomeShellWayland(DesktopCase):
                                     self.desktop.focused())
 
 
-def start_display():
-    read_fd, write_fd = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "%dx%dx24" % SCREEN,
-                             "-nolisten", "tcp"], pass_fds=[write_fd], stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read_fd, 16)
-        if not chunk:
-            raise RuntimeError("Xvfb did not start")
-        number += chunk
-    os.close(read_fd)
-    return xvfb, ":" + number.decode().strip()
-
-
 def main():
     global ARGS, XVFB_DISPLAY
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--shots", required=True)
     ARGS, rest = parser.parse_known_args()
-    xvfb, XVFB_DISPLAY = start_display()
+    xvfb, XVFB_DISPLAY = start_display("%dx%dx24" % SCREEN)
     try:
         result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
     finally:

@@ -804,9 +804,10 @@ class Installed(unittest.TestCase):
         self.assertEqual(sorted(os.listdir("/usr/local/bin")), sorted(self.system + [self.name + ".txt"]))
 
 
-def start_display():
+def start_display(screen="1280x1024x24"):
+    """An Xvfb of the suite's own, on the first free display, and its name."""
     read_fd, write_fd = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", screen, "-nolisten", "tcp"],
                             pass_fds=[write_fd], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_fd)
     number = b""
