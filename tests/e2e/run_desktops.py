@@ -9,6 +9,7 @@ compositor itself (GNOME Shell's Eval, KWin's scripting).
 Usage: run_desktops.py --program PATH --shots FOLDER [TestClass[.test] ...]
 """
 import argparse
+import contextlib
 import json
 import os
 import re
@@ -19,9 +20,8 @@ import tempfile
 import time
 import unittest
 
-from run_e2e import start_display
+from run_e2e import MAIN_TITLE, Program, start_display
 
-MAIN_TITLE = "スケジュール管理ツール"
 ADD_TITLE = "年月日追加"
 SCREEN = (1024, 768)
 ARGS = None
@@ -29,6 +29,7 @@ XVFB_DISPLAY = None
 
 
 def wait_for(predicate, timeout=5.0):
+    """What `predicate` gives once it gives something, else its last answer."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         value = predicate()
@@ -270,50 +271,6 @@ class KWin(Desktop):
         return "kickoff-tavlo-1_TIME%d" % int(time.monotonic() * 1000 % 2**31)
 
 
-class Program:
-    """A copy of the program in a folder of its own, with its own runtime
-    folder: copies in different folders are different programs."""
-
-    def __init__(self, exe, agenda=True):
-        self.top = tempfile.mkdtemp(prefix="tavlo-desktop-program-")
-        self.exe = os.path.join(self.top, os.path.basename(exe))
-        shutil.copy2(exe, self.exe)
-        if agenda:
-            with open(self.exe + ".txt", "wb") as f:
-                f.write(b"[%s]\r\n2004.05.07=a\r\n" % os.path.basename(exe).encode())
-        self.runtime = os.path.join(self.top, "runtime")
-        os.mkdir(self.runtime, 0o700)
-        self.procs = []
-
-    def start(self, desktop, **extra):
-        env = desktop.program_env(self.runtime)
-        env.update(extra)
-        p = subprocess.Popen([self.exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.procs.append(p)
-        return p
-
-    def close(self):
-        for p in self.procs:
-            if p.poll() is None:
-                p.kill()
-                p.wait()
-        shutil.rmtree(self.top, ignore_errors=True)
-
-
-class Closing:
-    """Closes a case's programs at the end of a row, however the row ends."""
-
-    def __init__(self, case):
-        self.case = case
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.case.close_programs()
-        return False
-
-
 class DesktopCase(unittest.TestCase):
     desktop_class = None
     native = False
@@ -336,6 +293,14 @@ class DesktopCase(unittest.TestCase):
     def tearDown(self):
         self.close_programs()
 
+    @contextlib.contextmanager
+    def closing(self):
+        """Closes the programs at the end of a row, however the row ends."""
+        try:
+            yield
+        finally:
+            self.close_programs()
+
     def close_programs(self):
         for p in self.programs:
             p.close()
@@ -349,9 +314,9 @@ class DesktopCase(unittest.TestCase):
                        env=dict(os.environ, DISPLAY=XVFB_DISPLAY), check=True)
 
     def open(self, agenda=True, title=MAIN_TITLE):
-        prog = Program(ARGS.program, agenda)
+        prog = Program(b"[{S}]\r\n2004.05.07=a\r\n" if agenda else None, program=ARGS.program)
         self.programs.append(prog)
-        first = prog.start(self.desktop)
+        first = prog.start(self.desktop.program_env(prog.runtime))
         win = wait_for(lambda: self.desktop.window(first.pid, title), 15)
         self.assertTrue(win, "no window %r" % title)
         self.assertTrue(wait_for(lambda: self.desktop.focused() == (first.pid, title), 5), self.desktop.focused())
@@ -359,9 +324,9 @@ class DesktopCase(unittest.TestCase):
 
     def other_program_takes_the_keyboard(self):
         """Another program the user clicks into and types in."""
-        other = Program(ARGS.program)
+        other = Program(b"[{S}]\r\n2004.05.07=a\r\n", program=ARGS.program)
         self.programs.append(other)
-        p = other.start(self.desktop)
+        p = other.start(self.desktop.program_env(other.runtime))
         self.assertTrue(wait_for(lambda: (self.desktop.window(p.pid, MAIN_TITLE) or {}).get("rect", [0] * 4)[2], 15))
         # Out of the way of the first program's windows, as a user would put it.
         self.desktop.move(p.pid, SCREEN[0] - 500, SCREEN[1] - 300)
@@ -373,7 +338,7 @@ class DesktopCase(unittest.TestCase):
         self.assertTrue(wait_for(lambda: self.desktop.focused() == (p.pid, MAIN_TITLE), 5), self.desktop.focused())
 
     def second_start(self, prog, **env):
-        second = prog.start(self.desktop, **env)
+        second = prog.start(self.desktop.program_env(prog.runtime), **env)
         self.assertEqual(second.wait(timeout=5), 0)
 
 
@@ -383,7 +348,7 @@ class Forward(DesktopCase):
 
     def test_second_start_brings_the_window_forward(self):
         for how in ["terminal", "DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN", "minimised", "dialog open"]:
-            with self.subTest(how), Closing(self):
+            with self.subTest(how), self.closing():
                 prog, first = self.open(agenda=how != "dialog open", title=ADD_TITLE if how == "dialog open" else
                                         MAIN_TITLE)
                 title = self.desktop.focused()[1]
@@ -445,7 +410,7 @@ class GnomeShellWayland(DesktopCase):
 
     def test_second_start(self):
         for how in ["DESKTOP_STARTUP_ID", "terminal"]:
-            with self.subTest(how), Closing(self):
+            with self.subTest(how), self.closing():
                 prog, first = self.open()
                 self.other_program_takes_the_keyboard()
                 env = {how: self.desktop.launcher_token()} if how.isupper() else {}
