@@ -15,7 +15,8 @@ function(tavlo_add_flavour)
     ${src}/store/agendafile.cpp
     ${src}/store/filenames.cpp
     ${src}/store/backup.cpp
-    ${src}/store/recovery.cpp)
+    ${src}/store/recovery.cpp
+    ${src}/store/loadedmemo.cpp)
   target_include_directories(${store} PUBLIC ${src})
   target_link_libraries(${store} PUBLIC ${qt}::Core)
   tavlo_warnings(${store})

@@ -4,6 +4,7 @@
 #include "store/agendafile.h"
 #include "store/backup.h"
 #include "store/filenames.h"
+#include "store/loadedmemo.h"
 #include "store/codepage.h"
 #include "store/memo.h"
 #include "testsupport.h"
@@ -189,6 +190,41 @@ private slots:
         QVERIFY(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).ok());
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(readBytes(target), QByteArray("[tavlo]\r\n2004.01.01=new\r\n"));
+    }
+
+    // When a save must ask first: only when the stored memo is no longer
+    // what the window read, and the file can be read to tell.
+    void changedElsewhere_data()
+    {
+        QTest::addColumn<QByteArray>("now"); // the file when the save comes
+        QTest::addColumn<QString>("key");    // the date being saved
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("untouched") << kBefore << "2004.01.01" << false;
+        QTest::newRow("rewritten alike") << QByteArray(kBefore).replace("keep", "kept") << "2004.01.01" << false;
+        QTest::newRow("its memo changed") << QByteArray(kBefore).replace("old", "odd") << "2004.01.01" << true;
+        QTest::newRow("its memo removed") << QByteArray("[tavlo]\r\n2004.01.02=keep\r\n") << "2004.01.01" << true;
+        QTest::newRow("another date, there") << kBefore << "2004.01.02" << true;
+        QTest::newRow("another date, not there") << kBefore << "2004.01.03" << false;
+        QTest::newRow("a folder in its place") << QByteArray("-") << "2004.01.01" << false;
+        QTest::newRow("folder gone") << QByteArray() << "2004.01.01" << false;
+    }
+
+    void changedElsewhere()
+    {
+        QFETCH(QByteArray, now);
+        QFETCH(QString, key);
+        QFETCH(bool, changed);
+        QVERIFY(writeBytes(path(), kBefore));
+        LoadedMemo loaded;
+        QCOMPARE(loaded.Load(store(), QStringLiteral("2004.01.01")), std::optional<QString>(QStringLiteral("old")));
+        QTest::qWait(10); // a rewrite gets another modification time
+        if (now.isEmpty())
+            QVERIFY(m_dir->remove());
+        else if (now == "-")
+            QVERIFY(QFile::remove(path()) && QDir(m_dir->path()).mkdir(QStringLiteral("tavlo.txt")));
+        else
+            QVERIFY(writeBytes(path(), now));
+        QCOMPARE(loaded.ChangedElsewhere(store(), key), changed);
     }
 
 private:

@@ -202,11 +202,9 @@ void Form1::List1_Click()
     const int index = CurrentIndex();
     if (index < 0 || m_fillingList)
         return;
-    m_loadedKey = List1->text(index);
     // The identity is taken as the file is opened, before the read: a change
     // in between shows later.
-    const std::optional<QString> value = m_store.ReadMemo(m_loadedKey, &m_loadedIdentity);
-    m_loadedValue = value;
+    const std::optional<QString> value = m_loaded.Load(m_store, List1->text(index));
     // A date without a readable memo shows an empty editor rather than the
     // previous date's memo, which a save would then store under this date.
     SetEditorText(Text1, value ? DecodeMemo(*value) : QString());
@@ -300,9 +298,7 @@ bool Form1::SaveCurrentMemo()
         }
         RemoveItem(index);
     }
-    m_loadedKey = key;
-    m_loadedValue = encoded.isEmpty() ? std::nullopt : std::optional<QString>(encoded);
-    m_loadedIdentity = m_store.Identity();
+    m_loaded.Remember(key, encoded.isEmpty() ? std::nullopt : std::optional<QString>(encoded), m_store.Identity());
     mstrLoadedText = EditorText(Text1);
     Command2->setEnabled(false);
     return true;
@@ -310,13 +306,7 @@ bool Form1::SaveCurrentMemo()
 
 bool Form1::StoredMemoMayBeReplaced(const QString &key, StoreAction action)
 {
-    // The same file, unchanged since: no need to read it again.
-    if (key == m_loadedKey && m_loadedIdentity.exists && m_store.Identity() == m_loadedIdentity)
-        return true;
-    const std::optional<QString> loaded = key == m_loadedKey ? m_loadedValue : std::nullopt;
-    // What cannot be read is not a change, nor is a folder that is gone:
-    // the write reports them.
-    if (m_store.ReadMemo(key) == loaded || !m_store.IsReadable() || !m_store.FolderExists())
+    if (!m_loaded.ChangedElsewhere(m_store, key))
         return true;
     // Someone else's change is kept unless the user says otherwise.
     const int style = vbYesNo + vbExclamation + vbDefaultButton2;

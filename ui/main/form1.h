@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the date list, the memo editor and the command buttons.
 #include "store/agendafile.h"
+#include "store/loadedmemo.h"
 
 #include <QWidget>
 
@@ -96,9 +97,7 @@ private:
 
     AgendaFile m_store;
     QString mstrLoadedText;
-    QString m_loadedKey;                   // the date whose stored memo ...
-    std::optional<QString> m_loadedValue;  // ... was last read or written as this,
-    FileIdentity m_loadedIdentity;         // from the file as it was then
+    LoadedMemo m_loaded; // the stored memo last read or written, to tell another program's change
     int m_keyPressedInList = 0; // Qt key last pressed while the list had the focus
     int m_strokeShift = 0;      // modifiers held at any moment since that press
     bool m_fillingList = false; // items move, but no date is being chosen

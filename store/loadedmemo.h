@@ -1,0 +1,32 @@
+#pragma once
+// Whether a memo in the file was changed by another program since this
+// window last read or wrote it: the one place that decides when to ask
+// before a save or a deletion replaces it.
+#include "store/agendafile.h"
+
+#include <optional>
+
+namespace tavlo {
+
+class LoadedMemo
+{
+public:
+    // What the window read or wrote for `key`, and the file as it was then.
+    void Remember(const QString &key, const std::optional<QString> &value, const FileIdentity &identity);
+
+    // Reads `key` from `store` into this and returns it.
+    std::optional<QString> Load(const AgendaFile &store, const QString &key);
+
+    // Whether the memo of `key` in `store` differs from what was remembered
+    // (for another key: whether it exists at all). The same file, unchanged
+    // since, is not read again; what cannot be read is no change, nor is a
+    // folder that is gone: the write reports those.
+    bool ChangedElsewhere(const AgendaFile &store, const QString &key) const;
+
+private:
+    QString m_key;
+    std::optional<QString> m_value;
+    FileIdentity m_identity;
+};
+
+} // namespace tavlo
