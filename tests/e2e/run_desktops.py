@@ -142,6 +142,7 @@ class GnomeShell(Desktop):
         # The Shell starts in the overview, with an animation that takes the
         # keyboard; the session as a user meets it begins after both.
         if not wait_for(lambda: self.eval("Main.layoutManager._startingUp") == "false", 20):
+            self.stop()
             raise AssertionError("GNOME Shell did not start")
         self.eval("Main.overview.hide()")
         self.session = {k: v for k, v in self.env.items() if not k.startswith(("MUTTER_", "GSETTINGS_"))}
@@ -217,6 +218,7 @@ class KWin(Desktop):
         args += ["--", starter]
         self.compositor = subprocess.Popen(args, env=self.env, stdout=self.log, stderr=subprocess.STDOUT)
         if not wait_for(lambda: os.path.exists(envfile), 20):
+            self.stop()
             raise AssertionError("KWin did not start")
         with open(envfile) as f:
             given = dict(v.split("=", 1) for v in f.read().split("\0") if "=" in v)
