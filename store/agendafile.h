@@ -10,7 +10,6 @@
 
 namespace tavlo {
 
-// Why a write or delete did not happen; None means the file now holds it.
 // What the store refuses on purpose, before it touches the file.
 enum class StoreRefusal {
     None,
@@ -20,6 +19,7 @@ enum class StoreRefusal {
     LineBreak,  // a line break in the value or the section's name
 };
 
+// Why a write or delete did not happen; ok() means the file now holds it.
 struct StoreResult {
     StoreRefusal refusal = StoreRefusal::None;
     FileError error = FileError::None; // what the file layer met
