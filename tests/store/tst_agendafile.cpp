@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -34,24 +35,49 @@ private slots:
     }
 
     // Values and names that would break the file's lines are refused, the
-    // file left as it was.
+    // file left as it was; so is every write to a file that is the program
+    // itself (a program named like its agenda).
     void refusedValues_data()
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::newRow("lone CR") << QStringLiteral("2004.01.01") << QStringLiteral("a\rb");
-        QTest::newRow("NUL") << QStringLiteral("2004.01.01") << QStringLiteral("a") + QChar(0);
-        QTest::newRow("key with =") << QStringLiteral("a=b") << QStringLiteral("x");
+        QTest::addColumn<int>("refusal");
+        QTest::newRow("lone CR") << QStringLiteral("2004.01.01") << QStringLiteral("a\rb") << int(StoreRefusal::LineBreak);
+        QTest::newRow("NUL") << QStringLiteral("2004.01.01") << QStringLiteral("a") + QChar(0) << int(StoreRefusal::LineBreak);
+        QTest::newRow("key with =") << QStringLiteral("a=b") << QStringLiteral("x") << int(StoreRefusal::InvalidKey);
+        QTest::newRow("the program's own file") << QStringLiteral("2004.01.01") << QStringLiteral("x") << int(StoreRefusal::IsProgram);
     }
 
     void refusedValues()
     {
         QFETCH(QString, key);
         QFETCH(QString, value);
+        QFETCH(int, refusal);
         const QByteArray before("[tavlo]\r\n2004.01.01=old\r\n");
         writeBytes(path(), before);
-        QVERIFY(!store().WriteMemo(key, value).ok());
+        const QByteArray program = refusal == int(StoreRefusal::IsProgram) ? QFile::encodeName(path()) : QByteArray();
+        const AgendaFile s(QFile::encodeName(path()), "tavlo", program);
+        QCOMPARE(int(s.WriteMemo(key, value).refusal), refusal);
+        if (refusal != int(StoreRefusal::LineBreak))
+            QCOMPARE(int(s.DeleteDate(key).refusal), refusal);
         QCOMPARE(readBytes(path()), before);
+    }
+
+    // A folder named in code page 932 (unpacked from an archive made on
+    // Windows) is used as its bytes are: saves and backups land in it.
+    void folderInCodePage932()
+    {
+        const QByteArray folder = QFile::encodeName(m_dir->path()) + "/\x93\xfa\x96\x7b";
+        QVERIFY(::mkdir(folder.constData(), 0755) == 0);
+        const AgendaFile s(folder + "/tavlo.txt", "tavlo");
+        QVERIFY(s.WriteMemo(QStringLiteral("2004.05.07"), QStringLiteral("old+")).ok());
+        QVERIFY(s.Backup(folder + "/tavlo_20040507_000000.txt").ok());
+        for (const char *name : {"/tavlo.txt", "/tavlo_20040507_000000.txt"}) {
+            char bytes[64] = {};
+            const int fd = ::open((folder + name).constData(), O_RDONLY);
+            QCOMPARE(QByteArray(bytes, int(::read(fd, bytes, sizeof bytes))), QByteArray("[tavlo]\r\n2004.05.07=old+\r\n"));
+            ::close(fd);
+        }
     }
 
     void read_data()

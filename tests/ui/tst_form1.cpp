@@ -1,12 +1,15 @@
 // The main window: the start-up that fills and shows it,
-// the list's order, focus, fonts, the editor's scroll bar, and the text size,
-// About and backup commands.
+// the list's order, focus, fonts, what screen readers are told, and the text
+// size, About and backup commands.
 #include "app/module1.h"
 #include "ui/dialogs/form2.h"
 #include "ui/dialogs/form3.h"
-#include "ui/style/quietscrollbar.h"
+#include "ui/classic/messagebox.h"
+#include "ui/style/accessibility.h"
 #include "uitestsupport.h"
 
+#include <QAccessible>
+#include <QLineEdit>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -17,31 +20,11 @@ using namespace tavlo::test;
 namespace {
 const QByteArray kAgenda("[tavlo]\r\n2004.05.01=first\r\n2004.05.20=second\r\n");
 
-// Counts the paints a widget gets.
-class PaintCounter : public QObject
+// Focus events sent to screen readers: object and child.
+QList<QPair<QObject *, int>> *Focused()
 {
-public:
-    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
-
-// Whether `change` makes `widget` paint again.
-bool Repaints(QWidget *widget, const std::function<void()> &change)
-{
-    PaintCounter counter(widget);
-    QTest::qWait(20); // let earlier paints pass
-    counter.paints = 0;
-    change();
-    QTest::qWait(50);
-    return counter.paints > 0;
+    static QList<QPair<QObject *, int>> events;
+    return &events;
 }
 } // namespace
 
@@ -119,20 +102,6 @@ private slots:
         QCOMPARE(info.family(), WindowFontFamily()); // installed as asked, not matched to another
     }
 
-    // The scroll bar skips the repaint a plain-text editor asks for with every
-    // new text; the handle's length shows only while there is something to scroll.
-    void pageStepRepaints()
-    {
-        QuietScrollBar bar(Qt::Vertical);
-        bar.resize(20, 200);
-        bar.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&bar));
-        for (const int maximum : {0, 100}) {
-            bar.setRange(0, maximum);
-            QCOMPARE(Repaints(&bar, [&] { bar.setPageStep(bar.pageStep() + 7); }), maximum > 0);
-        }
-    }
-
     void textSize()
     {
         MainWindowFixture fx(kAgenda);
@@ -188,6 +157,51 @@ private slots:
         QCOMPARE(folderEntries(fx.folder()).size(), 2);
     }
 
+    // What a screen reader is told beyond what Qt says: the main window is a
+    // frame, the add-date dialog and message boxes are modal, the date boxes
+    // are named by their units, and the list names its date when it takes
+    // the focus (not only itself).
+    void accessibility()
+    {
+        InstallAccessibility();
+        QAccessible::installUpdateHandler([](QAccessibleEvent *e) {
+            if (e->type() == QAccessible::Focus)
+                Focused()->append({e->object(), e->child()});
+        });
+        QAccessible::setActive(true);
+        MainWindowFixture fx(kAgenda);
+        Form1 &f = fx.start();
+        QCOMPARE(QAccessible::queryAccessibleInterface(&f)->role(), QAccessible::Window);
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        f.SelectItem(1);
+        f.Text1->setFocus();
+        Focused()->clear();
+        f.List1->setFocus();
+        // Qt 6's offscreen platform has no accessibility to be active in;
+        // the classic build's has.
+        QVERIFY(!QAccessible::isActive() || Focused()->contains({f.List1, 1}));
+        QString answer;
+        Form2 d(&f, &answer);
+        QAccessibleInterface *dialog = QAccessible::queryAccessibleInterface(&d);
+        QCOMPARE(dialog->role(), QAccessible::Dialog);
+        QVERIFY(dialog->state().modal);
+        for (int i = 0; i < 3; ++i) {
+            const auto labels = QAccessible::queryAccessibleInterface(d.Text1[i])->relations();
+            QCOMPARE(labels.size(), 1);
+            QCOMPARE(labels[0].first->text(QAccessible::Name), d.Label2[i]->text());
+        }
+        bool alert = false;
+        const AnswerModal close([&](QWidget *w) {
+            const QAccessibleInterface *box = QAccessible::queryAccessibleInterface(w);
+            alert = box->role() == QAccessible::AlertMessage && box->state().modal;
+            w->close();
+        });
+        MsgBox(&f, QStringLiteral("?"), vbYesNo, QStringLiteral("終了確認"));
+        QVERIFY(alert);
+        QAccessible::installUpdateHandler(nullptr);
+        QAccessible::setActive(false);
+    }
+
     // The About box opens modal over the window with its OK button focused,
     // so Space closes it.
     void aboutBox()
@@ -195,17 +209,10 @@ private slots:
         MainWindowFixture fx(kAgenda);
         Form1 &f = fx.start();
         QVERIFY(QTest::qWaitForWindowActive(&f));
-        bool modal = false, okFocused = false, laidOut = false;
+        bool modal = false, okFocused = false;
         const AnswerModal answer([&](QWidget *w) {
             auto *about = qobject_cast<Form3 *>(w);
             modal = about && about->isModal();
-            // The frame holding OK sits below the title, centred; the credits
-            // fill most of the frame below it.
-            const QRect frame = about ? about->Frame1->geometry() : QRect();
-            const QRect credits = about ? about->Text1->geometry() : QRect();
-            laidOut = about && !frame.intersects(about->Label1->geometry())
-                && frame.left() * 2 + frame.width() == about->width() && !frame.intersects(about->Frame2->geometry())
-                && about->Frame2->rect().contains(credits) && credits.width() * 10 > about->Frame2->width() * 9;
             // Space only once OK has the focus: sent to the main window's
             // button it would open a second box.
             okFocused = about && QTest::qWaitFor([about] { return about->Command1->hasFocus(); }, 2000);
@@ -216,7 +223,6 @@ private slots:
         QTest::mouseClick(f.Command4, Qt::LeftButton);
         QVERIFY(modal);
         QVERIFY(okFocused);
-        QVERIFY(laidOut);
     }
 };
 
