@@ -14,9 +14,10 @@
 namespace tavlo {
 namespace {
 
-// Some window managers (openbox among them) offer minimise for every
-// dialog, whatever the hints ask. A minimised modal dialog would leave its
-// owner blocked with nothing to click, so it comes straight back.
+// Some window managers (openbox, KWin) offer minimise for every dialog,
+// whatever the hints ask. A minimised modal dialog would leave its owner
+// blocked with nothing to click, so it comes straight back, with its owner
+// where the window manager took that along (KWin does).
 class StayVisible : public QObject
 {
 public:
@@ -28,8 +29,10 @@ public:
         if (event->type() == QEvent::WindowStateChange && window->isModal()
             && (window->windowState() & Qt::WindowMinimized))
             QTimer::singleShot(0, window, [window] {
+                if (QWidget *owner = window->parentWidget())
+                    owner->window()->showNormal();
                 window->showNormal();
-                window->activateWindow();
+                ActivateWindow(window->windowHandle(), QByteArray(), Until::ThisWindow);
             });
         return false;
     }
