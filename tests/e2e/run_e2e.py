@@ -152,15 +152,12 @@ class Program:
     """A copy of the program in a folder of its own; `agenda` may name the
     section {S}, which becomes the program's name."""
 
-    def __init__(self, agenda=None, folder=None, exe_name=None, program=None):
-        self.top = tempfile.mkdtemp(prefix="tavlo-e2e-").encode()
-        self.dir = os.path.join(self.top, folder) if folder else self.top  # `folder`: bytes, any encoding
-        if folder:
-            os.mkdir(self.dir)
-        self.name = exe_name or os.path.basename(program or ARGS.program)
+    def __init__(self, agenda=None):
+        self.top = self.dir = tempfile.mkdtemp(prefix="tavlo-e2e-").encode()
+        self.name = os.path.basename(ARGS.program)
         self.exe = os.path.join(self.dir, self.name.encode())
-        shutil.copy2(program or ARGS.program, self.exe)
-        self.stem = (self.name[:-4] if self.name.endswith(".txt") else self.name).encode()
+        shutil.copy2(ARGS.program, self.exe)
+        self.stem = self.name.encode()
         self.agenda = os.path.join(self.dir, self.stem + b".txt")
         if agenda is not None:
             write_file(self.agenda, self.file(agenda))
@@ -171,11 +168,8 @@ class Program:
     def file(self, text):
         return text.replace(b"{S}", self.stem)
 
-    def start(self, env=None, **overrides):
-        """Starts a copy; `overrides` set variables, or unset those given None."""
-        env = dict(env or ENV, XDG_RUNTIME_DIR=self.runtime)
-        env.update(overrides)
-        p = subprocess.Popen([self.exe], env={k: v for k, v in env.items() if v is not None},
+    def start(self, env=None):
+        p = subprocess.Popen([self.exe], env=dict(env or ENV, XDG_RUNTIME_DIR=self.runtime),
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(p)
         return p
@@ -198,8 +192,6 @@ class Program:
 class ProgramTestCase(unittest.TestCase):
     """Starts programs and closes every one a test started."""
 
-    env = None
-
     def setUp(self):
         self.programs = []
 
@@ -208,11 +200,11 @@ class ProgramTestCase(unittest.TestCase):
             prog.close()
         window_gone(MAIN_TITLE, 3)
 
-    def launch(self, agenda=b"[{S}]\r\n2004.05.07=a\r\n", **kw):
+    def launch(self, agenda=b"[{S}]\r\n2004.05.07=a\r\n"):
         """(program, process, main window id), the window with the keyboard."""
-        prog = Program(agenda, **kw)
+        prog = Program(agenda)
         self.programs.append(prog)
-        proc = prog.start(self.env)
+        proc = prog.start()
         wid = find_window(MAIN_TITLE)
         activate(wid)
         return prog, proc, wid
@@ -760,11 +752,11 @@ class Installed(unittest.TestCase):
             os.chmod(path, 0o700)
         return home
 
-    def start(self, uid, exe=None):
+    def start(self, uid):
         env = dict(ENV, HOME=self.homes[uid], XDG_RUNTIME_DIR=os.path.join(self.homes[uid], "runtime"))
         env.pop("XDG_DATA_HOME", None)
         user = ["setpriv", "--reuid=%d" % uid, "--regid=%d" % uid, "--clear-groups", "--"] if uid else []
-        self.procs.append(subprocess.Popen(user + [exe or self.exe], env=env, stdout=subprocess.DEVNULL,
+        self.procs.append(subprocess.Popen(user + [self.exe], env=env, stdout=subprocess.DEVNULL,
                                            stderr=subprocess.DEVNULL))
 
     def own(self, uid):
@@ -775,17 +767,6 @@ class Installed(unittest.TestCase):
 
     def read(self, path):
         return open(path, "rb").read() if os.path.exists(path) else None
-
-    def save_edit(self, text):
-        """Adds `text` to the first date's memo and saves it."""
-        wid = find_window(MAIN_TITLE)
-        activate(wid)
-        click(wid, LIST_ITEM0)
-        click(wid, EDITOR)
-        key("ctrl+End")
-        type_text(text)
-        key("ctrl+s")
-        return wid
 
     def test_first_start(self):
         for uid in (self.USER, 0):
@@ -803,7 +784,12 @@ class Installed(unittest.TestCase):
         write_file(placed, self.entry(b"placed"))
         before = os.stat(placed).st_mtime_ns
         self.start(self.USER)
-        wid = self.save_edit("!")
+        wid = find_window(MAIN_TITLE)
+        activate(wid)
+        click(wid, EDITOR)
+        key("ctrl+End")
+        type_text("!")
+        key("ctrl+s")
         own = self.own(self.USER)
         self.assertTrue(wait_for(lambda: self.read(own) == self.entry(b"placed!")), self.read(own))
         self.assertEqual((self.read(placed), os.stat(placed).st_mtime_ns), (self.entry(b"placed"), before))
