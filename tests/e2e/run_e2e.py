@@ -779,28 +779,6 @@ class Installed(unittest.TestCase):
             self.procs.pop().kill()
             window_gone(MAIN_TITLE, 3)
 
-    def test_a_placed_file_is_read_then_copied(self):
-        placed = os.path.join("/usr/local/bin", self.name + ".txt")
-        write_file(placed, self.entry(b"placed"))
-        before = os.stat(placed).st_mtime_ns
-        self.start(self.USER)
-        wid = find_window(MAIN_TITLE)
-        activate(wid)
-        click(wid, EDITOR)
-        key("ctrl+End")
-        type_text("!")
-        key("ctrl+s")
-        own = self.own(self.USER)
-        self.assertTrue(wait_for(lambda: self.read(own) == self.entry(b"placed!")), self.read(own))
-        self.assertEqual((self.read(placed), os.stat(placed).st_mtime_ns), (self.entry(b"placed"), before))
-        # A backup lands beside the user's copy, and says so.
-        click(wid, BUTTON["backup"])
-        screenshot(find_window("処理完了"), "installed-backup.png")
-        answer("処理完了", "Return")
-        backups = [n for n in os.listdir(os.path.dirname(own)) if n.startswith(self.name + "_")]
-        self.assertEqual([self.read(os.path.join(os.path.dirname(own), n)) for n in backups], [self.read(own)])
-        self.assertEqual(sorted(os.listdir("/usr/local/bin")), sorted(self.system + [self.name + ".txt"]))
-
 
 def start_display(screen="1280x1024x24"):
     """An Xvfb of the suite's own, on the first free display, and its name."""

@@ -63,6 +63,23 @@ private slots:
         QCOMPARE(readBytes(path()), before);
     }
 
+    // A user's own copy of a file placed beside an installed program: the
+    // placed file is read until a backup (or a write) copies it into the
+    // user's folders, made for the user alone; it is never written.
+    void ownCopyOfAPlacedFile()
+    {
+        const QByteArray placed("[tavlo]\r\n2004.05.07=placed\r\n"), top = QFile::encodeName(m_dir->path());
+        QVERIFY(writeBytes(path(), placed));
+        const AgendaFile s(top + "/home/tavlo/tavlo.txt", "tavlo", QByteArray(), QFile::encodeName(path()));
+        QCOMPARE(s.ReadMemo(QStringLiteral("2004.05.07")), std::optional<QString>(QStringLiteral("placed")));
+        QVERIFY(s.Backup(top + "/home/tavlo/backup.txt").ok() && s.WriteMemo(QStringLiteral("2004.05.07"), "!").ok());
+        QCOMPARE(readBytes(QFile::decodeName(top + "/home/tavlo/backup.txt")), placed);
+        QCOMPARE(readBytes(QFile::decodeName(top + "/home/tavlo/tavlo.txt")), QByteArray("[tavlo]\r\n2004.05.07=!\r\n"));
+        QCOMPARE(readBytes(path()), placed);
+        struct stat st;
+        QVERIFY(::stat(top + "/home/tavlo", &st) == 0 && (st.st_mode & 0777) == 0700);
+    }
+
     // A folder named in code page 932 (unpacked from an archive made on
     // Windows) is used as its bytes are: saves and backups land in it.
     void folderInCodePage932()
