@@ -17,7 +17,7 @@ packages=(
   debhelper lintian
   exfat-fuse exfatprogs acl
   adwaita-qt adwaita-qt6 x11-xserver-utils
-  at-spi2-core python3-pyatspi dbus
+  at-spi2-core dbus
 )
 
 missing=()
