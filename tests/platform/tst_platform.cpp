@@ -113,14 +113,21 @@ private slots:
                     && ::symlink(elsewhere.constData(), planted.constData()) == 0);
         qputenv("TMPDIR", tmp);
         qputenv("XDG_RUNTIME_DIR", situation == "none" || planting ? QByteArray() : runtime);
-        const QByteArray expected = folder == "runtime" ? runtime : folder == "tmp" ? planted : "/tmp/tavlo-" + QByteArray::number(::getuid());
+        const QByteArray shared = "/tmp/tavlo-" + QByteArray::number(::getuid());
+        const QByteArray expected = folder == "runtime" ? runtime : folder == "tmp" ? planted : shared;
+        const bool sharedThere = QFileInfo::exists(QFile::decodeName(shared));
+        QString lock;
         {
             const QString key = QStringLiteral("private folder %1").arg(::getpid()); // runs share /tmp
             SingleInstance first(key), second(key);
-            QCOMPARE(QFile::encodeName(QFileInfo(first.lockPath()).path()), expected);
+            lock = first.lockPath();
+            QCOMPARE(QFile::encodeName(QFileInfo(lock).path()), expected);
             QVERIFY(first.acquire());
             QVERIFY(!second.acquire());
         }
+        QFile::remove(lock);
+        if (!sharedThere)
+            ::rmdir(shared.constData()); // as the machine was
         qunsetenv("TMPDIR");
         qunsetenv("XDG_RUNTIME_DIR");
         if (planting)
