@@ -84,7 +84,7 @@ int main(int argc, char *argv[])
                 if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
                     return 1;
             }
-            const AgendaFile store(path, QStringLiteral("bench"));
+            const AgendaFile store(QFile::encodeName(path), "bench");
             const QStringList keys = store.ListDateKeys();
             const QString middle = keys.at(keys.size() / 2);
             const QString memo = *store.ReadMemo(middle);

@@ -15,7 +15,7 @@ int main(int argc, char *argv[])
     tavlo::BackgroundJob imagePlugins(tavlo::LoadImagePlugins);
     fontConfiguration.wait();
     QApplication::setFont(tavlo::WindowFont(9.0));
-    tavlo::Form1 window(QStringLiteral("/nonexistent/tavlo.txt"), QStringLiteral("tavlo"));
+    tavlo::Form1 window(tavlo::AgendaFile("/nonexistent/tavlo.txt", "tavlo"));
     window.setWindowTitle(QStringLiteral("form"));
     window.show();
     return app.exec();

@@ -5,7 +5,6 @@
 #include "store/filenames.h"
 #include "store/profile.h"
 
-#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -55,9 +54,7 @@ qsizetype readablePrefix(const QByteArray &value, qsizetype limit)
 StoreResult fromFile(const FileResult &r)
 {
     StoreResult out;
-    out.error = r.error;
-    out.sysErrno = r.sysErrno;
-    out.journal = r.journal;
+    out.file = r;
     return out;
 }
 
@@ -173,7 +170,7 @@ StoreResult editFile(const QByteArray &path, const FileResult &started, Plan &&p
         if (!splice)
             return StoreResult{};
         result = fromFile(applyToFile(file, *splice));
-        if (result.error != FileError::Changed)
+        if (result.file.error != FileError::Changed)
             break;
     }
     return result;
@@ -231,11 +228,6 @@ FileResult AgendaFile::Backup(const QByteArray &backupPath) const
             return started;
     }
     return MakeBackupCopy(m_path, backupPath);
-}
-
-AgendaFile::AgendaFile(const QString &path, const QString &section)
-    : AgendaFile(QFile::encodeName(path), ToCp932(section).bytes)
-{
 }
 
 QString AgendaFile::path() const

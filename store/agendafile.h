@@ -20,13 +20,13 @@ enum class StoreRefusal {
 };
 
 // Why a write or delete did not happen; ok() means the file now holds it.
+// A refusal comes before the file is touched; otherwise `file` tells what
+// the file layer met.
 struct StoreResult {
     StoreRefusal refusal = StoreRefusal::None;
-    FileError error = FileError::None; // what the file layer met
-    int sysErrno = 0;
     QString unmappable; // with StoreRefusal::Unmappable: the characters
-    QByteArray journal; // with CopyLeft and RestoreFailed: where the old content is
-    bool ok() const { return refusal == StoreRefusal::None && error == FileError::None; }
+    FileResult file;
+    bool ok() const { return refusal == StoreRefusal::None && file.ok(); }
 };
 
 class AgendaFile
@@ -42,9 +42,6 @@ public:
     // starts it as a copy of the seed; until then the seed is read.
     AgendaFile(QByteArray nativePath, QByteArray sectionBytes, const QByteArray &programPath = QByteArray(),
                QByteArray seedPath = QByteArray());
-    // From text: the path in the locale's file name encoding, the section in
-    // code page 932.
-    AgendaFile(const QString &path, const QString &section);
 
     const QByteArray &nativePath() const { return m_path; }
     // The path as shown to the user.

@@ -154,17 +154,6 @@ QByteArray entryLine(const QByteArray &key, const QByteArray &value)
 
 } // namespace
 
-QList<QByteArray> scanKeys(const QByteArray &file)
-{
-    QList<QByteArray> keys;
-    forEachLine(file.constData(), file.size(), true, [&keys](const char *line, qsizetype size) {
-        return scanLine(line, size, [&keys](const char *key, qsizetype length) {
-            keys.append(QByteArray(key, int(length)));
-        });
-    });
-    return keys;
-}
-
 ValueFinder::ValueFinder(const QByteArray &section, const QByteArray &key) : m_section(section), m_key(key)
 {
     // Where the key itself could begin a line the rules reject (a comment,
@@ -254,14 +243,6 @@ bool ValueFinder::line(const char *data, qsizetype size)
     return false;
 }
 
-std::optional<QByteArray> readValue(const QByteArray &file, const QByteArray &section,
-                                    const QByteArray &key)
-{
-    ValueFinder finder(section, key);
-    finder.feed(file.constData(), file.size(), true);
-    return finder.value();
-}
-
 bool EditLocator::line(const char *text, const Line &at)
 {
     const qsizetype size = at.end - at.begin;
@@ -313,39 +294,6 @@ std::optional<Splice> EditLocator::planRemove() const
     if (!m_keyFound)
         return std::nullopt;
     return Splice{m_keyLine.begin, m_keyLine.next - m_keyLine.begin, QByteArray()};
-}
-
-namespace {
-EditLocator locateIn(const QByteArray &file, const QByteArray &section, const QByteArray &key)
-{
-    EditLocator locator(section, key);
-    forEachLineAt(file.constData(), file.size(), true, [&locator](const char *data, const Line &line) {
-        return locator.line(data + line.begin, line);
-    });
-    return locator;
-}
-} // namespace
-
-Splice planWrite(const QByteArray &file, const QByteArray &section, const QByteArray &key,
-                 const QByteArray &value)
-{
-    return locateIn(file, section, key).planWrite(value);
-}
-
-std::optional<Splice> planRemove(const QByteArray &file, const QByteArray &section, const QByteArray &key)
-{
-    return locateIn(file, section, key).planRemove();
-}
-
-QByteArray applySplice(const QByteArray &file, const Splice &splice)
-{
-    QByteArray out;
-    out.reserve(file.size() - splice.remove + splice.insert.size());
-    out.append(file.constData(), int(splice.at));
-    out.append(splice.insert);
-    const qsizetype rest = splice.at + splice.remove;
-    out.append(file.constData() + rest, int(file.size() - rest));
-    return out;
 }
 
 } // namespace tavlo::profile

@@ -13,7 +13,6 @@
 //   first matching section and, inside it, the first matching key count.
 // - An edit changes only the bytes it must; everything else stays as it was.
 #include <QByteArray>
-#include <QList>
 
 #include <cstring>
 #include <optional>
@@ -145,9 +144,6 @@ bool scanLine(const char *line, qsizetype size, OnKey &&onKey)
     return true;
 }
 
-// The keys in file order, up to the scan's stop.
-QList<QByteArray> scanKeys(const QByteArray &file);
-
 // --- Reading -----------------------------------------------------------------
 
 // Looks for a value in a file read in pieces, so that the reading can stop as
@@ -182,11 +178,6 @@ private:
     enum { Before, Inside, Done } m_state = Before;
     std::optional<QByteArray> m_value;
 };
-
-// The value of `key` in `section`, or nothing when the section or key is
-// missing. An empty value is returned as an empty array.
-std::optional<QByteArray> readValue(const QByteArray &file, const QByteArray &section,
-                                    const QByteArray &key);
 
 // --- Editing -----------------------------------------------------------------
 
@@ -231,28 +222,5 @@ private:
     bool m_anyNonEmpty = false;
     Line m_lastNonEmpty; // last non-empty line of the file so far
 };
-
-// The same over a whole file in memory.
-Splice planWrite(const QByteArray &file, const QByteArray &section, const QByteArray &key,
-                 const QByteArray &value);
-std::optional<Splice> planRemove(const QByteArray &file, const QByteArray &section, const QByteArray &key);
-
-QByteArray applySplice(const QByteArray &file, const Splice &splice);
-
-// The whole new file, for callers that want it.
-inline QByteArray writeValue(const QByteArray &file, const QByteArray &section, const QByteArray &key,
-                             const QByteArray &value)
-{
-    return applySplice(file, planWrite(file, section, key, value));
-}
-
-inline std::optional<QByteArray> removeKey(const QByteArray &file, const QByteArray &section,
-                                           const QByteArray &key)
-{
-    const std::optional<Splice> splice = planRemove(file, section, key);
-    if (!splice)
-        return std::nullopt;
-    return applySplice(file, *splice);
-}
 
 } // namespace tavlo::profile

@@ -2,6 +2,8 @@
 // Shared test fixtures: agenda files in temporary folders, and folders that
 // refuse writes for real (permissions, or a read-only mount when the tests
 // run as root, who may write anywhere).
+#include "store/agendafile.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -17,6 +19,12 @@
 #include <unistd.h>
 
 namespace tavlo::test {
+
+// The agenda at `path`, in the section "tavlo".
+inline AgendaFile agendaAt(const QString &path)
+{
+    return AgendaFile(QFile::encodeName(path), "tavlo");
+}
 
 // A file's bytes, as they are on disk.
 inline QByteArray readBytes(const QString &path)

@@ -73,6 +73,12 @@ inline profile::EditLocator locateInTwoPieces(const QByteArray &file, const QByt
     return locator;
 }
 
+// The file an edit leaves.
+inline QByteArray applied(const QByteArray &file, const profile::Splice &splice)
+{
+    return file.left(splice.at) + splice.insert + file.mid(splice.at + splice.remove);
+}
+
 } // namespace tavlo::test
 
 namespace tavlo::profile {

@@ -204,10 +204,10 @@ private slots:
         const QString folder = place == QLatin1String("gone") ? m_dir->path() : QFileInfo(file).path();
         const QStringList entries = folderEntries(folder);
         const QByteArray stored = place == QLatin1String("fifo") ? QByteArray() : readBytes(file);
-        const AgendaFile s(file, QStringLiteral("tavlo"));
-        QCOMPARE(int(s.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b")).error), error);
+        const AgendaFile s = agendaAt(file);
+        QCOMPARE(int(s.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("b")).file.error), error);
         if (place != QLatin1String("gone")) // nothing to delete there
-            QCOMPARE(int(s.DeleteDate(QStringLiteral("2004.01.01")).error), error);
+            QCOMPARE(int(s.DeleteDate(QStringLiteral("2004.01.01")).file.error), error);
         const QByteArray native = QFile::encodeName(file);
         if (place != QLatin1String("read-only")) // a read-only file can be copied
             QVERIFY(!MakeBackupCopy(native, BackupPathFor(native, QDateTime(QDate(2004, 1, 1), QTime(0, 0)))).ok());
@@ -224,9 +224,9 @@ private slots:
         const QString link = path();
         const QString target = m_dir->filePath(QStringLiteral("data/agenda.txt"));
         QVERIFY(QFile::link(target, link));
-        const AgendaFile store(link, QStringLiteral("tavlo"));
+        const AgendaFile store = agendaAt(link);
         // Its folder missing: reported, the link left alone.
-        QCOMPARE(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).error, FileError::FolderMissing);
+        QCOMPARE(store.WriteMemo(QStringLiteral("2004.01.01"), QStringLiteral("new")).file.error, FileError::FolderMissing);
         QVERIFY(QFileInfo(link).isSymLink());
         // Its folder there: the target is created, the link kept.
         QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("data")));
@@ -272,7 +272,7 @@ private slots:
 
 private:
     QString path() const { return m_dir->filePath(QStringLiteral("tavlo.txt")); }
-    AgendaFile store() const { return AgendaFile(path(), QStringLiteral("tavlo")); }
+    AgendaFile store() const { return agendaAt(path()); }
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 

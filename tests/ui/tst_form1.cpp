@@ -54,7 +54,7 @@ private slots:
         QFETCH(QStringList, shown);
         QFETCH(QString, memo);
         MainWindowFixture fx(agenda);
-        Form1 form(fx.path(), QStringLiteral("tavlo"));
+        Form1 form(agendaAt(fx.path()));
         bool opened = false;
         bool mainVisible = false;
         const AnswerModal answer1([&](QWidget *dialog) {

@@ -77,8 +77,8 @@ public:
     // ready to answer the add-date dialog.
     Form1 &start()
     {
-        m_form = std::make_unique<Form1>(path(), QStringLiteral("tavlo"));
-        m_form->AddDateKeys(AgendaFile(path(), QStringLiteral("tavlo")).ListDateKeys());
+        m_form = std::make_unique<Form1>(agendaAt(path()));
+        m_form->AddDateKeys(agendaAt(path()).ListDateKeys());
         m_form->show();
         if (m_form->List1->count() > 0)
             m_form->SelectItem(0);

@@ -57,11 +57,6 @@ Form1::Form1(const AgendaFile &store, QWidget *parent) : QWidget(parent), m_stor
     CreateControls();
 }
 
-Form1::Form1(const QString &dataFile, const QString &section, QWidget *parent)
-    : Form1(AgendaFile(dataFile, section), parent)
-{
-}
-
 void Form1::CreateControls()
 {
     UseMainWindowFrame(this);
@@ -326,7 +321,7 @@ QString Form1::FailureReason(const StoreResult &result) const
     case StoreRefusal::Unmappable: return QStringLiteral("次の文字はファイルに保存できません。\r\n") + result.unmappable;
     case StoreRefusal::LineBreak: return QStringLiteral("改行を含む名前や内容は、ファイルに書き込めません。");
     }
-    switch (result.error) {
+    switch (result.file.error) {
     case FileError::ReadOnlyFile: return QStringLiteral("ファイルが読み取り専用です。");
     case FileError::FolderNotWritable: return QStringLiteral("フォルダーに書き込む権限がありません。");
     case FileError::FolderMissing: return QStringLiteral("フォルダーが見つかりません。");
@@ -338,14 +333,14 @@ QString Form1::FailureReason(const StoreResult &result) const
         return QStringLiteral("ほかのスケジュール管理ツールがこのファイルを保存しています。しばらくしてから、もう一度保存してください。");
     case FileError::CopyLeft:
         return QStringLiteral("前回中断した保存の前の内容が、次のファイルに残っています。\r\n")
-            + PathForDisplay(result.journal)
+            + PathForDisplay(result.file.journal)
             + QStringLiteral("\r\n内容を確かめて、このファイルを別の場所へ移すまで保存できません。");
     case FileError::RestoreFailed:
         return QStringLiteral("システムエラー: %1\r\nファイルが壊れているおそれがあります。保存する前の内容は次のファイルにあります。\r\n")
-                   .arg(QString::fromLocal8Bit(std::strerror(result.sysErrno)))
-            + PathForDisplay(result.journal);
+                   .arg(QString::fromLocal8Bit(std::strerror(result.file.sysErrno)))
+            + PathForDisplay(result.file.journal);
     default:
-        return QStringLiteral("システムエラー: %1").arg(QString::fromLocal8Bit(std::strerror(result.sysErrno)));
+        return QStringLiteral("システムエラー: %1").arg(QString::fromLocal8Bit(std::strerror(result.file.sysErrno)));
     }
 }
 

@@ -26,7 +26,6 @@ class Form1 : public QWidget
 
 public:
     explicit Form1(const AgendaFile &store, QWidget *parent = nullptr);
-    Form1(const QString &dataFile, const QString &section, QWidget *parent = nullptr);
 
     // The add-date dialog's answer: a date key, or empty when cancelled.
     QString gstrAddDate;
