@@ -150,7 +150,7 @@ int Main(int &argc, char **argv)
     // copy holds the lock, so what killed saves left behind is its to clear.
     QByteArray savingCopy;
     std::future<QStringList> dateKeys = std::async(std::launch::async, [&store, &savingCopy] {
-        savingCopy = RecoverAfterInterruptedSaves(store.nativePath());
+        savingCopy = RecoverAfterInterruptedSaves(store.NativePath());
         PrepareCodePage(); // for the first memo shown
         return store.ListDateKeys();
     });

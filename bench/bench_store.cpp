@@ -92,7 +92,7 @@ int main(int argc, char *argv[])
 
             const double readFloor = MedianMs(rounds, [&] { 
                 LockedFile file;
-                file.open(store.nativePath(), LockedFile::Shared, 0);
+                file.open(store.NativePath(), LockedFile::Shared, 0);
                 (void)ReadWholeFile(file);
             });
             const double scan = MedianMs(rounds, [&] { (void)store.ListDateKeys(); });

@@ -43,7 +43,7 @@ qsizetype readablePrefix(const QByteArray &value, qsizetype limit)
         return size;
     qsizetype i = 0;
     while (i < limit) {
-        const qsizetype step = isCp932LeadByte(static_cast<unsigned char>(value.constData()[i])) ? 2 : 1;
+        const qsizetype step = IsCp932LeadByte(static_cast<unsigned char>(value.constData()[i])) ? 2 : 1;
         if (i + step > limit)
             break;
         i += step;
@@ -124,7 +124,7 @@ bool streamLines(const LockedFile &file, OnLine &&onLine)
 {
     return streamPieces(file, [&onLine](const char *data, qsizetype size, bool atEnd, qint64 base) -> qsizetype {
         const profile::LineFeed feed =
-            profile::forEachLineAt(data, size, atEnd, [&onLine, base](const char *bytes, profile::Line line) {
+            profile::ForEachLineAt(data, size, atEnd, [&onLine, base](const char *bytes, profile::Line line) {
                 const char *text = bytes + line.begin;
                 line.begin += base;
                 line.end += base;
@@ -178,14 +178,14 @@ StoreResult editFile(const QByteArray &path, const FileResult &started, Plan &&p
 
 } // namespace
 
-AgendaFile::AgendaFile(QByteArray nativePath, QByteArray sectionBytes, const QByteArray &programPath,
+AgendaFile::AgendaFile(QByteArray NativePath, QByteArray sectionBytes, const QByteArray &programPath,
                        QByteArray seedPath)
-    : m_path(std::move(nativePath)), m_sectionBytes(std::move(sectionBytes)), m_seedPath(std::move(seedPath)),
+    : m_path(std::move(NativePath)), m_sectionBytes(std::move(sectionBytes)), m_seedPath(std::move(seedPath)),
       m_isProgram(!programPath.isEmpty() && sameFile(m_path, programPath))
 {
 }
 
-FileResult AgendaFile::openForReading(LockedFile &file) const
+FileResult AgendaFile::OpenForReading(LockedFile &file) const
 {
     const FileResult opened = file.open(m_path, LockedFile::Shared, kReadWaitMs);
     if (!opened.ok() || file.exists() || m_seedPath.isEmpty())
@@ -193,7 +193,7 @@ FileResult AgendaFile::openForReading(LockedFile &file) const
     return file.open(m_seedPath, LockedFile::Shared, kReadWaitMs);
 }
 
-FileResult AgendaFile::startOwnCopy() const
+FileResult AgendaFile::StartOwnCopy() const
 {
     struct stat st;
     if (m_seedPath.isEmpty() || ::lstat(m_path.constData(), &st) == 0)
@@ -223,19 +223,19 @@ FileResult AgendaFile::Backup(const QByteArray &backupPath) const
 {
     struct stat st;
     if (!m_seedPath.isEmpty() && ::lstat(m_path.constData(), &st) != 0) {
-        const FileResult started = startOwnCopy(); // backups live beside the user's own copy
+        const FileResult started = StartOwnCopy(); // backups live beside the user's own copy
         if (!started.ok())
             return started;
     }
     return MakeBackupCopy(m_path, backupPath);
 }
 
-QString AgendaFile::path() const
+QString AgendaFile::DisplayPath() const
 {
     return PathForDisplay(m_path);
 }
 
-StoreResult AgendaFile::refusal() const
+StoreResult AgendaFile::Refusal() const
 {
     StoreResult refused;
     refused.refusal = StoreRefusal::IsProgram;
@@ -248,10 +248,10 @@ QStringList AgendaFile::ListDateKeys() const
     if (m_isProgram)
         return keys;
     LockedFile file;
-    if (!openForReading(file).ok() || !file.exists())
+    if (!OpenForReading(file).ok() || !file.exists())
         return keys;
     streamLines(file, [&keys](const char *line, const profile::Line &at) {
-        return profile::scanLine(line, at.end - at.begin, [&keys](const char *key, qsizetype length) {
+        return profile::ScanLine(line, at.end - at.begin, [&keys](const char *key, qsizetype length) {
             keys.append(FromCp932(key, length));
         });
     });
@@ -260,7 +260,7 @@ QStringList AgendaFile::ListDateKeys() const
 
 std::optional<QString> AgendaFile::ReadMemo(const QString &key, FileIdentity *identity) const
 {
-    const std::optional<QByteArray> value = findValue(key, identity);
+    const std::optional<QByteArray> value = FindValue(key, identity);
     if (!value)
         return std::nullopt;
     const qsizetype size = readablePrefix(*value, kReadCapacity);
@@ -272,7 +272,7 @@ std::optional<QString> AgendaFile::ReadMemo(const QString &key, FileIdentity *id
 StoreResult AgendaFile::WriteMemo(const QString &key, const QString &value) const
 {
     if (m_isProgram)
-        return refusal();
+        return Refusal();
     const Cp932Encoded k = ToCp932(key);
     const Cp932Encoded v = ToCp932(value);
     if (!isValidKey(key) || !k.ok()) {
@@ -291,7 +291,7 @@ StoreResult AgendaFile::WriteMemo(const QString &key, const QString &value) cons
         refused.unmappable = v.unmappable;
         return refused;
     }
-    return editFile(m_path, startOwnCopy(), [&](const LockedFile &file, std::optional<profile::Splice> &splice) {
+    return editFile(m_path, StartOwnCopy(), [&](const LockedFile &file, std::optional<profile::Splice> &splice) {
         profile::EditLocator locator(m_sectionBytes, k.bytes);
         if (file.exists()
             && !streamLines(file, [&locator](const char *line, const profile::Line &at) { return locator.line(line, at); }))
@@ -304,7 +304,7 @@ StoreResult AgendaFile::WriteMemo(const QString &key, const QString &value) cons
 StoreResult AgendaFile::DeleteDate(const QString &key) const
 {
     if (m_isProgram)
-        return refusal();
+        return Refusal();
     const Cp932Encoded k = ToCp932(key);
     if (!k.ok() || !isValidKey(key)) {
         // The scan lists such a line (a comment, an empty name), but no
@@ -313,7 +313,7 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
         refused.refusal = StoreRefusal::InvalidKey;
         return refused;
     }
-    return editFile(m_path, startOwnCopy(), [&](const LockedFile &file, std::optional<profile::Splice> &splice) {
+    return editFile(m_path, StartOwnCopy(), [&](const LockedFile &file, std::optional<profile::Splice> &splice) {
         if (!file.exists())
             return true;
         profile::EditLocator locator(m_sectionBytes, k.bytes);
@@ -327,13 +327,13 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
 FileIdentity AgendaFile::Identity() const
 {
     LockedFile file;
-    return openForReading(file).ok() ? file.identity() : FileIdentity{};
+    return OpenForReading(file).ok() ? file.identity() : FileIdentity{};
 }
 
 bool AgendaFile::IsReadable() const
 {
     LockedFile file;
-    return openForReading(file).ok();
+    return OpenForReading(file).ok();
 }
 
 bool AgendaFile::FolderExists() const
@@ -344,10 +344,10 @@ bool AgendaFile::FolderExists() const
 
 bool AgendaFile::HasDate(const QString &key) const
 {
-    return findValue(key).has_value();
+    return FindValue(key).has_value();
 }
 
-std::optional<QByteArray> AgendaFile::findValue(const QString &key, FileIdentity *identity) const
+std::optional<QByteArray> AgendaFile::FindValue(const QString &key, FileIdentity *identity) const
 {
     if (identity)
         *identity = FileIdentity{};
@@ -356,7 +356,7 @@ std::optional<QByteArray> AgendaFile::findValue(const QString &key, FileIdentity
         return std::nullopt;
     profile::ValueFinder finder(m_sectionBytes, k.bytes);
     LockedFile file;
-    const bool opened = openForReading(file).ok();
+    const bool opened = OpenForReading(file).ok();
     if (identity)
         *identity = file.identity();
     if (!opened || !file.exists())

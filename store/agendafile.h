@@ -35,17 +35,17 @@ public:
     // A value longer than this comes back cut (a hand-edited file only).
     static constexpr int kReadCapacity = 16383;
 
-    // `nativePath` and `sectionBytes` as the kernel and the file hold them.
+    // `NativePath` and `sectionBytes` as the kernel and the file hold them.
     // A store whose path is the program's own file reads nothing and refuses
     // every write (IsProgram).
     // With `seedPath`, the file does not exist until its first write, which
     // starts it as a copy of the seed; until then the seed is read.
-    AgendaFile(QByteArray nativePath, QByteArray sectionBytes, const QByteArray &programPath = QByteArray(),
+    AgendaFile(QByteArray NativePath, QByteArray sectionBytes, const QByteArray &programPath = QByteArray(),
                QByteArray seedPath = QByteArray());
 
-    const QByteArray &nativePath() const { return m_path; }
+    const QByteArray &NativePath() const { return m_path; }
     // The path as shown to the user.
-    QString path() const;
+    QString DisplayPath() const;
 
     // The start-up scan: the date keys in file order, never an error.
     QStringList ListDateKeys() const;
@@ -79,14 +79,14 @@ public:
     FileResult Backup(const QByteArray &backupPath) const;
 
 private:
-    StoreResult refusal() const;
+    StoreResult Refusal() const;
     // Opens what holds the agenda now: the file, or the seed before the
     // first write.
-    FileResult openForReading(LockedFile &file) const;
+    FileResult OpenForReading(LockedFile &file) const;
     // Makes the file's folders, and the file from the seed, before the
     // first write.
-    FileResult startOwnCopy() const;
-    std::optional<QByteArray> findValue(const QString &key, FileIdentity *identity = nullptr) const;
+    FileResult StartOwnCopy() const;
+    std::optional<QByteArray> FindValue(const QString &key, FileIdentity *identity = nullptr) const;
 
     QByteArray m_path;
     QByteArray m_sectionBytes;

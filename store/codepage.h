@@ -33,7 +33,7 @@ QString PathForDisplay(const QByteArray &path);
 void PrepareCodePage();
 
 // True for the first byte of a double-byte character.
-inline bool isCp932LeadByte(unsigned char b)
+inline bool IsCp932LeadByte(unsigned char b)
 {
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }

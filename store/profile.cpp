@@ -173,7 +173,7 @@ qsizetype ValueFinder::feed(const char *data, qsizetype size, bool atEnd)
     qsizetype pos = 0;
     // Up to the section line, a line at a time: it is normally the first.
     while (m_state == Before) {
-        const LineFeed one = forEachLineAt(data + pos, size - pos, atEnd, [this](const char *bytes, const Line &at) {
+        const LineFeed one = ForEachLineAt(data + pos, size - pos, atEnd, [this](const char *bytes, const Line &at) {
             line(bytes + at.begin, at.end - at.begin);
             return false;
         });
@@ -190,7 +190,7 @@ qsizetype ValueFinder::feed(const char *data, qsizetype size, bool atEnd)
 qsizetype ValueFinder::feedInside(const char *data, qsizetype size, bool atEnd)
 {
     if (!m_skipLines) {
-        const LineFeed lines = forEachLineAt(data, size, atEnd, [this](const char *bytes, const Line &at) {
+        const LineFeed lines = ForEachLineAt(data, size, atEnd, [this](const char *bytes, const Line &at) {
             return line(bytes + at.begin, at.end - at.begin);
         });
         return lines.stopped ? -1 : lines.used;
@@ -209,7 +209,7 @@ qsizetype ValueFinder::feedInside(const char *data, qsizetype size, bool atEnd)
             return start; // too little of the line to tell
         if (keyAt(data, size, start)) {
             const char *value = data + start + k + 1;
-            const char *end = findLineBreak(value, data + size);
+            const char *end = FindLineBreak(value, data + size);
             if (end == data + size && !atEnd)
                 return start; // the value may go on
             m_value = QByteArray(value, int(end - value));

@@ -36,7 +36,7 @@ struct Line {
 // The first CR or LF in [p, end), or end. One pass over the bytes, sixteen
 // at a time where the processor allows: every read of the file runs through
 // here, and most lines are long memos.
-inline const char *findLineBreak(const char *p, const char *end)
+inline const char *FindLineBreak(const char *p, const char *end)
 {
 #ifdef __SSE2__
     const __m128i cr = _mm_set1_epi8('\r');
@@ -66,7 +66,7 @@ public:
         if (m_pos >= m_size)
             return false;
         const char *end = m_data + m_size;
-        const char *brk = findLineBreak(m_data + m_pos, end);
+        const char *brk = FindLineBreak(m_data + m_pos, end);
         line.begin = m_pos;
         line.end = brk - m_data;
         if (brk == end)
@@ -96,7 +96,7 @@ struct LineFeed {
 // CR LF). Stops when `onLine` returns false. The caller keeps the unused rest
 // for the next piece.
 template <class OnLine>
-LineFeed forEachLineAt(const char *data, qsizetype size, bool atEnd, OnLine &&onLine)
+LineFeed ForEachLineAt(const char *data, qsizetype size, bool atEnd, OnLine &&onLine)
 {
     LineFeed feed;
     LineReader reader(data, size);
@@ -116,9 +116,9 @@ LineFeed forEachLineAt(const char *data, qsizetype size, bool atEnd, OnLine &&on
 
 // The same, handing over only each line's text: `onLine(text, size)`.
 template <class OnLine>
-LineFeed forEachLine(const char *data, qsizetype size, bool atEnd, OnLine &&onLine)
+LineFeed ForEachLine(const char *data, qsizetype size, bool atEnd, OnLine &&onLine)
 {
-    return forEachLineAt(data, size, atEnd, [&onLine](const char *bytes, const Line &line) {
+    return ForEachLineAt(data, size, atEnd, [&onLine](const char *bytes, const Line &line) {
         return onLine(bytes + line.begin, line.end - line.begin);
     });
 }
@@ -129,9 +129,9 @@ LineFeed forEachLine(const char *data, qsizetype size, bool atEnd, OnLine &&onLi
 // the first line without "="; lines beginning with "[" are skipped, whatever
 // section they open; otherwise `onKey(line, keyLength)` gets the key, every
 // byte before the first "=". Returns false where the scan ends, so it serves
-// as a forEachLine callback as it is.
+// as a ForEachLine callback as it is.
 template <class OnKey>
-bool scanLine(const char *line, qsizetype size, OnKey &&onKey)
+bool ScanLine(const char *line, qsizetype size, OnKey &&onKey)
 {
     if (size == 0)
         return false;

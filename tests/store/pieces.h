@@ -14,17 +14,17 @@ inline QList<QByteArray> scanInTwoPieces(const QByteArray &file, qsizetype cut)
 {
     QList<QByteArray> keys;
     const auto onLine = [&keys](const char *line, qsizetype size) {
-        return profile::scanLine(line, size, [&keys](const char *key, qsizetype length) {
+        return profile::ScanLine(line, size, [&keys](const char *key, qsizetype length) {
             keys.append(QByteArray(key, int(length)));
         });
     };
     const QByteArray first = file.left(cut);
-    const profile::LineFeed feed = profile::forEachLine(first.constData(), first.size(), false, onLine);
+    const profile::LineFeed feed = profile::ForEachLine(first.constData(), first.size(), false, onLine);
     if (feed.used > cut)
         return {"<overrun>"};
     if (!feed.stopped) {
         const QByteArray rest = file.mid(feed.used);
-        profile::forEachLine(rest.constData(), rest.size(), true, onLine);
+        profile::ForEachLine(rest.constData(), rest.size(), true, onLine);
     }
     return keys;
 }
@@ -64,11 +64,11 @@ inline profile::EditLocator locateInTwoPieces(const QByteArray &file, const QByt
         return locator.line(text, line);
     };
     const QByteArray first = file.left(cut);
-    const profile::LineFeed feed = profile::forEachLineAt(first.constData(), first.size(), false, onLine);
+    const profile::LineFeed feed = profile::ForEachLineAt(first.constData(), first.size(), false, onLine);
     if (!feed.stopped) {
         base = feed.used;
         const QByteArray rest = file.mid(feed.used);
-        profile::forEachLineAt(rest.constData(), rest.size(), true, onLine);
+        profile::ForEachLineAt(rest.constData(), rest.size(), true, onLine);
     }
     return locator;
 }

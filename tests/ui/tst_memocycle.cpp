@@ -39,7 +39,7 @@ private slots:
         Form1 &f = fx.start();
         QVERIFY(QTest::qWaitForWindowActive(&f));
         QCOMPARE(f.Text1->toPlainText(), QStringLiteral("Milk\nBread"));
-        QCOMPARE(f.loadedText(), QStringLiteral("Milk\r\nBread"));
+        QCOMPARE(f.LoadedText(), QStringLiteral("Milk\r\nBread"));
         QTest::mouseClick(f.List1->viewport(), Qt::LeftButton, Qt::NoModifier, f.List1->rowRect(1).center());
         QCOMPARE(f.CurrentIndex(), 1);
         QCOMPARE(f.Text1->toPlainText(), QStringLiteral("second"));
@@ -84,7 +84,7 @@ private slots:
         QVERIFY(!f.Command2->isEnabled());
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(f.Text1));
         QCOMPARE(f.Text1->textCursor().selectedText().size(), f.Text1->toPlainText().size());
-        QCOMPARE(f.loadedText(), QStringLiteral("Milk\r\nBread\r\n表ソ"));
+        QCOMPARE(f.LoadedText(), QStringLiteral("Milk\r\nBread\r\n表ソ"));
         // Ctrl+S with nothing changed does nothing; a full 4096-byte memo saves.
         QTest::keyClick(f.Text1, Qt::Key_S, Qt::ControlModifier);
         QVERIFY(!f.Command2->isEnabled());
@@ -140,7 +140,7 @@ private slots:
         Form1 &f = fx.start();
         f.List1->setCurrentRow(r.row);
         QVERIFY(!r.readOnly || makeReadOnly(fx.path()));
-        const QString loaded = f.loadedText();
+        const QString loaded = f.LoadedText();
         MsgBoxRecorder boxes;
         if (!r.memo.isNull())
             f.Text1->setPlainText(r.memo);
@@ -159,7 +159,7 @@ private slots:
         QCOMPARE(folderEntries(fx.folder()), QStringList{"tavlo.txt"});
         QCOMPARE(fx.listTexts().size(), 2);
         QCOMPARE(f.CurrentIndex(), r.row);
-        QCOMPARE(f.loadedText(), loaded);
+        QCOMPARE(f.LoadedText(), loaded);
         if (!r.memo.isNull())
             QCOMPARE(f.Text1->toPlainText(), r.memo);
         QCOMPARE(f.Command2->isEnabled(), !r.memo.isNull());
@@ -256,7 +256,7 @@ private slots:
         f.Text1->setPlainText(QStringLiteral("edited first"));
         f.SelectItem(1);
         QVERIFY(f.Text1->toPlainText().isEmpty());
-        QVERIFY(f.loadedText().isEmpty());
+        QVERIFY(f.LoadedText().isEmpty());
         QVERIFY(!f.Command2->isEnabled());
         // So no save writes the first date's memo under the second date.
         QTest::keyClick(f.Text1, Qt::Key_S, Qt::ControlModifier);

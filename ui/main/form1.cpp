@@ -357,7 +357,7 @@ void Form1::ReportFailure(const StoreResult &result, StoreAction action)
 {
     const QString what = action == Deleting ? QStringLiteral("\r\nからの削除が失敗しました。\r\n")
                                             : QStringLiteral("\r\nへの保存が失敗しました。\r\n");
-    MsgBox(this, m_store.path() + what + FailureReason(result), vbCritical, kTitleFault);
+    MsgBox(this, m_store.DisplayPath() + what + FailureReason(result), vbCritical, kTitleFault);
 }
 
 // --- Adding a date ---------------------------------------------------------
@@ -448,7 +448,7 @@ bool Form1::Form_Unload()
 
 void Form1::Command6_Click()
 {
-    const QByteArray backupPath = BackupPathFor(m_store.nativePath(), Clock::now());
+    const QByteArray backupPath = BackupPathFor(m_store.NativePath(), Clock::now());
     const QString backup = PathForDisplay(backupPath);
     if (m_store.Backup(backupPath).ok())
         MsgBox(this, backup + QStringLiteral("\r\nという名前で保存しました。"), vbOKOnly,

@@ -46,8 +46,8 @@ public:
     // Tells the user where the copy of a save that was cut short lies.
     void ReportInterruptedSave(const QByteArray &copyPath);
 
-    const AgendaFile &store() const { return m_store; }
-    const QString &loadedText() const { return mstrLoadedText; }
+    const AgendaFile &Store() const { return m_store; }
+    const QString &LoadedText() const { return mstrLoadedText; }
 
     DateList *List1;
     QPlainTextEdit *Text1;
