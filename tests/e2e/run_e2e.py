@@ -231,7 +231,7 @@ class EndToEnd(ProgramTestCase):
         self.programs.append(prog)
         copies = [prog.start() for _ in range(4)]
         find_window(MAIN_TITLE)
-        time.sleep(1.5)
+        wait_for(lambda: sum(p.poll() is None for p in copies) == 1)
         running = [p for p in copies if p.poll() is None]
         self.assertEqual(len(running), 1)
         self.assertEqual([p.returncode for p in copies if p not in running], [0, 0, 0])
@@ -356,8 +356,7 @@ class RealInput(ProgramTestCase):
             with self.subTest(name):
                 click(wid, BUTTON["add"])
                 answer("年月日追加", *(["Tab"] * tabs + [press]))
-                time.sleep(0.2)
-                self.assertEqual(today_key() in prog.bytes(), adds)
+                self.assertEqual(wait_for(lambda: today_key() in prog.bytes(), 2 if adds else 0.3), adds)
 
     def test_high_dpi_scales_the_whole_window(self):
         # Xvfb's screen claims 100 dots per inch; without Xft.dpi both builds
@@ -803,7 +802,7 @@ def main():
         ENV, stop = desktop.session, desktop.stop
     else:
         wm = subprocess.Popen(["openbox"], env=INPUT, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(0.5)
+        wait_for(lambda: "window id" in x("xprop", "-root", "_NET_SUPPORTING_WM_CHECK", check=False, env=INPUT))
         ENV, stop = INPUT, lambda: (wm.terminate(), wm.wait())
     try:
         result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
