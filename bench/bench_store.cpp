@@ -5,7 +5,7 @@
 #include "store/agendafile.h"
 #include "store/codepage.h"
 #include "store/memo.h"
-#include "store/safefile.h"
+#include "store/files/safefile.h"
 
 #include <QCoreApplication>
 #include <QDate>

@@ -5,20 +5,27 @@ function(tavlo_add_flavour)
   set(qt Qt${F_QT})
   set(src ${PROJECT_SOURCE_DIR})
 
+  # The file layer under the agenda: locked reads, crash-safe replacement,
+  # copies, the names of what it makes, recovery after a cut-off save.
+  set(files tavlo_files_${F_SUFFIX})
+  add_library(${files} STATIC
+    ${src}/store/files/safefile.cpp
+    ${src}/store/files/filenames.cpp
+    ${src}/store/files/backup.cpp
+    ${src}/store/files/recovery.cpp)
+  target_include_directories(${files} PUBLIC ${src})
+  target_link_libraries(${files} PUBLIC ${qt}::Core)
+  tavlo_warnings(${files})
+
   # The agenda file: Qt Core only, no widgets.
   set(store tavlo_store_${F_SUFFIX})
   add_library(${store} STATIC
     ${src}/store/codepage.cpp
     ${src}/store/memo.cpp
     ${src}/store/profile.cpp
-    ${src}/store/safefile.cpp
     ${src}/store/agendafile.cpp
-    ${src}/store/filenames.cpp
-    ${src}/store/backup.cpp
-    ${src}/store/recovery.cpp
     ${src}/store/loadedmemo.cpp)
-  target_include_directories(${store} PUBLIC ${src})
-  target_link_libraries(${store} PUBLIC ${qt}::Core)
+  target_link_libraries(${store} PUBLIC ${files})
   tavlo_warnings(${store})
 
   # The single running copy, the display servers, the clock: Qt Gui, no widgets.
@@ -88,7 +95,7 @@ endfunction()
 
 # Rooms, lowest first: a source may include from its own room and the ones
 # before it, never from a later one. Checked when the build is configured.
-set(TAVLO_ROOMS store platform ui/style ui/classic ui/dialogs ui/main app)
+set(TAVLO_ROOMS store/files store platform ui/style ui/classic ui/dialogs ui/main app)
 
 function(tavlo_check_include_direction)
   set(src ${PROJECT_SOURCE_DIR})

@@ -1,8 +1,8 @@
 #include "store/agendafile.h"
 
-#include "store/backup.h"
+#include "store/files/backup.h"
 #include "store/codepage.h"
-#include "store/filenames.h"
+#include "store/files/filenames.h"
 #include "store/profile.h"
 
 

@@ -2,7 +2,7 @@
 // The agenda file: one memo per date, kept in one INI section of a code page
 // 932 text file. Every operation goes to the file when it is called; nothing
 // is cached, so another program's edits are always seen.
-#include "store/safefile.h"
+#include "store/files/safefile.h"
 
 #include <QString>
 #include <QStringList>

@@ -4,8 +4,8 @@
 // then the invariants in docs/testing.md. The test command tries every 7th
 // call; TAVLO_FAULT_STRIDE=1 all of them, TAVLO_FAULT_TRACE=1 lists them.
 #include "store/agendafile.h"
-#include "store/filenames.h"
-#include "store/recovery.h"
+#include "store/files/filenames.h"
+#include "store/files/recovery.h"
 #include "ui/dialogs/form2.h"
 #include "ui/classic/editortext.h"
 #include "ui/uitestsupport.h"

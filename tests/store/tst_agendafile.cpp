@@ -2,8 +2,8 @@
 // values and writes, a link whose target is gone. Failures at every system
 // call, and what a save keeps, are the fault loop's (tests/faults).
 #include "store/agendafile.h"
-#include "store/backup.h"
-#include "store/filenames.h"
+#include "store/files/backup.h"
+#include "store/files/filenames.h"
 #include "store/loadedmemo.h"
 #include "store/codepage.h"
 #include "store/memo.h"

@@ -1,8 +1,8 @@
 #include "ui/main/form1.h"
 
-#include "store/backup.h"
+#include "store/files/backup.h"
 #include "store/codepage.h"
-#include "store/filenames.h"
+#include "store/files/filenames.h"
 #include "store/memo.h"
 #include "platform/clock.h"
 #include "ui/dialogs/form2.h"

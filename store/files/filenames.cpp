@@ -1,4 +1,4 @@
-#include "store/filenames.h"
+#include "store/files/filenames.h"
 
 #include <QRandomGenerator>
 

@@ -1,4 +1,4 @@
-#include "store/backup.h"
+#include "store/files/backup.h"
 
 namespace tavlo {
 

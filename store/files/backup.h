@@ -1,7 +1,7 @@
 #pragma once
 // Timestamped copies of the agenda file, made on the user's request. Their
-// names come from BackupPathFor (store/filenames.h).
-#include "store/safefile.h"
+// names come from BackupPathFor (store/files/filenames.h).
+#include "store/files/safefile.h"
 
 #include <QByteArray>
 

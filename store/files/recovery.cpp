@@ -1,7 +1,7 @@
-#include "store/recovery.h"
+#include "store/files/recovery.h"
 
-#include "store/filenames.h"
-#include "store/safefile.h"
+#include "store/files/filenames.h"
+#include "store/files/safefile.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
-#include "store/safefile.h"
+#include "store/files/safefile.h"
 
-#include "store/filenames.h"
+#include "store/files/filenames.h"
 
 #include <algorithm>
 #include <cerrno>
