@@ -1,7 +1,9 @@
 #pragma once
 // Whether a memo in the file was changed by another program since this
 // window last read or wrote it: the one place that decides when to ask
-// before a save or a deletion replaces it.
+// before a save or a deletion replaces it. A change that lands while the
+// save itself runs is no question for the user: the file layer notices it
+// (FileError::Changed) and the store makes the edit again on what is there.
 #include "store/agendafile.h"
 
 #include <optional>
