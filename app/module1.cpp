@@ -163,7 +163,7 @@ int Main(int &argc, char **argv)
     Form1 form(store);
     QObject::connect(&instance, &SingleInstance::restoreRequested, &form, &Form1::Restore);
     instance.startAnswering();
-    SetWindowIconAfterFirstPaint(form, QString::fromLatin1(kDesktopFileName));
+    SetWindowIconAfterFirstPaint(form);
     const QStringList keys = dateKeys.get();
     ShowMainWindow(form, keys, savingCopy);
     return QApplication::exec();

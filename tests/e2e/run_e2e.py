@@ -546,6 +546,9 @@ class Desktops(ProgramTestCase):
         def offers(wid, action):  # what the window manager offers
             return ACTION % action in self.state(wid, "_NET_WM_ALLOWED_ACTIONS")
         _, _, wid = self.launch()
+        # Docks match the window to its desktop entry (StartupWMClass), and show its icon.
+        self.assertIn('"%s"' % os.path.basename(ARGS.program), self.state(wid, "WM_CLASS"))
+        self.assertTrue(wait_for(lambda: "Icon (64 x 64)" in self.state(wid, "_NET_WM_ICON")))
         self.assertEqual(hints(wid)[0] & (MWM_FUNC_MINIMIZE | MWM_FUNC_MAXIMIZE), MWM_FUNC_MINIMIZE)
         self.assertFalse(offers(wid, "MAXIMIZE_HORZ") or offers(wid, "MAXIMIZE_VERT"))
         main = frame(wid)

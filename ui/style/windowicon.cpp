@@ -19,7 +19,7 @@ namespace {
 class IconAfterFirstPaint : public QObject
 {
 public:
-    IconAfterFirstPaint(QWidget *window, const QString &name) : QObject(window), m_name(name) {}
+    explicit IconAfterFirstPaint(QWidget *window) : QObject(window) {}
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
@@ -27,22 +27,19 @@ public:
             watched->removeEventFilter(this);
             QTimer::singleShot(0, this, [this] {
                 InitResources();
-                QApplication::setWindowIcon(QIcon::fromTheme(m_name, QIcon(QStringLiteral(":/org.example.tavlo.png"))));
+                QApplication::setWindowIcon(QIcon(QStringLiteral(":/org.example.tavlo.png")));
                 deleteLater();
             });
         }
         return false;
     }
-
-private:
-    QString m_name;
 };
 
 } // namespace
 
-void SetWindowIconAfterFirstPaint(QWidget &window, const QString &name)
+void SetWindowIconAfterFirstPaint(QWidget &window)
 {
-    window.installEventFilter(new IconAfterFirstPaint(&window, name));
+    window.installEventFilter(new IconAfterFirstPaint(&window));
 }
 
 } // namespace tavlo
