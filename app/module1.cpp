@@ -1,20 +1,20 @@
 #include "app/module1.h"
 
-#include "platform/singleinstance.h"
 #include "app/startupwork.h"
 #include "platform/displayserver.h"
+#include "platform/singleinstance.h"
+#include "platform/windowactivation.h"
 #include "store/agendafile.h"
 #include "store/codepage.h"
 #include "store/files/filenames.h"
 #include "store/files/recovery.h"
+#include "ui/classic/fonts.h"
+#include "ui/classic/messagebox.h"
+#include "ui/main/datelist.h"
+#include "ui/main/form1.h"
 #include "ui/style/accessibility.h"
 #include "ui/style/focusstyle.h"
 #include "ui/style/windowicon.h"
-#include "ui/classic/fonts.h"
-#include "ui/main/datelist.h"
-#include "ui/main/form1.h"
-#include "ui/classic/messagebox.h"
-#include "platform/windowactivation.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

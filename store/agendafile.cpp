@@ -1,10 +1,9 @@
 #include "store/agendafile.h"
 
-#include "store/files/backup.h"
 #include "store/codepage.h"
+#include "store/files/backup.h"
 #include "store/files/filenames.h"
 #include "store/profile.h"
-
 
 #include <algorithm>
 #include <cerrno>
@@ -178,9 +177,9 @@ StoreResult editFile(const QByteArray &path, const FileResult &started, Plan &&p
 
 } // namespace
 
-AgendaFile::AgendaFile(QByteArray NativePath, QByteArray sectionBytes, const QByteArray &programPath,
+AgendaFile::AgendaFile(QByteArray nativePath, QByteArray sectionBytes, const QByteArray &programPath,
                        QByteArray seedPath)
-    : m_path(std::move(NativePath)), m_sectionBytes(std::move(sectionBytes)), m_seedPath(std::move(seedPath)),
+    : m_path(std::move(nativePath)), m_sectionBytes(std::move(sectionBytes)), m_seedPath(std::move(seedPath)),
       m_isProgram(!programPath.isEmpty() && sameFile(m_path, programPath))
 {
 }

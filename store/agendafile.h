@@ -35,12 +35,12 @@ public:
     // A value longer than this comes back cut (a hand-edited file only).
     static constexpr int kReadCapacity = 16383;
 
-    // `NativePath` and `sectionBytes` as the kernel and the file hold them.
+    // `nativePath` and `sectionBytes` as the kernel and the file hold them.
     // A store whose path is the program's own file reads nothing and refuses
     // every write (IsProgram).
     // With `seedPath`, the file does not exist until its first write, which
     // starts it as a copy of the seed; until then the seed is read.
-    AgendaFile(QByteArray NativePath, QByteArray sectionBytes, const QByteArray &programPath = QByteArray(),
+    AgendaFile(QByteArray nativePath, QByteArray sectionBytes, const QByteArray &programPath = QByteArray(),
                QByteArray seedPath = QByteArray());
 
     const QByteArray &NativePath() const { return m_path; }

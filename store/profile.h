@@ -114,22 +114,12 @@ LineFeed ForEachLineAt(const char *data, qsizetype size, bool atEnd, OnLine &&on
     return feed;
 }
 
-// The same, handing over only each line's text: `onLine(text, size)`.
-template <class OnLine>
-LineFeed ForEachLine(const char *data, qsizetype size, bool atEnd, OnLine &&onLine)
-{
-    return ForEachLineAt(data, size, atEnd, [&onLine](const char *bytes, const Line &line) {
-        return onLine(bytes + line.begin, line.end - line.begin);
-    });
-}
-
 // --- The start-up scan ---------------------------------------------------------
 
 // One line of the start-up scan: the scan ends at the first empty line and at
 // the first line without "="; lines beginning with "[" are skipped, whatever
 // section they open; otherwise `onKey(line, keyLength)` gets the key, every
-// byte before the first "=". Returns false where the scan ends, so it serves
-// as a ForEachLine callback as it is.
+// byte before the first "=". Returns false where the scan ends.
 template <class OnKey>
 bool ScanLine(const char *line, qsizetype size, OnKey &&onKey)
 {

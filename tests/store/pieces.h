@@ -13,18 +13,18 @@ namespace tavlo::test {
 inline QList<QByteArray> scanInTwoPieces(const QByteArray &file, qsizetype cut)
 {
     QList<QByteArray> keys;
-    const auto onLine = [&keys](const char *line, qsizetype size) {
-        return profile::ScanLine(line, size, [&keys](const char *key, qsizetype length) {
+    const auto onLine = [&keys](const char *data, const profile::Line &line) {
+        return profile::ScanLine(data + line.begin, line.end - line.begin, [&keys](const char *key, qsizetype length) {
             keys.append(QByteArray(key, int(length)));
         });
     };
     const QByteArray first = file.left(cut);
-    const profile::LineFeed feed = profile::ForEachLine(first.constData(), first.size(), false, onLine);
+    const profile::LineFeed feed = profile::ForEachLineAt(first.constData(), first.size(), false, onLine);
     if (feed.used > cut)
         return {"<overrun>"};
     if (!feed.stopped) {
         const QByteArray rest = file.mid(feed.used);
-        profile::ForEachLine(rest.constData(), rest.size(), true, onLine);
+        profile::ForEachLineAt(rest.constData(), rest.size(), true, onLine);
     }
     return keys;
 }

@@ -62,7 +62,7 @@ private slots:
             mainVisible = form.isVisible();
             QTest::keyClick(dialog, Qt::Key_Escape);
         });
-        ShowMainWindow(form, form.Store().ListDateKeys());
+        ShowMainWindow(form, agendaAt(fx.path()).ListDateKeys());
         QCOMPARE(form.windowTitle(), QStringLiteral("スケジュール管理ツール"));
         QVERIFY(form.isVisible());
         QStringList texts;

@@ -40,7 +40,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&f));
         QCOMPARE(f.Text1->toPlainText(), QStringLiteral("Milk\nBread"));
         QCOMPARE(f.LoadedText(), QStringLiteral("Milk\r\nBread"));
-        QTest::mouseClick(f.List1->viewport(), Qt::LeftButton, Qt::NoModifier, f.List1->rowRect(1).center());
+        QTest::mouseClick(f.List1->viewport(), Qt::LeftButton, Qt::NoModifier, f.List1->visualRect(f.List1->model()->index(1, 0)).center());
         QCOMPARE(f.CurrentIndex(), 1);
         QCOMPARE(f.Text1->toPlainText(), QStringLiteral("second"));
         QTest::keyClick(f.List1, Qt::Key_Up);

@@ -106,9 +106,4 @@ QItemSelectionModel::SelectionFlags DateList::selectionCommand(const QModelIndex
     return flags;
 }
 
-QRect DateList::rowRect(int row) const
-{
-    return visualRect(m_model->index(row));
-}
-
 } // namespace tavlo

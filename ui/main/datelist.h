@@ -32,8 +32,6 @@ public:
     // The selected row, or -1.
     int selectedRow() const;
 
-    QRect rowRect(int row) const;
-
 protected:
     // Coming into the list by Tab leaves its current date as it was, so Qt
     // tells screen readers of the list alone; this names the date too.

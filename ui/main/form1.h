@@ -46,7 +46,8 @@ public:
     // Tells the user where the copy of a save that was cut short lies.
     void ReportInterruptedSave(const QByteArray &copyPath);
 
-    const AgendaFile &Store() const { return m_store; }
+    // The memo as it was loaded or last saved; the update button compares
+    // the editor with it.
     const QString &LoadedText() const { return mstrLoadedText; }
 
     DateList *List1;
