@@ -78,6 +78,12 @@ private slots:
         QTest::newRow("key before the section") << QByteArray("2=x\r\n[tavlo]\r\n2=y\r\n") << QByteArray("2") << QByteArray("y");
         QTest::newRow("key holding =") << QByteArray("[tavlo]\r\na=b=c\r\n") << QByteArray("a=b") << kNone;
         QTest::newRow("key beginning with ;") << QByteArray("[tavlo]\r\n;k=c\r\n") << QByteArray(";k") << kNone;
+        // Lines are found sixteen bytes at a time: a line end at any place in such a block.
+        for (const char *end : {"\n", "\r"})
+            for (int n = 16; n < 48; ++n)
+                QTest::addRow("line end after %d bytes (%s)", n, *end == '\n' ? "LF" : "CR")
+                    << "[tavlo]" + QByteArray(end) + "1=" + QByteArray(n, 'x') + end + "22=" + QByteArray(n, 'y') + end + "3=z" + end
+                    << QByteArray("22") << QByteArray(n, 'y');
     }
 
     // Fed any number of bytes at a time, the reader finds the same.
