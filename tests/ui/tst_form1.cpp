@@ -203,16 +203,23 @@ private slots:
     }
 
     // The About box opens modal over the window with its OK button focused,
-    // so Space closes it.
+    // so Space closes it; nothing in it overlaps.
     void aboutBox()
     {
         MainWindowFixture fx(kAgenda);
         Form1 &f = fx.start();
         QVERIFY(QTest::qWaitForWindowActive(&f));
-        bool modal = false, okFocused = false;
+        bool modal = false, okFocused = false, laidOut = false;
         const AnswerModal answer([&](QWidget *w) {
             auto *about = qobject_cast<Form3 *>(w);
             modal = about && about->isModal();
+            // The frame holding OK sits below the title, centred; the credits
+            // fill most of the frame below it.
+            const QRect frame = about ? about->Frame1->geometry() : QRect();
+            const QRect credits = about ? about->Text1->geometry() : QRect();
+            laidOut = about && !frame.intersects(about->Label1->geometry())
+                && frame.left() * 2 + frame.width() == about->width() && !frame.intersects(about->Frame2->geometry())
+                && about->Frame2->rect().contains(credits) && credits.width() * 10 > about->Frame2->width() * 9;
             // Space only once OK has the focus: sent to the main window's
             // button it would open a second box.
             okFocused = about && QTest::qWaitFor([about] { return about->Command1->hasFocus(); }, 2000);
@@ -223,6 +230,7 @@ private slots:
         QTest::mouseClick(f.Command4, Qt::LeftButton);
         QVERIFY(modal);
         QVERIFY(okFocused);
+        QVERIFY(laidOut);
     }
 };
 
