@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian packages from a copy of the source tree, checks them with
-# lintian, unpacks each into a scratch root, validates what desktops read
-# there, and runs the whole-program suite's Installed checks on the unpacked
-# programs (a second real user and root; needs root, else it is skipped).
-#   check_packages.sh SOURCE_DIR SHOTS_DIR
+# lintian, unpacks each into a scratch root and validates what desktops read
+# there (needs root, else it is skipped).
+#   check_packages.sh SOURCE_DIR
 set -euo pipefail
 src="$1"
-shots="$2"
 [ "$(id -u)" -eq 0 ] || { echo "needs root: skipped"; exit 77; }
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -34,6 +32,5 @@ for program in tavlo tavlo_classic; do
   desktop-file-validate "$root/usr/share/applications/org.example.$program.desktop"
   appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/org.example.$program.metainfo.xml" > /dev/null
   [ -s "$root/usr/share/man/man1/$program.1.gz" ]
-  /usr/bin/python3 "$src/tests/e2e/run_e2e.py" --program "$root/usr/bin/$program" --installed "$root" \
-    --shots "$shots/$program" Installed
+  [ -x "$root/usr/bin/$program" ]
 done

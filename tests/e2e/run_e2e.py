@@ -8,7 +8,6 @@ agenda file's bytes); and natively on Wayland under a headless sway.
 Usage: run_e2e.py --program PATH --shots FOLDER [--desktop gnome-shell|kwin] [TestClass[.test] ...]
 """
 import argparse
-import ctypes
 import datetime
 import fcntl
 import hashlib
@@ -699,79 +698,6 @@ class KWin(Desktop):
         shutil.rmtree(self.bin, ignore_errors=True)
 
 
-class Installed(unittest.TestCase):
-    """The unpacked package, as /usr/local on a scratch file system in a
-    mount namespace of the test's own (the machine's /usr is never touched),
-    started by a second real user and by root: each keeps the agenda under
-    XDG_DATA_HOME, nothing is written beside the program. Needs root."""
-
-    USER = 4242  # by number: nothing is added to the machine's user list
-
-    @classmethod
-    def setUpClass(cls):
-        if not ARGS.installed or os.geteuid() != 0:
-            raise unittest.SkipTest("needs --installed and root")
-        libc = ctypes.CDLL(None, use_errno=True)
-        if libc.unshare(0x00020000) != 0:  # CLONE_NEWNS
-            raise unittest.SkipTest("no mount namespace: %s" % os.strerror(ctypes.get_errno()))
-        subprocess.run(["mount", "--make-rprivate", "/"], check=True)
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tavlo-usr-local", "/usr/local"], check=True)
-        subprocess.run(["cp", "-a", os.path.join(ARGS.installed, "usr", "."), "/usr/local/"], check=True)
-        cls.name = os.path.basename(ARGS.program)
-        cls.exe = os.path.join("/usr/local/bin", cls.name)
-
-    def setUp(self):
-        self.top = tempfile.mkdtemp(prefix="tavlo-installed-")
-        os.chmod(self.top, 0o755)
-        self.procs = []
-        self.system = sorted(os.listdir("/usr/local/bin"))
-        self.homes = {uid: self.make_home(uid) for uid in (0, self.USER)}
-
-    def tearDown(self):
-        for p in self.procs:
-            p.kill()
-            p.wait()
-        window_gone(MAIN_TITLE, 3)
-        for extra in set(os.listdir("/usr/local/bin")) - set(self.system):
-            os.remove(os.path.join("/usr/local/bin", extra))
-        shutil.rmtree(self.top, ignore_errors=True)
-
-    def make_home(self, uid):
-        home = os.path.join(self.top, "home-%d" % uid)
-        os.makedirs(os.path.join(home, "runtime"))
-        for path in (home, os.path.join(home, "runtime")):
-            os.chown(path, uid, uid)
-            os.chmod(path, 0o700)
-        return home
-
-    def start(self, uid):
-        env = dict(ENV, HOME=self.homes[uid], XDG_RUNTIME_DIR=os.path.join(self.homes[uid], "runtime"))
-        env.pop("XDG_DATA_HOME", None)
-        user = ["setpriv", "--reuid=%d" % uid, "--regid=%d" % uid, "--clear-groups", "--"] if uid else []
-        self.procs.append(subprocess.Popen(user + [self.exe], env=env, stdout=subprocess.DEVNULL,
-                                           stderr=subprocess.DEVNULL))
-
-    def own(self, uid):
-        return os.path.join(self.homes[uid], ".local/share/tavlo/usr/local/bin", self.name + ".txt")
-
-    def entry(self, memo):
-        return b"[" + self.name.encode() + b"]\r\n2004.05.07=" + memo + b"\r\n"
-
-    def read(self, path):
-        return open(path, "rb").read() if os.path.exists(path) else None
-
-    def test_first_start(self):
-        for uid in (self.USER, 0):
-            self.start(uid)
-            answer("年月日追加", "Return")
-            self.assertTrue(wait_for(lambda: self.read(self.own(uid)) is not None))
-            self.assertEqual(os.stat(self.own(uid)).st_uid, uid)
-            self.assertEqual(os.stat(os.path.dirname(self.own(uid))).st_mode & 0o777, 0o700)
-            self.assertEqual(sorted(os.listdir("/usr/local/bin")), self.system)
-            self.procs.pop().kill()
-            window_gone(MAIN_TITLE, 3)
-
-
 def start_display(screen="1280x1024x24"):
     """An Xvfb of the suite's own, on the first free display, and its name."""
     read_fd, write_fd = os.pipe()
@@ -794,7 +720,6 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--shots", required=True)
     parser.add_argument("--desktop", default="openbox", choices=["openbox", "gnome-shell", "kwin"])
-    parser.add_argument("--installed", default="", help="an unpacked package's root, for the Installed checks")
     ARGS, rest = parser.parse_known_args()
     nested = ARGS.desktop != "openbox"
     xvfb, display = start_display("1024x768x24" if nested else "1280x1024x24")
