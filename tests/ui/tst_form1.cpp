@@ -6,6 +6,7 @@
 #include "ui/dialogs/form3.h"
 #include "ui/classic/messagebox.h"
 #include "ui/style/accessibility.h"
+#include "ui/style/focusstyle.h"
 #include "uitestsupport.h"
 
 #include <QAccessible>
@@ -100,6 +101,33 @@ private slots:
         QVERIFY2(QFontMetrics(f.font()).inFont(QChar(0x65E5)) && QFontMetrics(f.font()).inFont(QChar(0x30B5)),
                  qPrintable(info.family()));
         QCOMPARE(info.family(), WindowFontFamily()); // installed as asked, not matched to another
+    }
+
+    // Focus shows: a dotted frame on the list's current date, a frame round
+    // the editor, a frame on a button (the add-date dialog's default button
+    // does not look focused until it is).
+    void focusIsDrawn()
+    {
+        QApplication::setStyle(new FocusStyle);
+        MainWindowFixture fx(kAgenda);
+        Form1 &f = fx.start();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QString answer;
+        Form2 d(&f, &answer);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        for (QWidget *w : std::initializer_list<QWidget *>{f.List1, f.Text1, f.Command1, d.Command1}) {
+            QWidget *other = w == f.List1 ? static_cast<QWidget *>(f.Text1) : w == d.Command1 ? static_cast<QWidget *>(d.Text1[0]) : f.List1;
+            QApplication::setActiveWindow(w->window());
+            w->setFocus();
+            QTRY_VERIFY(w->hasFocus());
+            // The editor's frame, not its blinking cursor.
+            const QRect part = w == f.Text1 ? QRect(0, 0, w->width(), 2) : w->rect();
+            const QImage focused = w->grab(part).toImage();
+            other->setFocus();
+            QTRY_VERIFY(other->hasFocus());
+            QVERIFY2(w->grab(part).toImage() != focused, w->metaObject()->className());
+        }
     }
 
     void textSize()
