@@ -29,28 +29,21 @@ class tst_Platform : public QObject
 private slots:
     void preferredPlatform_data()
     {
-        QTest::addColumn<QByteArray>("chosen");
-        QTest::addColumn<QByteArray>("session");
-        QTest::addColumn<QByteArray>("desktop");
-        QTest::addColumn<QByteArray>("display");
-        QTest::addColumn<QByteArray>("platform");
-        QTest::newRow("GNOME on Wayland") << QByteArray() << QByteArray("wayland") << QByteArray("GNOME")
-                                          << QByteArray(":0") << QByteArray("xcb");
-        QTest::newRow("Ubuntu's GNOME") << QByteArray() << QByteArray("wayland") << QByteArray("ubuntu:GNOME")
-                                        << QByteArray(":0") << QByteArray("xcb");
-        QTest::newRow("Plasma on Wayland") << QByteArray() << QByteArray("wayland") << QByteArray("KDE")
-                                           << QByteArray(":1") << QByteArray("xcb");
-        QTest::newRow("no XWayland") << QByteArray() << QByteArray("wayland") << QByteArray("GNOME") << QByteArray()
-                                     << QByteArray();
-        QTest::newRow("the user's choice") << QByteArray("wayland") << QByteArray("wayland") << QByteArray("GNOME")
-                                           << QByteArray(":0") << QByteArray();
-        QTest::newRow("sway") << QByteArray() << QByteArray("wayland") << QByteArray("sway") << QByteArray(":0")
-                              << QByteArray();
-        QTest::newRow("GNOME on X") << QByteArray() << QByteArray("x11") << QByteArray("GNOME") << QByteArray(":0")
-                                    << QByteArray();
-        QTest::newRow("a name that only contains it") << QByteArray() << QByteArray("wayland")
-                                                      << QByteArray("GNOME-Flashback-Like") << QByteArray(":0")
-                                                      << QByteArray();
+        for (const char *column : {"chosen", "session", "desktop", "display", "platform"})
+            QTest::addColumn<QByteArray>(column);
+        const auto row = [](const char *name, const char *chosen, const char *session, const char *desktop,
+                            const char *display, const char *platform) {
+            QTest::newRow(name) << QByteArray(chosen) << QByteArray(session) << QByteArray(desktop) << QByteArray(display)
+                                << QByteArray(platform);
+        };
+        row("GNOME on Wayland", "", "wayland", "GNOME", ":0", "xcb");
+        row("Ubuntu's GNOME", "", "wayland", "ubuntu:GNOME", ":0", "xcb");
+        row("Plasma on Wayland", "", "wayland", "KDE", ":1", "xcb");
+        row("no XWayland", "", "wayland", "GNOME", "", "");
+        row("the user's choice", "wayland", "wayland", "GNOME", ":0", "");
+        row("sway", "", "wayland", "sway", ":0", "");
+        row("GNOME on X", "", "x11", "GNOME", ":0", "");
+        row("a name that only contains it", "", "wayland", "GNOME-Flashback-Like", ":0", "");
     }
 
     // The token a second start passes on: its launcher's, in either variable.
