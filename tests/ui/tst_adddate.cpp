@@ -167,75 +167,66 @@ private slots:
         QVERIFY(answer.isEmpty());
     }
 
-    void addsInSortedPlace_data()
-    {
-        QTest::addColumn<QString>("month");
-        QTest::addColumn<QString>("day");
-        QTest::addColumn<int>("row");
-        QTest::addColumn<int>("currentAfter"); // the second date stays current
-        QTest::newRow("earlier than all") << "4" << "1" << 0 << 2;
-        QTest::newRow("between") << "5" << "7" << 1 << 2;
-        QTest::newRow("after all") << "6" << "1" << 2 << 1;
-    }
-
-    void addsInSortedPlace()
-    {
-        QFETCH(QString, month);
-        QFETCH(QString, day);
-        QFETCH(int, row);
-        QFETCH(int, currentAfter);
-        MainWindowFixture fx(kAgenda);
-        Form1 &f = fx.start();
-        f.SelectItem(1);
-        f.Text1->setPlainText(QStringLiteral("unsaved edit"));
-        const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), month, day);
-        QTest::mouseClick(f.Command1, Qt::LeftButton);
-        const QString key = QStringLiteral("2004.%1.%2").arg(month.toInt(), 2, 10, QLatin1Char('0')).arg(day.toInt(), 2, 10, QLatin1Char('0'));
-        QCOMPARE(f.gstrAddDate, key);
-        QCOMPARE(f.List1->text(row), key);
-        QCOMPARE(f.List1->count(), 3);
-        QCOMPARE(f.CurrentIndex(), currentAfter);
-        QCOMPARE(f.Text1->toPlainText(), QStringLiteral("unsaved edit"));
-        QVERIFY(f.Command2->isEnabled());
-        QCOMPARE(readBytes(fx.path()), kAgenda + key.toLatin1() + '=' + kPlaceholderBytes + "\r\n");
-        // Selected, the new date shows the placeholder as its saved memo.
-        f.SelectItem(row);
-        QCOMPARE(f.Text1->toPlainText(), kPlaceholder);
-        QVERIFY(!f.Command2->isEnabled());
-    }
-
-    void refused_data()
+    void addDate_data()
     {
         QTest::addColumn<QByteArray>("agenda");
         QTest::addColumn<bool>("readOnly");
-        QTest::addColumn<QString>("box"); // the start of "title|style|text"
+        QTest::addColumn<QString>("date");    // month/day in 2004
+        QTest::addColumn<int>("row");         // where it is listed; -1: refused
+        QTest::addColumn<int>("currentAfter"); // the second date stays current
+        QTest::addColumn<QString>("box");     // refused: the start of "title|style|text"
         const QString same = QStringLiteral("処理中断|0|同じ日付が存在しています。");
-        QTest::newRow("listed date") << kAgenda << false << same;
+        QTest::newRow("earlier than all") << kAgenda << false << "4/1" << 0 << 2 << "";
+        QTest::newRow("between") << kAgenda << false << "5/7" << 1 << 2 << "";
+        QTest::newRow("after all") << kAgenda << false << "6/1" << 2 << 1 << "";
+        QTest::newRow("listed date") << kAgenda << false << "5/20" << -1 << 1 << same;
         // The start-up scan ends at an empty line; the date is stored all the same.
         QTest::newRow("stored after an empty line")
-            << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=hidden\r\n") << false << same;
+            << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=hidden\r\n") << false << "5/20" << -1 << 0 << same;
         QTest::newRow("stored with an empty value")
-            << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=\r\n") << false << same;
-        QTest::newRow("read-only file") << kAgenda << true << "異常検出|16|<path>\r\nへの保存が失敗しました。";
+            << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=\r\n") << false << "5/20" << -1 << 0 << same;
+        QTest::newRow("read-only file") << kAgenda << true << "5/7" << -1 << 1 << "異常検出|16|<path>\r\nへの保存が失敗しました。";
     }
 
-    void refused()
+    // A new date goes to its sorted place with the placeholder memo, the
+    // unsaved edit kept; a refused one leaves list and file as they were.
+    void addDate()
     {
         QFETCH(QByteArray, agenda);
         QFETCH(bool, readOnly);
+        QFETCH(QString, date);
+        QFETCH(int, row);
+        QFETCH(int, currentAfter);
         QFETCH(QString, box);
         MainWindowFixture fx(agenda);
         Form1 &f = fx.start();
         const QStringList listed = fx.listTexts();
-        if (readOnly)
-            QVERIFY(::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
+        if (listed.size() > 1)
+            f.SelectItem(1);
+        f.Text1->setPlainText(QStringLiteral("unsaved edit"));
+        QVERIFY(!readOnly || ::chmod(QFile::encodeName(fx.path()).constData(), 0444) == 0);
         MsgBoxRecorder boxes;
-        const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), QStringLiteral("5"), readOnly ? QStringLiteral("7") : QStringLiteral("20"));
-        f.Command1_Click();
-        QCOMPARE(boxes.shown.size(), 1);
-        QVERIFY2(boxes.shown[0].startsWith(box.replace(QStringLiteral("<path>"), fx.path())), qPrintable(boxes.shown[0]));
-        QCOMPARE(fx.listTexts(), listed);
-        QCOMPARE(readBytes(fx.path()), agenda);
+        const AnswerModal answer = AnswerDialog(QStringLiteral("2004"), date.section(QLatin1Char('/'), 0, 0), date.section(QLatin1Char('/'), 1, 1));
+        QTest::mouseClick(f.Command1, Qt::LeftButton);
+        QCOMPARE(f.CurrentIndex(), currentAfter);
+        QCOMPARE(f.Text1->toPlainText(), QStringLiteral("unsaved edit"));
+        if (row < 0) {
+            QCOMPARE(boxes.shown.size(), 1);
+            QVERIFY2(boxes.shown[0].startsWith(box.replace(QStringLiteral("<path>"), fx.path())), qPrintable(boxes.shown[0]));
+            QCOMPARE(fx.listTexts(), listed);
+            QCOMPARE(readBytes(fx.path()), agenda);
+            return;
+        }
+        const QString key = QDate(2004, date.section(QLatin1Char('/'), 0, 0).toInt(), date.section(QLatin1Char('/'), 1, 1).toInt()).toString(QStringLiteral("yyyy.MM.dd"));
+        QCOMPARE(f.gstrAddDate, key);
+        QCOMPARE(f.List1->text(row), key);
+        QCOMPARE(f.List1->count(), 3);
+        QVERIFY(f.Command2->isEnabled());
+        QCOMPARE(readBytes(fx.path()), agenda + key.toLatin1() + '=' + kPlaceholderBytes + "\r\n");
+        // Selected, the new date shows the placeholder as its saved memo.
+        f.SelectItem(row);
+        QCOMPARE(f.Text1->toPlainText(), kPlaceholder);
+        QVERIFY(!f.Command2->isEnabled());
     }
 
 private:
