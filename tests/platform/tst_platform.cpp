@@ -1,9 +1,7 @@
-// The request one copy of the program sends the running one, with the
-// activation token that lets Wayland bring its window forward; where the
-// lock and the socket live; which display server a session's desktop gets. The single running copy itself,
-// and the tokens, are tried with real processes in the whole-program suites
-// (X11, sway, GNOME Shell and KWin).
-#include "platform/displayserver.h"
+// The launcher's token a second start passes on, and where the lock and the
+// socket live. The single running copy itself, its requests and the choice
+// of display server are tried with real processes in the whole-program
+// suites (X11, sway, GNOME Shell and KWin).
 #include "platform/singleinstance.h"
 #include "platform/windowactivation.h"
 #include "testsupport.h"
@@ -21,25 +19,6 @@ class tst_Platform : public QObject
     Q_OBJECT
 
 private slots:
-    void preferredPlatform_data()
-    {
-        for (const char *column : {"chosen", "session", "desktop", "display", "platform"})
-            QTest::addColumn<QByteArray>(column);
-        const auto row = [](const char *name, const char *chosen, const char *session, const char *desktop,
-                            const char *display, const char *platform) {
-            QTest::newRow(name) << QByteArray(chosen) << QByteArray(session) << QByteArray(desktop) << QByteArray(display)
-                                << QByteArray(platform);
-        };
-        row("GNOME on Wayland", "", "wayland", "GNOME", ":0", "xcb");
-        row("Ubuntu's GNOME", "", "wayland", "ubuntu:GNOME", ":0", "xcb");
-        row("Plasma on Wayland", "", "wayland", "KDE", ":1", "xcb");
-        row("no XWayland", "", "wayland", "GNOME", "", "");
-        row("the user's choice", "wayland", "wayland", "GNOME", ":0", "");
-        row("sway", "", "wayland", "sway", ":0", "");
-        row("GNOME on X", "", "x11", "GNOME", ":0", "");
-        row("a name that only contains it", "", "wayland", "GNOME-Flashback-Like", ":0", "");
-    }
-
     // The token a second start passes on: its launcher's, in either variable.
     void launcherToken_data()
     {
@@ -119,43 +98,6 @@ private slots:
         qunsetenv("XDG_RUNTIME_DIR");
         if (planting)
             QVERIFY(folderEntries(QFile::decodeName(situation == "link" ? elsewhere : planted)).isEmpty());
-    }
-
-    // GNOME and KDE sessions on Wayland run the program through XWayland.
-    void preferredPlatform()
-    {
-        QFETCH(QByteArray, chosen);
-        QFETCH(QByteArray, session);
-        QFETCH(QByteArray, desktop);
-        QFETCH(QByteArray, display);
-        QFETCH(QByteArray, platform);
-        QCOMPARE(PreferredPlatform(chosen, session, desktop, display), platform);
-    }
-
-    void restoreRequests_data()
-    {
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<bool>("restores");
-        QTest::addColumn<QByteArray>("token");
-        QTest::newRow("no token") << QByteArray("restore\n") << true << QByteArray();
-        QTest::newRow("a token") << QByteArray("restore sway-3f_a.9=\n") << true << QByteArray("sway-3f_a.9=");
-        QTest::newRow("token with a space") << QByteArray("restore ab cd\n") << true << QByteArray();
-        QTest::newRow("token of 257 bytes") << "restore " + QByteArray(257, 'a') + '\n' << true << QByteArray();
-        QTest::newRow("token of 256 bytes") << "restore " + QByteArray(256, 'a') + '\n' << true << QByteArray(256, 'a');
-        QTest::newRow("another word") << QByteArray("restorex\n") << false << QByteArray();
-        QTest::newRow("cut short") << QByteArray("restore tok") << false << QByteArray();
-    }
-
-    // What the running copy makes of a request.
-    void restoreRequests()
-    {
-        QFETCH(QByteArray, request);
-        QFETCH(bool, restores);
-        QFETCH(QByteArray, token);
-        QByteArray got("<unset>");
-        QCOMPARE(SingleInstance::ParseRestoreRequest(request, &got), restores);
-        if (restores)
-            QCOMPARE(got, token);
     }
 };
 
