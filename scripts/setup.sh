@@ -15,7 +15,7 @@ packages=(
   python3-xlib
   desktop-file-utils appstream
   debhelper lintian
-  exfat-fuse exfatprogs acl
+  acl
   adwaita-qt adwaita-qt6 x11-xserver-utils
   at-spi2-core dbus
 )

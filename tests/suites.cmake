@@ -6,7 +6,6 @@ set(TAVLO_TESTS
   store/tst_codepage      -
   store/tst_profile       -
   store/tst_agendafile    -
-  platform/tst_platform   -
   ui/tst_form1            -
   ui/tst_memocycle        -
   ui/tst_adddate          -

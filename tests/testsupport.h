@@ -81,38 +81,4 @@ private:
     bool m_ok = false;
 };
 
-// A real exFAT file system (a USB stick's), through FUSE on a loop device.
-// Needs root and Debian's exfat-fuse and exfatprogs; ok() says whether the
-// machine could provide it.
-class ExfatMount
-{
-public:
-    ExfatMount()
-    {
-        if (::geteuid() != 0)
-            return;
-        QProcess p;
-        p.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral(
-            "cd \"$1\" && truncate -s 16M stick.img && mkfs.exfat stick.img >/dev/null && mkdir stick &&"
-            " loop=$(losetup -f --show stick.img) && echo \"$loop\" && mount.exfat-fuse \"$loop\" stick >/dev/null"),
-            QStringLiteral("sh"), m_dir.path()});
-        p.waitForFinished();
-        m_loop = QString::fromLatin1(p.readAllStandardOutput()).trimmed();
-        m_ok = p.exitCode() == 0;
-    }
-    ~ExfatMount()
-    {
-        if (!m_loop.isEmpty()) // made, if not mounted
-            QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("umount \"$1\"; [ -z \"$2\" ] || losetup -d \"$2\""),
-                                                 QStringLiteral("sh"), path(), m_loop});
-    }
-    bool ok() const { return m_ok; }
-    QString path() const { return m_dir.filePath(QStringLiteral("stick")); }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_loop;
-    bool m_ok = false;
-};
-
 } // namespace tavlo::test

@@ -251,14 +251,9 @@ private slots:
         const QList<QByteArray> ops{"save", "save in place", "save in place without kernel copies",
                                     "save through a link", "delete", "delete in place on a failing disk",
                                     "add date", "backup",
-                                    "recover a torn save", "recover an untouched save", "save on a stick",
-                                    "backup on a stick"};
+                                    "recover a torn save", "recover an untouched save"};
         for (const QByteArray &op : ops) {
-            const bool stick = op.endsWith("on a stick");
             for (const QByteArray &who : {QByteArray("owner"), QByteArray("member")}) {
-                // On a stick, files have no owners: the one who mounted it.
-                if (stick && who == "member")
-                    continue;
                 for (const QByteArray &fault : faults) {
                     // Recovery runs before anyone else may act on the file.
                     if (op.startsWith("recover") && faults.indexOf(fault) > 3)
@@ -276,20 +271,14 @@ private slots:
         QFETCH(QByteArray, who);
         if (who == "member" && !m_root)
             QSKIP("needs root to act as two other users");
-        std::unique_ptr<ExfatMount> stick;
-        if (op.endsWith("on a stick")) {
-            stick = std::make_unique<ExfatMount>();
-            if (!stick->ok())
-                QSKIP("needs root, a free loop device, FUSE, exfat-fuse and exfatprogs");
-        }
         QTemporaryDir base;
-        const QByteArray folder = stick ? QFile::encodeName(stick->path()) : QFile::encodeName(base.path());
+        const QByteArray folder = QFile::encodeName(base.path());
         ::chmod(folder.constData(), 0755);
         ++m_rows;
         m_readers.clear();
         // Once undisturbed, to learn the calls the operation makes; a fault
         // at one of them changes only what follows it.
-        const Report plain = runCase(op, "count", who, folder + "/plain", 0, stick != nullptr, {});
+        const Report plain = runCase(op, "count", who, folder + "/plain", 0, {});
         QVERIFY(!QTest::currentTestFailed() && plain.calls > 0);
         // Undisturbed, it works: a loop over an operation that always fails
         // would hold every invariant.
@@ -300,7 +289,7 @@ private slots:
         const long start = 1 + long(qHash(QByteArray(QTest::currentDataTag())) % uint(m_stride));
         for (qint64 n = start; n <= plain.calls; n += m_stride) {
             const QByteArray dir = folder + "/case" + QByteArray::number(n);
-            runCase(op, fault, who, dir, n, stick != nullptr, plain.calledNames.value(int(n) - 1), plain.calledNames);
+            runCase(op, fault, who, dir, n, plain.calledNames.value(int(n) - 1), plain.calledNames);
             if (QTest::currentTestFailed())
                 return;
             ++m_cases;
@@ -310,15 +299,14 @@ private slots:
 private:
     // Builds a case's folder, as the owner would have it: the owner's own
     // folder, or one the group shares (new files take its group).
-    void setUp(Scene &s, const QByteArray &op, const QByteArray &who, bool stick)
+    void setUp(Scene &s, const QByteArray &op, const QByteArray &who)
     {
         const bool shared = who == "member";
         const bool recover = op.startsWith("recover");
-        // A folder (no bytes) or a file, given its owner where files have
-        // owners.
+        // A folder (no bytes) or a file, given its owner.
         const auto make = [&](const QByteArray &path, const QByteArray *bytes, mode_t mode, uid_t uid) {
             QVERIFY(bytes ? writeBytes(QFile::decodeName(path), *bytes) : ::mkdir(path.constData(), 0755) == 0);
-            QVERIFY(!m_root || stick || (::chown(path.constData(), uid, kShared) == 0 && ::chmod(path.constData(), mode) == 0));
+            QVERIFY(!m_root || (::chown(path.constData(), uid, kShared) == 0 && ::chmod(path.constData(), mode) == 0));
         };
         make(s.dir, nullptr, shared ? 02770 : 0755, shared ? 0 : kOwner.uid);
         s.agenda = s.real = s.dir + "/tavlo.txt";
@@ -350,11 +338,9 @@ private:
         }
         // What a save must keep: an attribute, and an access list entry for
         // someone the checks below do not try.
-        if (!stick) {
-            QVERIFY(::setxattr(s.real.constData(), "user.tavlo", "kept", 4, 0) == 0);
-            QCOMPARE(QProcess::execute(QStringLiteral("setfacl"), {QStringLiteral("-m"), QStringLiteral("u:4244:r"),
-                                                                   QFile::decodeName(s.real)}), 0);
-        }
+        QVERIFY(::setxattr(s.real.constData(), "user.tavlo", "kept", 4, 0) == 0);
+        QCOMPARE(QProcess::execute(QStringLiteral("setfacl"), {QStringLiteral("-m"), QStringLiteral("u:4244:r"),
+                                                               QFile::decodeName(s.real)}), 0);
         QVERIFY(::stat(s.real.constData(), &s.was) == 0);
         for (const char *name : kDecoys) {
             const QByteArray bytes(name);
@@ -451,19 +437,19 @@ private:
     }
 
     Report runCase(const QByteArray &op, const QByteArray &fault, const QByteArray &who, const QByteArray &dir, qint64 n,
-                   bool stick, const QString &callName, const QStringList &plainNames = {})
+                   const QString &callName, const QStringList &plainNames = {})
     {
         Scene s;
         s.dir = dir;
-        setUp(s, op, who, stick);
+        setUp(s, op, who);
         if (QTest::currentTestFailed())
             return Report{};
-        const User *user = !m_root || stick ? nullptr : who == "member" ? &kMember : &kOwner;
+        const User *user = !m_root ? nullptr : who == "member" ? &kMember : &kOwner;
         const User *other = who == "member" ? &kOwner : &kMember; // who saves next
         const QByteArray atStart = bytesOf(s.real);
         // Who may read the file at the start: the same for every case of a
         // row.
-        if (m_root && !stick && m_readers.isEmpty())
+        if (m_root && m_readers.isEmpty())
             for (const User *u : {&kOwner, &kMember, &kOutsider})
                 m_readers << (canRead(*u, s.real) ? u : nullptr);
         const QList<const User *> &readers = m_readers;
@@ -512,7 +498,7 @@ private:
         // Where the system gives no way to exclude another program's change
         // at one moment of a save, the change made at that moment may be
         // lost: counted, and left out of what is asserted.
-        const bool window = inWindow(op, fault, who, stick, callName, n, plainNames)
+        const bool window = inWindow(op, fault, who, callName, n, plainNames)
             && (now == edited(op, atStart) || now == edited(op, kTheirs) || now == edited(op, kMissing));
         if (window)
             ++m_windows;
@@ -528,7 +514,7 @@ private:
         // A save keeps what the file was: owner, group, mode, other names,
         // attributes and access list.
         struct stat st;
-        if (!r.killed && !r.failed() && !stick && (fault == "count" || fault.startsWith('E')))
+        if (!r.killed && !r.failed() && (fault == "count" || fault.startsWith('E')))
             CHECK(::stat(s.real.constData(), &st) == 0 && st.st_uid == s.was.st_uid && st.st_gid == s.was.st_gid
                       && st.st_mode == s.was.st_mode && st.st_nlink == s.was.st_nlink
                       && ::getxattr(s.real.constData(), "user.tavlo", nullptr, 0) == 4
@@ -546,7 +532,7 @@ private:
             // A journal is for everyone who may read the file; a copy is
             // for no one else (nor for those the other program let in).
             for (const User *u : {&kOwner, &kMember, &kOutsider}) {
-                if (!m_root || stick)
+                if (!m_root)
                     break;
                 const bool may = canRead(*u, path);
                 const QByteArray who = QByteArray::number(u->uid) + ": " + path;
@@ -591,7 +577,7 @@ private:
             if (::access(journal.constData(), F_OK) == 0) {
                 CHECK(next.toldPaths().contains(journal), "a journal the next start does not tell of");
                 const QByteArray kept = bytesOf(s.real);
-                const Report save = runChild("add another date", s, m_root && !stick ? other : nullptr, 0, FaultCount, 0);
+                const Report save = runChild("add another date", s, m_root ? other : nullptr, 0, FaultCount, 0);
                 CHECK(bytesOf(s.real) == kept && save.failed(),
                       "a save went ahead while a journal was left: " + save.shown.join(QLatin1String(" / ")).toUtf8());
             }
@@ -600,13 +586,10 @@ private:
     }
 
     // Where nothing the system offers keeps another program's change (see
-    // docs/testing.md): no exchange of names on exFAT; no write lease for a
-    // user who does not own the file.
-    static bool inWindow(const QByteArray &op, const QByteArray &fault, const QByteArray &who, bool stick,
+    // docs/testing.md): no write lease for a user who does not own the file.
+    static bool inWindow(const QByteArray &op, const QByteArray &fault, const QByteArray &who,
                          const QString &callName, qint64 n, const QStringList &plainNames)
     {
-        if (stick)
-            return callName == QLatin1String("rename") && QList<QByteArray>{"rename over", "append", "truncate", "remove"}.contains(fault);
         if (who != "member" || (fault != "append" && fault != "truncate") || op.startsWith("backup"))
             return false;
         if (fault == "append") // past the new content it shows, but for a change of length

@@ -1,15 +1,13 @@
 // The main window: the start-up that fills and shows it,
-// the list's order, focus, fonts, what screen readers are told, and the text
-// size, About and backup commands.
+// the list's order, focus, fonts, and the text size, About and backup
+// commands.
 #include "app/module1.h"
 #include "ui/dialogs/form2.h"
 #include "ui/dialogs/form3.h"
 #include "ui/classic/messagebox.h"
-#include "ui/style/accessibility.h"
 #include "ui/style/focusstyle.h"
 #include "uitestsupport.h"
 
-#include <QAccessible>
 #include <QLineEdit>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -20,13 +18,6 @@ using namespace tavlo::test;
 
 namespace {
 const QByteArray kAgenda("[tavlo]\r\n2004.05.01=first\r\n2004.05.20=second\r\n");
-
-// Focus events sent to screen readers: object and child.
-QList<QPair<QObject *, int>> *Focused()
-{
-    static QList<QPair<QObject *, int>> events;
-    return &events;
-}
 } // namespace
 
 class tst_Form1 : public QObject
@@ -183,39 +174,6 @@ private slots:
         QCOMPARE(boxes.shown[3], QStringLiteral("異常検出|16|") + fx.folder()
                                      + QStringLiteral("/tavlo_20040507_093005.txt\r\nという名前の保存が失敗しました。"));
         QCOMPARE(folderEntries(fx.folder()).size(), 2);
-    }
-
-    // What a screen reader is told beyond what Qt says: the main window is a
-    // frame, the date boxes are named by their units, and the list names its
-    // date when it takes the focus (not only itself).
-    void accessibility()
-    {
-        InstallAccessibility();
-        QAccessible::installUpdateHandler([](QAccessibleEvent *e) {
-            if (e->type() == QAccessible::Focus)
-                Focused()->append({e->object(), e->child()});
-        });
-        QAccessible::setActive(true);
-        MainWindowFixture fx(kAgenda);
-        Form1 &f = fx.start();
-        QCOMPARE(QAccessible::queryAccessibleInterface(&f)->role(), QAccessible::Window);
-        QVERIFY(QTest::qWaitForWindowActive(&f));
-        f.SelectItem(1);
-        f.Text1->setFocus();
-        Focused()->clear();
-        f.List1->setFocus();
-        // Qt 6's offscreen platform has no accessibility to be active in;
-        // the classic build's has.
-        QVERIFY(!QAccessible::isActive() || Focused()->contains({f.List1, 1}));
-        QString answer;
-        Form2 d(&f, &answer);
-        for (int i = 0; i < 3; ++i) {
-            const auto labels = QAccessible::queryAccessibleInterface(d.Text1[i])->relations();
-            QCOMPARE(labels.size(), 1);
-            QCOMPARE(labels[0].first->text(QAccessible::Name), d.Label2[i]->text());
-        }
-        QAccessible::installUpdateHandler(nullptr);
-        QAccessible::setActive(false);
     }
 
     // The About box opens modal over the window with its OK button focused,
