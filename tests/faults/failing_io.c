@@ -113,39 +113,25 @@ static int decide(const char *name, int fd)
 
 /* The variadic ones: open's mode is there only with O_CREAT or O_TMPFILE,
  * and fcntl's argument is one word at most. */
-#define VARIADIC(name, fd, before, last, ...)  \
-    int name(before, int last, ...)           \
-    {                                         \
-        REAL(int, name, (before, int, ...));  \
-        va_list ap;                           \
-        va_start(ap, last);                   \
-        void *arg = va_arg(ap, void *);       \
-        va_end(ap);                           \
-        const int err = decide(#name, fd);    \
-        if (err) {                            \
-            errno = err;                      \
-            return -1;                        \
-        }                                     \
-        return real(__VA_ARGS__, last, arg);  \
+#define VARIADIC(name, fd, params, last, args) \
+    int name params                            \
+    {                                          \
+        REAL(int, name, params);               \
+        va_list ap;                            \
+        va_start(ap, last);                    \
+        void *arg = va_arg(ap, void *);        \
+        va_end(ap);                            \
+        const int err = decide(#name, fd);     \
+        if (err) {                             \
+            errno = err;                       \
+            return -1;                         \
+        }                                      \
+        return real args;                      \
     }
 
-VARIADIC(open, -1, const char *path, flags, path)
-VARIADIC(fcntl, fd, int fd, cmd, fd)
-
-int openat(int dir, const char *path, int flags, ...)
-{
-    REAL(int, openat, (int, const char *, int, ...));
-    va_list ap;
-    va_start(ap, flags);
-    void *arg = va_arg(ap, void *);
-    va_end(ap);
-    const int err = decide("openat", -1);
-    if (err) {
-        errno = err;
-        return -1;
-    }
-    return real(dir, path, flags, arg);
-}
+VARIADIC(open, -1, (const char *path, int flags, ...), flags, (path, flags, arg))
+VARIADIC(openat, -1, (int dir, const char *path, int flags, ...), flags, (dir, path, flags, arg))
+VARIADIC(fcntl, fd, (int fd, int cmd, ...), cmd, (fd, cmd, arg))
 
 /* A failed close still closes, as the kernel's does. */
 int close(int fd)
