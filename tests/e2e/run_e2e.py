@@ -159,8 +159,8 @@ class Program:
     def file(self, text):
         return text.replace(b"{S}", self.stem)
 
-    def start(self, env=None):
-        p = subprocess.Popen([self.exe], env=dict(env or ENV, XDG_RUNTIME_DIR=self.runtime),
+    def start(self, env=None, user=()):
+        p = subprocess.Popen([*user, self.exe], env=dict(env or ENV, XDG_RUNTIME_DIR=self.runtime),
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(p)
         return p
@@ -398,12 +398,6 @@ class Wayland(ProgramTestCase):
         return subprocess.run(self.user + ["swaymsg"] + list(args), env=self.wl_env, capture_output=True, text=True,
                               check=True).stdout
 
-    def start(self, prog):
-        p = subprocess.Popen(self.user + [prog.exe], env=dict(self.wl_env, XDG_RUNTIME_DIR=prog.runtime),
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        prog.procs.append(p)
-        return p
-
     def test_second_start_activates_the_running_copy(self):
         app_id = "org.example." + os.path.basename(ARGS.program)
         for agenda, title in [(b"[{S}]\r\n2004.05.07=a\r\n", MAIN_TITLE), (None, "年月日追加")]:
@@ -412,12 +406,12 @@ class Wayland(ProgramTestCase):
                 self.programs.append(prog)
                 if self.user:
                     subprocess.run(["chown", "-R", "65534:65534", prog.top], check=True)
-                self.start(prog)
+                prog.start(self.wl_env, self.user)
                 self.assertTrue(wait_for(lambda: self.focused() == (app_id, title), 10), self.focused())
                 self.swaymsg("workspace", "2")
                 self.assertTrue(wait_for(lambda: self.focused() is None, 5))
                 started = time.monotonic()
-                self.assertEqual(self.start(prog).wait(timeout=5), 0)
+                self.assertEqual(prog.start(self.wl_env, self.user).wait(timeout=5), 0)
                 self.assertLess(time.monotonic() - started, 1.5)
                 self.assertTrue(wait_for(lambda: self.focused() == (app_id, title), 5),
                                 "the keyboard stayed with %r" % (self.focused(),))
