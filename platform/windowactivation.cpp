@@ -226,7 +226,8 @@ xcb_window_t InputFocus()
 // mutter at times drops an activation without a word (while it minimises
 // the window), KWin when it has just given the keyboard to a window that a
 // dialog blocks: the request is repeated until the window (or, with
-// `anyOfOurs`, any window of the program) has the keyboard.
+// `anyOfOurs`, any window of the program) has the keyboard. Once it has,
+// where the keyboard goes next is the user's choice, and no repeat follows.
 void ActivateOnX11(QWindow *window, bool anyOfOurs)
 {
     // A second start asks while another program has the keyboard; a dialog
@@ -239,11 +240,21 @@ void ActivateOnX11(QWindow *window, bool anyOfOurs)
             std::any_of(ours.begin(), ours.end(), [focus](QWindow *w) { return w->winId() == focus; });
         return anyOfOurs ? !onOurs : onOurs && focus != xcb_window_t(window->winId());
     };
+    // Lives as long as the repeats; they and the watch on the keyboard end with it.
+    auto *attempt = new QObject(window);
+    const auto reached = [attempt, window, anyOfOurs](QWindow *now) {
+        if (now && (anyOfOurs || now == window))
+            attempt->deleteLater();
+    };
+    QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, attempt, reached);
     SendOnX11(window);
+    reached(QGuiApplication::focusWindow());
     for (const int ms : {300, 700, 1200, 2000, 3000, 4500})
-        QTimer::singleShot(ms, window, [window, stillWanted] {
+        QTimer::singleShot(ms, attempt, [attempt, window, stillWanted, ms] {
             if (stillWanted())
                 SendOnX11(window);
+            if (ms == 4500)
+                attempt->deleteLater();
         });
 }
 

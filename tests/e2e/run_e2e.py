@@ -479,6 +479,13 @@ class Desktops(ProgramTestCase):
                 self.assertTrue(wait_for(lambda: self.active() == wid), "the keyboard stayed with " + self.active())
                 self.assertTrue(viewable(main) and "HIDDEN" not in self.state(main, "_NET_WM_STATE"))
                 self.shot("second-start-" + how.replace(" ", "-"))
+                if how == "terminal":
+                    # The user turns away at once: the program does not take
+                    # the keyboard back while it still makes sure of it.
+                    activate(other)  # as from the task bar
+                    self.assertEqual(self.active(), other)
+                    time.sleep(max(0.0, started + 5.5 - time.monotonic()))
+                    self.assertEqual(self.active(), other, "the program took the keyboard back")
             self.tearDown()
 
     def test_dialogs(self):
