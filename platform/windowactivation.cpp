@@ -226,8 +226,7 @@ xcb_window_t InputFocus()
 // mutter at times drops an activation without a word (while it minimises
 // the window), KWin when it has just given the keyboard to a window that a
 // dialog blocks: the request is repeated until the window (or, with
-// `anyOfOurs`, any window of the program) has the keyboard. Once it has,
-// where the keyboard goes next is the user's choice, and no repeat follows.
+// `anyOfOurs`, any window of the program) has the keyboard.
 void ActivateOnX11(QWindow *window, bool anyOfOurs)
 {
     // A second start asks while another program has the keyboard; a dialog
@@ -240,15 +239,21 @@ void ActivateOnX11(QWindow *window, bool anyOfOurs)
             std::any_of(ours.begin(), ours.end(), [focus](QWindow *w) { return w->winId() == focus; });
         return anyOfOurs ? !onOurs : onOurs && focus != xcb_window_t(window->winId());
     };
-    // Lives as long as the repeats; they and the watch on the keyboard end with it.
+    // Lives as long as the repeats; they end with it.
     auto *attempt = new QObject(window);
-    const auto reached = [attempt, window, anyOfOurs](QWindow *now) {
-        if (now && (anyOfOurs || now == window))
-            attempt->deleteLater();
-    };
-    QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, attempt, reached);
+    if (anyOfOurs) {
+        // Once the program has had the keyboard, where it goes next is the
+        // user's choice. A dialog's repeats go on all the same: stopped once
+        // the dialog had the keyboard, they left it with the blocked window
+        // on KWin in some runs.
+        const auto arrived = [attempt](QWindow *now) {
+            if (now)
+                attempt->deleteLater();
+        };
+        QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, attempt, arrived);
+        arrived(QGuiApplication::focusWindow());
+    }
     SendOnX11(window);
-    reached(QGuiApplication::focusWindow());
     for (const int ms : {300, 700, 1200, 2000, 3000, 4500})
         QTimer::singleShot(ms, attempt, [attempt, window, stillWanted, ms] {
             if (stillWanted())
