@@ -53,9 +53,10 @@ def windows(title):
 
 def find_window(title, timeout=10.0):
     """The id of the visible window titled exactly `title`."""
-    if not wait_for(lambda: windows(title), timeout):
+    found = []
+    if not wait_for(lambda: found.extend(windows(title)) or found, timeout):
         raise AssertionError("no window titled %r appeared" % title)
-    return windows(title)[-1]
+    return found[-1]
 
 
 def window_gone(title, timeout=5.0):
@@ -505,6 +506,12 @@ class Desktops(ProgramTestCase):
         for title, opener in [("年月日追加", "add"), ("バージョン情報", "about"), ("終了確認", "exit")]:
             with self.subTest(title):
                 click(wid, BUTTON[opener])
+                if ARGS.desktop == "kwin" and opener == "add" and not wait_for(lambda: windows(title), 3):
+                    # The first click of a nested KWin session is at times lost
+                    # (1 suite in 4 after a GNOME Shell suite; the window active,
+                    # the pointer on the button): said, and clicked once more.
+                    print("KWin lost the session's first click; clicking again", file=sys.stderr)
+                    click(wid, BUTTON[opener])
                 dialog = find_window(title)
                 self.assertTrue(wait_for(lambda: self.active() == dialog))
                 if opener == "add":
