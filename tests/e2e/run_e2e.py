@@ -508,8 +508,7 @@ class Desktops(ProgramTestCase):
                 click(wid, BUTTON[opener])
                 if ARGS.desktop == "kwin" and opener == "add" and not wait_for(lambda: windows(title), 3):
                     # The first click of a nested KWin session is at times lost
-                    # (1 suite in 4 after a GNOME Shell suite; the window active,
-                    # the pointer on the button): said, and clicked once more.
+                    # (docs/desktops.md): said, and clicked once more.
                     print("KWin lost the session's first click; clicking again", file=sys.stderr)
                     click(wid, BUTTON[opener])
                 dialog = find_window(title)
