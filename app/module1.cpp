@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTimer>
 #include <QWindow>
 
 #include <climits>
@@ -94,17 +95,21 @@ QByteArray ExecutablePath()
     return QFile::encodeName(QCoreApplication::applicationFilePath());
 }
 
-void ShowMainWindow(Form1 &form, const QStringList &dateKeys, const QByteArray &savingCopy)
+void ShowMainWindow(Form1 &form, const AgendaAtStart &found)
 {
     form.setWindowTitle(QString::fromUtf8(kMainWindowTitle));
-    form.AddDateKeys(dateKeys);
+    form.AddDateKeys(found.dateKeys);
     form.show();
-    if (!savingCopy.isEmpty())
-        form.ReportInterruptedSave(savingCopy);
+    if (!found.savingCopy.isEmpty())
+        form.ReportInterruptedSave(found.savingCopy);
+    if (!found.readFailure.ok())
+        form.ReportReadFailure(found.readFailure);
     if (form.List1->count() > 0) {
         form.SelectItem(0);
         return;
     }
+    if (!found.readFailure.ok())
+        return;
     // The add-date dialog centres on the window, so let the window system
     // place it first (bounded, in case no window manager answers).
     QElapsedTimer placed;
@@ -113,6 +118,27 @@ void ShowMainWindow(Form1 &form, const QStringList &dateKeys, const QByteArray &
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, 20);
     form.Command1_Click();
 }
+
+namespace {
+
+// Another program held the file's lock through start-up's clean-up: it is
+// tried again now and then, so that the copy an interrupted save left is
+// still announced.
+void RecoverLater(Form1 &form, const QByteArray &agendaPath)
+{
+    auto *retry = new QTimer(&form);
+    QObject::connect(retry, &QTimer::timeout, &form, [retry, &form, agendaPath] {
+        const Recovery recovery = RecoverAfterInterruptedSaves(agendaPath, 0);
+        if (recovery.busy)
+            return;
+        retry->deleteLater();
+        if (!recovery.journal.isEmpty())
+            form.ReportInterruptedSave(recovery.journal);
+    });
+    retry->start(2000);
+}
+
+} // namespace
 
 int Main(int &argc, char **argv)
 {
@@ -148,11 +174,14 @@ int Main(int &argc, char **argv)
     // The dates are read on another core while the window is built; the
     // list is complete and the file closed before the window is shown. This
     // copy holds the lock, so what killed saves left behind is its to clear.
-    QByteArray savingCopy;
-    std::future<QStringList> dateKeys = std::async(std::launch::async, [&store, &savingCopy] {
-        savingCopy = RecoverAfterInterruptedSaves(store.NativePath());
+    AgendaAtStart found;
+    bool recoveryBusy = false;
+    std::future<void> scanned = std::async(std::launch::async, [&store, &found, &recoveryBusy] {
+        const Recovery recovery = RecoverAfterInterruptedSaves(store.NativePath());
+        found.savingCopy = recovery.journal;
+        recoveryBusy = recovery.busy;
         PrepareCodePage(); // for the first memo shown
-        return store.ListDateKeys();
+        found.dateKeys = store.ListDateKeys(&found.readFailure);
     });
     BackgroundJob imagePlugins(LoadImagePlugins);
 
@@ -164,8 +193,10 @@ int Main(int &argc, char **argv)
     QObject::connect(&instance, &SingleInstance::restoreRequested, &form, &Form1::Restore);
     instance.startAnswering();
     SetWindowIconAfterFirstPaint(form);
-    const QStringList keys = dateKeys.get();
-    ShowMainWindow(form, keys, savingCopy);
+    scanned.get();
+    if (recoveryBusy)
+        RecoverLater(form, store.NativePath());
+    ShowMainWindow(form, found);
     return QApplication::exec();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 // Start-up: where the data lives, the single running copy, the main window.
+#include "store/files/safefile.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -42,11 +44,19 @@ QByteArray ExecutablePath();
 
 class Form1;
 
+// What start-up found in the agenda file while the window was built.
+struct AgendaAtStart {
+    QStringList dateKeys;
+    FileResult readFailure; // the file is there but could not be read
+    QByteArray savingCopy;  // the old content an interrupted save left
+};
+
 // The start-up after the single-copy check: titles the hidden window, fills
-// its list with the agenda's dates, shows it (and tells where the copy of an
-// interrupted save is, when one was found), then selects the first date or,
-// with none, runs the add-date command.
-void ShowMainWindow(Form1 &form, const QStringList &dateKeys, const QByteArray &savingCopy = QByteArray());
+// its list with the agenda's dates, shows it (and says where the copy of an
+// interrupted save is, or that the file could not be read), then selects
+// the first date or, with none, runs the add-date command; not on a file
+// that could not be read, where nothing may be written.
+void ShowMainWindow(Form1 &form, const AgendaAtStart &found);
 
 // Runs the program with the command line given; returns its exit status.
 int Main(int &argc, char **argv);

@@ -55,6 +55,7 @@ function(tavlo_add_flavour)
     ${src}/ui/style/windowicon.cpp
     ${src}/ui/style/accessibility.cpp
     ${src}/ui/main/datelist.cpp
+    ${src}/ui/main/failuretext.cpp
     ${src}/ui/main/form1.cpp
     ${src}/ui/dialogs/datecheck.cpp
     ${src}/ui/dialogs/form2.cpp

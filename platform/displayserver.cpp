@@ -4,9 +4,10 @@
 #include <QList>
 #include <QtGlobal>
 
+#include <xcb/xcb.h>
+
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 #include <cstdlib>
-#include <xcb/xcb.h>
 #endif
 
 namespace tavlo {
@@ -49,21 +50,28 @@ bool DesktopSetsFontResolution()
 
 
 QByteArray PreferredPlatform(const QByteArray &chosen, const QByteArray &sessionType,
-                             const QByteArray &currentDesktop, const QByteArray &x11Display)
+                             const QByteArray &currentDesktop, const QByteArray &x11Display,
+                             const std::function<bool()> &xServerAnswers)
 {
     if (!chosen.isEmpty() || sessionType != "wayland" || x11Display.isEmpty())
         return QByteArray();
     // A colon-separated list, such as "ubuntu:GNOME" or "KDE".
     for (const QByteArray &desktop : currentDesktop.split(':'))
         if (desktop.compare("GNOME", Qt::CaseInsensitive) == 0 || desktop.compare("KDE", Qt::CaseInsensitive) == 0)
-            return "xcb";
+            return xServerAnswers() ? QByteArray("xcb") : QByteArray();
     return QByteArray();
 }
 
 void PreferDisplayServer()
 {
+    const auto xServerAnswers = [] {
+        xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+        const bool answers = !xcb_connection_has_error(connection);
+        xcb_disconnect(connection);
+        return answers;
+    };
     const QByteArray platform = PreferredPlatform(qgetenv("QT_QPA_PLATFORM"), qgetenv("XDG_SESSION_TYPE"),
-                                                  qgetenv("XDG_CURRENT_DESKTOP"), qgetenv("DISPLAY"));
+                                                  qgetenv("XDG_CURRENT_DESKTOP"), qgetenv("DISPLAY"), xServerAnswers);
     if (!platform.isEmpty())
         qputenv("QT_QPA_PLATFORM", platform);
 }

@@ -2,6 +2,8 @@
 // Which of the session's display servers the program talks to.
 #include <QByteArray>
 
+#include <functional>
+
 namespace tavlo {
 
 // The Qt platform to use where the user has not chosen one: "xcb" in a
@@ -11,8 +13,11 @@ namespace tavlo {
 // bring the running copy forward; mutter leaves Qt to draw its own frames
 // (with a maximise button on every window) and neither attaches or raises a
 // modal dialog over its owner. Over X both do all of it.
+// Only where that X server answers: a session whose DISPLAY names none
+// (left over from another session) still shows the window over Wayland.
 QByteArray PreferredPlatform(const QByteArray &chosen, const QByteArray &sessionType,
-                             const QByteArray &currentDesktop, const QByteArray &x11Display);
+                             const QByteArray &currentDesktop, const QByteArray &x11Display,
+                             const std::function<bool()> &xServerAnswers);
 
 // Applies the preference to this process's environment, before the
 // application object is made.

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -43,26 +44,60 @@ bool IsPrivateFolder(const QByteArray &path)
         && (st.st_mode & 077) == 0;
 }
 
+// Makes the folder and those above it that are missing, each for this user
+// alone; what is there already is left as it is (and checked by the caller).
+void MakeFolders(const QByteArray &folder)
+{
+    for (int slash = folder.indexOf('/', 1); slash > 0; slash = folder.indexOf('/', slash + 1))
+        ::mkdir(folder.left(slash).constData(), 0700);
+    ::mkdir(folder.constData(), 0700);
+}
+
+QByteArray HomeFolder()
+{
+    const QByteArray home = qgetenv("HOME");
+    if (home.startsWith('/'))
+        return home;
+    const passwd *entry = ::getpwuid(::getuid());
+    return entry ? QByteArray(entry->pw_dir) : QByteArray();
+}
+
 // Where the lock and the socket live: the user's runtime folder where the
-// desktop provides one, else a private folder of the user's in the
-// temporary folder, which everyone shares. The socket's full name must fit
-// the kernel's 108 bytes, so a long runtime folder gives way to a shorter
-// one. Empty when there is no safe place.
+// desktop provides one; else a private folder of the user's in /tmp, the one
+// place every start of the user's agrees on. Everyone may make names there,
+// so another user may have taken that one first (a folder, a file, a link):
+// then a folder in the user's own cache, which no one else can touch, named
+// for this machine (a home folder shared by several machines must not let a
+// copy on one stop the start on another). The socket's full name must fit
+// the kernel's 108 bytes, so a long folder gives way to the next. Empty when
+// there is no safe place.
 QByteArray PrivateFolder(int nameLength)
 {
-    const QByteArray user = QByteArray::number(::getuid());
-    const QByteArray candidates[] = {qgetenv("XDG_RUNTIME_DIR"),
-                                     QFile::encodeName(QDir::tempPath()) + "/tavlo-" + user,
-                                     QByteArray("/tmp/tavlo-") + user};
+    QByteArray cache = qgetenv("XDG_CACHE_HOME");
+    if (!cache.startsWith('/'))
+        cache = HomeFolder() + "/.cache";
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const QByteArray candidates[] = {qgetenv("XDG_RUNTIME_DIR"), "/tmp/tavlo-" + QByteArray::number(::getuid()),
+                                     cache + "/tavlo/" + QByteArray(host).replace('/', '_')};
     for (const QByteArray &folder : candidates) {
-        if (folder.isEmpty() || size_t(folder.size() + 1 + nameLength) >= sizeof(sockaddr_un::sun_path))
+        if (!folder.startsWith('/') || size_t(folder.size() + 1 + nameLength) >= sizeof(sockaddr_un::sun_path))
             continue;
         if (&folder != &candidates[0])
-            ::mkdir(folder.constData(), 0700); // may be there already: checked next
+            MakeFolders(folder); // may be there already, or someone else's: checked next
         if (IsPrivateFolder(folder))
             return folder;
     }
     return QByteArray();
+}
+
+// Whether the other end of a connected socket runs as this user: restore
+// requests, and the tokens they carry, never cross to another.
+bool PeerIsThisUser(int fd)
+{
+    ucred cred{};
+    socklen_t size = sizeof cred;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0 && cred.uid == ::getuid();
 }
 
 bool MakeAddress(const QString &path, sockaddr_un &address)
@@ -199,6 +234,10 @@ void SingleInstance::onNewConnection()
 // has a moment in all to send its line.
 void SingleInstance::answerPeer(int peer)
 {
+    if (!PeerIsThisUser(peer)) {
+        ::close(peer);
+        return;
+    }
     auto *notifier = new QSocketNotifier(peer, QSocketNotifier::Read, this);
     auto *deadline = new QTimer(notifier);
     auto request = std::make_shared<QByteArray>();
@@ -245,6 +284,10 @@ bool SingleInstance::askRunningCopyToRestore(const QByteArray &activationToken, 
             return false;
         SetTimeouts(fd, int(qBound<qint64>(1, timeoutMs - timer.elapsed(), qint64(timeoutMs))));
         if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0) {
+            if (!PeerIsThisUser(fd)) {
+                ::close(fd);
+                return false;
+            }
             const QByteArray request =
                 kRestore + (activationToken.isEmpty() ? QByteArray() : ' ' + activationToken) + '\n';
             const bool done = WriteAll(fd, request) && ReadLine(fd, sizeof(kDone) + 1) == kDone;

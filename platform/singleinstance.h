@@ -40,7 +40,7 @@ public:
     // it carries, empty when it carries none that could be used.
     static bool ParseRestoreRequest(const QByteArray &line, QByteArray *token);
 
-    // Empty when there was no private folder for them.
+    // Empty when there was no private folder for them (see PrivateFolder).
     QString lockPath() const { return m_base + QStringLiteral(".lock"); }
     QString socketPath() const { return m_base + QStringLiteral(".sock"); }
 

@@ -164,8 +164,8 @@ StoreResult editFile(const QByteArray &path, const FileResult &started, Plan &&p
         if (!opened.ok())
             return fromFile(opened);
         std::optional<profile::Splice> splice;
-        if (!plan(file, splice))
-            return fromFile(FileResult{FileError::Other, errno, QByteArray()});
+        if (!plan(file, splice)) // the file could not be read whole: nothing is written
+            return fromFile(FileResult{ClassifyError(errno, true), errno, QByteArray()});
         if (!splice)
             return StoreResult{};
         result = fromFile(applyToFile(file, *splice));
@@ -187,7 +187,10 @@ AgendaFile::AgendaFile(QByteArray nativePath, QByteArray sectionBytes, const QBy
 FileResult AgendaFile::OpenForReading(LockedFile &file) const
 {
     const FileResult opened = file.open(m_path, LockedFile::Shared, kReadWaitMs);
-    if (!opened.ok() || file.exists() || m_seedPath.isEmpty())
+    // Where the own copy cannot be (its folder is a file, or links loop), it
+    // is not there either: the seed is what there is to read.
+    const bool absent = opened.ok() ? !file.exists() : opened.error == FileError::FolderUnusable;
+    if (!absent || m_seedPath.isEmpty())
         return opened;
     return file.open(m_seedPath, LockedFile::Shared, kReadWaitMs);
 }
@@ -202,8 +205,7 @@ FileResult AgendaFile::StartOwnCopy() const
     for (int slash = folder.indexOf('/', 1);; slash = folder.indexOf('/', slash + 1)) {
         const QByteArray part = slash < 0 ? folder : folder.left(slash);
         if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
-            return FileResult{errno == ENOENT ? FileError::FolderMissing : FileError::FolderNotWritable, errno,
-                              QByteArray()};
+            return FileResult{ClassifyError(errno), errno, QByteArray()};
         if (slash < 0)
             break;
     }
@@ -241,25 +243,26 @@ StoreResult AgendaFile::Refusal() const
     return refused;
 }
 
-QStringList AgendaFile::ListDateKeys() const
+QStringList AgendaFile::ListDateKeys(FileResult *failure) const
 {
     QStringList keys;
-    if (m_isProgram)
-        return keys;
+    FileResult result;
     LockedFile file;
-    if (!OpenForReading(file).ok() || !file.exists())
-        return keys;
-    streamLines(file, [&keys](const char *line, const profile::Line &at) {
-        return profile::ScanLine(line, at.end - at.begin, [&keys](const char *key, qsizetype length) {
-            keys.append(FromCp932(key, length));
-        });
-    });
+    if (!m_isProgram && (result = OpenForReading(file)).ok() && file.exists()
+        && !streamLines(file, [&keys](const char *line, const profile::Line &at) {
+               return profile::ScanLine(line, at.end - at.begin, [&keys](const char *key, qsizetype length) {
+                   keys.append(FromCp932(key, length));
+               });
+           }))
+        result = FileResult{ClassifyError(errno, true), errno, QByteArray()};
+    if (failure)
+        *failure = result;
     return keys;
 }
 
-std::optional<QString> AgendaFile::ReadMemo(const QString &key, FileIdentity *identity) const
+std::optional<QString> AgendaFile::ReadMemo(const QString &key, FileIdentity *identity, FileResult *failure) const
 {
-    const std::optional<QByteArray> value = FindValue(key, identity);
+    const std::optional<QByteArray> value = FindValue(key, identity, failure);
     if (!value)
         return std::nullopt;
     const qsizetype size = readablePrefix(*value, kReadCapacity);
@@ -329,25 +332,22 @@ FileIdentity AgendaFile::Identity() const
     return OpenForReading(file).ok() ? file.identity() : FileIdentity{};
 }
 
-bool AgendaFile::IsReadable() const
-{
-    LockedFile file;
-    return OpenForReading(file).ok();
-}
-
 bool AgendaFile::FolderExists() const
 {
     struct stat st;
     return ::stat(FolderOf(m_path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool AgendaFile::HasDate(const QString &key) const
+bool AgendaFile::HasDate(const QString &key, FileResult *failure) const
 {
-    return FindValue(key).has_value();
+    return FindValue(key, nullptr, failure).has_value();
 }
 
-std::optional<QByteArray> AgendaFile::FindValue(const QString &key, FileIdentity *identity) const
+std::optional<QByteArray> AgendaFile::FindValue(const QString &key, FileIdentity *identity, FileResult *failure) const
 {
+    FileResult ignored;
+    FileResult &result = failure ? *failure : ignored;
+    result = FileResult{};
     if (identity)
         *identity = FileIdentity{};
     const Cp932Encoded k = ToCp932(key);
@@ -355,15 +355,17 @@ std::optional<QByteArray> AgendaFile::FindValue(const QString &key, FileIdentity
         return std::nullopt;
     profile::ValueFinder finder(m_sectionBytes, k.bytes);
     LockedFile file;
-    const bool opened = OpenForReading(file).ok();
+    result = OpenForReading(file);
     if (identity)
         *identity = file.identity();
-    if (!opened || !file.exists())
+    if (!result.ok() || !file.exists())
         return std::nullopt;
     if (!streamPieces(file, [&finder](const char *data, qsizetype size, bool atEnd, qint64) {
             return finder.feed(data, size, atEnd);
-        }))
+        })) {
+        result = FileResult{ClassifyError(errno, true), errno, QByteArray()};
         return std::nullopt;
+    }
     return finder.value();
 }
 

@@ -47,13 +47,17 @@ public:
     // The path as shown to the user.
     QString DisplayPath() const;
 
-    // The start-up scan: the date keys in file order, never an error.
-    QStringList ListDateKeys() const;
+    // The start-up scan: the date keys in file order. A file that is there
+    // but cannot be read gives the keys read until then and, in `failure`,
+    // why: the scan's own stops are no error.
+    QStringList ListDateKeys(FileResult *failure = nullptr) const;
 
     // The stored memo value (still encoded), or nothing when the key, its
-    // section or the file is missing, or the value is empty.
+    // section or the file is missing, or the value is empty; or when the
+    // file cannot be read, which `failure` tells apart.
     // With `identity`, also which file was read (taken when it was opened).
-    std::optional<QString> ReadMemo(const QString &key, FileIdentity *identity = nullptr) const;
+    std::optional<QString> ReadMemo(const QString &key, FileIdentity *identity = nullptr,
+                                    FileResult *failure = nullptr) const;
 
     // Stores the value under the key. Refuses (and writes nothing) when a
     // name or the value holds CR, LF or NUL, or has no code page 932 form.
@@ -62,10 +66,6 @@ public:
     // Removes the key's line. A missing key, section or file changes nothing.
     StoreResult DeleteDate(const QString &key) const;
 
-    // Whether what is at the path can be read as the agenda, or nothing is
-    // there (a folder or an unreadable file cannot).
-    bool IsReadable() const;
-
     // Whether the folder the path names is there.
     bool FolderExists() const;
 
@@ -73,7 +73,7 @@ public:
     FileIdentity Identity() const;
 
     // Whether the section holds the key, with or without a value.
-    bool HasDate(const QString &key) const;
+    bool HasDate(const QString &key, FileResult *failure = nullptr) const;
 
     // Copies what the agenda holds now to `backupPath` (see MakeBackupCopy).
     FileResult Backup(const QByteArray &backupPath) const;
@@ -86,7 +86,7 @@ private:
     // Makes the file's folders, and the file from the seed, before the
     // first write.
     FileResult StartOwnCopy() const;
-    std::optional<QByteArray> FindValue(const QString &key, FileIdentity *identity = nullptr) const;
+    std::optional<QByteArray> FindValue(const QString &key, FileIdentity *identity, FileResult *failure) const;
 
     QByteArray m_path;
     QByteArray m_sectionBytes;

@@ -1,6 +1,6 @@
 #include "store/codepage.h"
 
-#include <QFile>
+#include <QList>
 
 #include <cerrno>
 #include <iconv.h>
@@ -122,7 +122,13 @@ Cp932Encoded ToCp932(const QString &text)
     return result;
 }
 
-QString FromCp932(const char *data, qsizetype size)
+namespace {
+
+// `invalid` stands for each byte that is no code page 932 character:
+// nothing (a replacement character) or its value written out.
+enum class Invalid { Replaced, Written };
+
+QString decode(const char *data, qsizetype size, Invalid invalid)
 {
     if (isAscii(data, size))
         return QString::fromLatin1(data, int(size));
@@ -131,8 +137,8 @@ QString FromCp932(const char *data, qsizetype size)
     std::lock_guard<std::mutex> lock(conv.mutex());
     iconv(conv.handle(), nullptr, nullptr, nullptr, nullptr);
 
-    // Every input byte yields at most one UTF-16 unit.
-    std::vector<char16_t> buffer(size_t(size) + 1);
+    // Every input byte yields at most one UTF-16 unit, or four written out.
+    std::vector<char16_t> buffer(size_t(size) * (invalid == Invalid::Written ? 4 : 1) + 1);
     char *in = const_cast<char *>(data);
     size_t inLeft = size_t(size);
     char *out = reinterpret_cast<char *>(buffer.data());
@@ -144,15 +150,26 @@ QString FromCp932(const char *data, qsizetype size)
         // An invalid or truncated sequence: one replacement character for
         // its first byte, then carry on after it.
         auto *o = reinterpret_cast<char16_t *>(out);
-        *o = 0xFFFD;
-        out += 2;
-        outLeft -= 2;
+        const QString shown = invalid == Invalid::Written
+            ? QString(QStringLiteral("\\x") + QString::number(static_cast<unsigned char>(*in), 16).rightJustified(2, u'0').toUpper())
+            : QString(QChar(0xFFFD));
+        for (const QChar c : shown)
+            *o++ = c.unicode();
+        out += 2 * shown.size();
+        outLeft -= 2 * size_t(shown.size());
         ++in;
         --inLeft;
         iconv(conv.handle(), nullptr, nullptr, nullptr, nullptr);
     }
     const auto units = qsizetype((out - reinterpret_cast<char *>(buffer.data())) / 2);
     return QString(reinterpret_cast<const QChar *>(buffer.data()), int(units));
+}
+
+} // namespace
+
+QString FromCp932(const char *data, qsizetype size)
+{
+    return decode(data, size, Invalid::Replaced);
 }
 
 QString FromCp932(const QByteArray &bytes)
@@ -172,8 +189,9 @@ QString PathForDisplay(const QByteArray &path)
             shown += utf8;
             continue;
         }
-        const QString cp932 = FromCp932(part);
-        shown += cp932.contains(QChar(0xFFFD)) ? QFile::decodeName(part) : cp932;
+        // Neither: each byte that is no character is shown by its value, so
+        // the folder can still be told and found.
+        shown += decode(part.constData(), part.size(), Invalid::Written);
     }
     return shown;
 }

@@ -24,8 +24,8 @@ QString FromCp932(const QByteArray &bytes);
 QString FromCp932(const char *data, qsizetype size);
 
 // A path as the user should read it: each part as UTF-8 where it is that,
-// else as code page 932 where it is that (a folder unpacked from an archive
-// made on Windows), else as the locale decodes file names.
+// else as code page 932 (a folder unpacked from an archive made on Windows),
+// with any byte that is no character there written as \xNN.
 QString PathForDisplay(const QByteArray &path);
 
 // Opens the converters ahead of their first use, which loads glibc's code

@@ -53,13 +53,14 @@ bool SameContent(const LockedFile &file, const QByteArray &journalPath)
 
 } // namespace
 
-QByteArray RecoverAfterInterruptedSaves(const QByteArray &agendaPath)
+Recovery RecoverAfterInterruptedSaves(const QByteArray &agendaPath, int waitMs)
 {
     // The agenda file's lock says that no save of another copy is running:
     // what is left beside the file is then left by a killed one.
     LockedFile file;
-    if (!file.open(agendaPath, LockedFile::Exclusive, 1000).ok())
-        return QByteArray();
+    const FileResult opened = file.open(agendaPath, LockedFile::Exclusive, waitMs);
+    if (!opened.ok())
+        return Recovery{QByteArray(), opened.error == FileError::Busy};
     const QByteArray target = file.target();
     const QByteArray agendaName = FileNameOf(target);
     if (DIR *dir = ::opendir(FolderOf(target).constData())) {
@@ -71,12 +72,12 @@ QByteArray RecoverAfterInterruptedSaves(const QByteArray &agendaPath)
     const QByteArray journal = JournalPathFor(target);
     struct stat st;
     if (::lstat(journal.constData(), &st) != 0)
-        return QByteArray();
+        return Recovery{};
     // Killed before the file was touched, or after it was put back: the
     // journal holds nothing the file does not.
     if (file.exists() && SameContent(file, journal) && ::unlink(journal.constData()) == 0)
-        return QByteArray();
-    return journal;
+        return Recovery{};
+    return Recovery{journal};
 }
 
 } // namespace tavlo

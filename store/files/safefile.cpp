@@ -23,31 +23,9 @@ FileResult fail(FileError error, int err = 0)
     return FileResult{error, err, QByteArray()};
 }
 
-FileError classify(int err)
-{
-    switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-        return FileError::FolderMissing;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return FileError::FolderNotWritable;
-    case ENOSPC:
-    case EDQUOT:
-        return FileError::DiskFull;
-    case EISDIR:
-        return FileError::NotAFile;
-    case ESTALE:
-        return FileError::Changed;
-    default:
-        return FileError::Other;
-    }
-}
-
 FileResult failWith(int err)
 {
-    return fail(classify(err), err);
+    return fail(ClassifyError(err), err);
 }
 
 bool notSupported(int err)
@@ -266,9 +244,11 @@ bool takeOver(int fd, const LockedFile &old)
 // list cannot be copied, the group cannot be seen), a backup narrows to its
 // owner (it must be no more readable than the file), and a journal keeps the
 // file's permissions (the file's readers must be able to take the old
-// content back).
+// content back). Never by anyone else: without the file's list the copy has
+// none, since a folder's default list would let in whoever it names. False
+// for a journal that cannot be made so.
 enum class Sharing { Backup, Journal };
-void shareLike(int fd, const LockedFile &source, Sharing sharing)
+bool shareLike(int fd, const LockedFile &source, Sharing sharing)
 {
     const struct stat &st = source.status();
     mode_t mode = st.st_mode & 0666;
@@ -281,10 +261,17 @@ void shareLike(int fd, const LockedFile &source, Sharing sharing)
     if (::fstat(fd, &now) == 0 ? now.st_gid != st.st_gid : sharing == Sharing::Backup)
         mode &= ~mode_t(070);
     const char *const acl = "system.posix_acl_access";
-    if (::fgetxattr(source.fd(), acl, nullptr, 0) > 0 && !copyAttribute(source.fd(), fd, acl)
-        && sharing == Sharing::Backup)
+    const bool listed = ::fgetxattr(source.fd(), acl, nullptr, 0) > 0;
+    const bool copied = listed && copyAttribute(source.fd(), fd, acl);
+    if (listed && !copied && sharing == Sharing::Backup)
         mode &= 0600;
+    if (!copied && ::fremovexattr(fd, acl) != 0 && errno != ENODATA && !notSupported(errno)) {
+        if (sharing == Sharing::Journal)
+            return false;
+        mode &= 0600; // no group rights: every named entry is masked out
+    }
     ::fchmod(fd, mode);
+    return true;
 }
 
 mode_t defaultMode()
@@ -532,7 +519,8 @@ public:
         m_path = JournalPathFor(file.target());
         if (!m_temp.create(file.target()) || !copyRange(file.fd(), 0, m_temp.fd(), size_t(file.status().st_size)))
             return failWith(errno);
-        shareLike(m_temp.fd(), file, Sharing::Journal);
+        if (!shareLike(m_temp.fd(), file, Sharing::Journal))
+            return failWith(errno);
         if (::fsync(m_temp.fd()) != 0)
             return failWith(errno);
         if (!m_temp.place(m_path)) {
@@ -679,6 +667,58 @@ FileResult overwriteInPlace(const LockedFile &file, const std::vector<BytePiece>
 
 } // namespace
 
+FileError ClassifyError(int err, bool reading)
+{
+    switch (err) {
+    case ENOENT: return FileError::FolderMissing;
+    case ENOTDIR:
+    case ELOOP:
+    case ENAMETOOLONG: return FileError::FolderUnusable;
+    case EACCES:
+    case EPERM: return reading ? FileError::Unreadable : FileError::FolderNotWritable;
+    case EROFS: return FileError::ReadOnlyFileSystem;
+    case ENOSPC:
+    case EDQUOT: return FileError::DiskFull;
+    case EIO:
+    case ENXIO:
+    case EREMOTEIO: return FileError::IoError;
+    case EISDIR: return FileError::NotAFile;
+    case EFBIG: return FileError::TooLarge;
+    case ESTALE: return FileError::Changed;
+    case EWOULDBLOCK: return FileError::Busy;
+    default: return FileError::Other;
+    }
+}
+
+namespace {
+thread_local LockWaits *tLockWaits = nullptr;
+constexpr int kLockStepMs = 10;
+} // namespace
+
+LockWaits::LockWaits(int totalMs, std::function<void()> whileWaiting)
+    : m_deadline(deadlineFor(totalMs)), m_whileWaiting(std::move(whileWaiting)), m_outer(tLockWaits)
+{
+    tLockWaits = this;
+}
+
+LockWaits::~LockWaits()
+{
+    tLockWaits = m_outer;
+}
+
+QDeadlineTimer LockWaits::deadlineFor(int ms)
+{
+    const QDeadlineTimer own(ms);
+    return tLockWaits && tLockWaits->m_deadline < own ? tLockWaits->m_deadline : own;
+}
+
+void LockWaits::waitStep()
+{
+    ::usleep(kLockStepMs * 1000);
+    if (tLockWaits && tLockWaits->m_whileWaiting)
+        tLockWaits->m_whileWaiting();
+}
+
 bool FileIdentity::operator==(const FileIdentity &other) const
 {
     if (!exists || !other.exists)
@@ -706,9 +746,9 @@ LockedFile::~LockedFile()
 
 FileResult LockedFile::open(const QByteArray &path, Mode mode, int waitMs)
 {
-    constexpr int kStepMs = 10;
+    const QDeadlineTimer deadline = LockWaits::deadlineFor(waitMs);
     m_path = path;
-    for (int waited = 0;;) {
+    for (;;) {
         m_target = resolveTarget(path);
         int fd = -1;
         m_writable = false;
@@ -719,34 +759,33 @@ FileResult LockedFile::open(const QByteArray &path, Mode mode, int waitMs)
         if (fd < 0)
             fd = ::open(m_target.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
-            return errno == ENOENT ? FileResult{}
-                                   : fail(errno == ENOTDIR ? FileError::FolderMissing : FileError::Other, errno);
+            return errno == ENOENT ? FileResult{} : fail(ClassifyError(errno, true), errno);
         Fd opened(fd);
         if (::fstat(fd, &m_status) != 0)
-            return failWith(errno);
+            return fail(ClassifyError(errno, true), errno);
         if (!S_ISREG(m_status.st_mode))
             return fail(FileError::NotAFile); // a FIFO or a device: never read, never locked
         const bool locked = ::flock(fd, (mode == Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
         if (!locked && errno != EWOULDBLOCK)
             return failWith(errno);
-        if (!locked && waited < waitMs) {
-            ::usleep(kStepMs * 1000);
-            waited += kStepMs;
-            continue;
-        }
-        if (!locked && mode == Exclusive)
-            return fail(FileError::Busy);
-        // A writer must hold the file the path names now, as it is now: the
-        // lock's last holder may have put a new file in its place, or
-        // changed it. A reader reads whole content either way.
+        // A writer must hold the file the path names now: the lock's last
+        // holder may have put a new file in its place. A reader reads whole
+        // content either way, and reads without the lock once time is up.
         struct stat atPath;
-        if (mode == Exclusive
-            && (resolveTarget(path) != m_target || ::stat(m_target.constData(), &atPath) != 0
-                || !sameInode(atPath, m_status) || ::fstat(fd, &m_status) != 0)
-            && waited++ < waitMs)
-            continue;
-        m_fd = opened.release();
-        return FileResult{};
+        const bool current = mode == Shared
+            || (resolveTarget(path) == m_target && ::stat(m_target.constData(), &atPath) == 0
+                && sameInode(atPath, m_status));
+        if (locked && current) {
+            m_fd = opened.release();
+            return FileResult{};
+        }
+        if (deadline.hasExpired()) {
+            if (mode == Exclusive)
+                return fail(locked ? FileError::Changed : FileError::Busy);
+            m_fd = opened.release();
+            return FileResult{};
+        }
+        LockWaits::waitStep();
     }
 }
 
@@ -777,7 +816,7 @@ FileBytes ReadWholeFile(const LockedFile &file)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            out.result = fail(FileError::Other, errno);
+            out.result = fail(ClassifyError(errno, true), errno);
             out.bytes.clear();
             return out;
         }
@@ -799,7 +838,7 @@ FileResult ReplaceFile(const LockedFile &file, const std::vector<BytePiece> &pie
         if ((file.status().st_mode & 0222) == 0)
             return fail(FileError::ReadOnlyFile, EACCES);
         if (::access(target.constData(), W_OK) != 0)
-            return fail(errno == EROFS ? FileError::FolderNotWritable : FileError::ReadOnlyFile, errno);
+            return fail(errno == EROFS ? FileError::ReadOnlyFileSystem : FileError::ReadOnlyFile, errno);
     }
     // What a killed in-place save left may be the only whole old content;
     // a save would hide which of the two is good.
@@ -840,7 +879,7 @@ FileResult CreateCopyExclusively(const QByteArray &path, const QByteArray &bytes
     if (!writeBytes(temp.fd(), bytes.constData(), size_t(bytes.size())) || ::fsync(temp.fd()) != 0)
         return failWith(errno);
     if (!temp.place(path))
-        return fail(errno == EEXIST ? FileError::Exists : classify(errno), errno);
+        return fail(errno == EEXIST ? FileError::Exists : ClassifyError(errno), errno);
     syncFolder(path);
 
     // Read back through the name the user is told.

@@ -3,8 +3,11 @@
 // kernel's bytes: a folder named in another encoding is used as it is.
 #include <QByteArray>
 
+#include <QDeadlineTimer>
+
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
@@ -13,22 +16,30 @@ namespace tavlo {
 
 enum class FileError {
     None,
-    NotFound,          // the file is not there (reads only)
-    ReadOnlyFile,      // the file exists but may not be written
-    FolderNotWritable, // no new file may be made in its folder
-    FolderMissing,     // the folder is not there
-    DiskFull,          // no space (or quota) left
-    NotAFile,          // a folder, FIFO, device ... stands at the path
-    TooLarge,          // more than this program will hold in memory
-    Exists,            // the target of a no-replace copy is there already
-    Mismatch,          // a copy read back differs from its source
-    Changed,           // another program changed the file while it was saved
-    Busy,              // another copy of the program is saving the file
-    CopyLeft,          // the journal of an interrupted save is in the way
-    RestoreFailed,     // an in-place save failed and so did putting the old
-                       // content back: the journal holds it
-    Other,             // any other system error; see sysErrno
+    NotFound,           // the file is not there (reads only)
+    Unreadable,         // the file is there, but this user may not read it
+    ReadOnlyFile,       // the file exists but may not be written
+    FolderNotWritable,  // no new file may be made in its folder
+    ReadOnlyFileSystem, // the disk or medium is mounted read-only
+    FolderMissing,      // the folder is not there
+    FolderUnusable,     // a part of the path is a file, or links loop
+    DiskFull,           // no space (or quota) left
+    IoError,            // the disk (or the network under it) failed
+    NotAFile,           // a folder, FIFO, device ... stands at the path
+    TooLarge,           // more than this program will hold in memory
+    Exists,             // the target of a no-replace copy is there already
+    Mismatch,           // a copy read back differs from its source
+    Changed,            // another program changed the file while it was saved
+    Busy,               // another program holds the file's lock
+    CopyLeft,           // the journal of an interrupted save is in the way
+    RestoreFailed,      // an in-place save failed and so did putting the old
+                        // content back: the journal holds it
+    Other,              // any other system error; see sysErrno
 };
+
+// What a system error means for a file operation. `reading`: the file was
+// being opened or read, so a refusal is the file's, not its folder's.
+FileError ClassifyError(int err, bool reading = false);
 
 // How a save reached the disk.
 
@@ -53,9 +64,30 @@ struct FileIdentity {
     off_t size = 0;
     timespec modified{};
     bool operator==(const FileIdentity &other) const;
-    bool operator!=(const FileIdentity &other) const { return !(*this == other); }
 };
 FileIdentity IdentityOf(const struct stat &st);
+
+// All the lock waits of one user action, together: however many times the
+// action opens the file, it waits for another program's lock once, until one
+// deadline, and `whileWaiting` runs between tries (the window keeps painting).
+// Only for the thread that made it, while it lives.
+class LockWaits
+{
+public:
+    LockWaits(int totalMs, std::function<void()> whileWaiting);
+    ~LockWaits();
+    LockWaits(const LockWaits &) = delete;
+    LockWaits &operator=(const LockWaits &) = delete;
+
+    // How long an open that would wait `ms` may wait now.
+    static QDeadlineTimer deadlineFor(int ms);
+    static void waitStep();
+
+private:
+    QDeadlineTimer m_deadline;
+    std::function<void()> m_whileWaiting;
+    LockWaits *m_outer;
+};
 
 // The file a path names, opened and locked for one operation. Symbolic links
 // are followed to the file they name, which is what gets written (created,
@@ -74,8 +106,9 @@ public:
     LockedFile &operator=(const LockedFile &) = delete;
 
     // Opens and locks. A missing file is no error: exists() is then false
-    // and nothing is locked. Busy when another copy holds the lock longer
-    // than `waitMs`; a shared lock is then read without it.
+    // and nothing is locked. Busy when another program holds the lock longer
+    // than `waitMs` (or the action's LockWaits allow); a shared lock is then
+    // read without it.
     FileResult open(const QByteArray &path, Mode mode, int waitMs);
 
     bool exists() const { return m_fd >= 0; }

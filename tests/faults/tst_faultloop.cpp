@@ -422,7 +422,7 @@ private:
         } else if (op.startsWith("backup")) {
             form.Command6_Click();
         } else {
-            const QByteArray journal = RecoverAfterInterruptedSaves(s.agenda);
+            const QByteArray journal = RecoverAfterInterruptedSaves(s.agenda).journal;
             if (!journal.isEmpty())
                 form.ReportInterruptedSave(journal);
         }

@@ -185,7 +185,7 @@ private slots:
             << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=hidden\r\n") << false << "5/20" << -1 << 0 << same;
         QTest::newRow("stored with an empty value")
             << QByteArray("[tavlo]\r\n2004.05.01=first\r\n\r\n2004.05.20=\r\n") << false << "5/20" << -1 << 0 << same;
-        QTest::newRow("read-only file") << kAgenda << true << "5/7" << -1 << 1 << "異常検出|16|<path>\r\nへの保存が失敗しました。";
+        QTest::newRow("read-only file") << kAgenda << true << "5/7" << -1 << 1 << "異常検出|16|<path>\r\nに日付を追加できませんでした。\r\nファイルが読み取り専用";
     }
 
     // A new date goes to its sorted place with the placeholder memo, the

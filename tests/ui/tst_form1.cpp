@@ -54,7 +54,7 @@ private slots:
             mainVisible = form.isVisible();
             QTest::keyClick(dialog, Qt::Key_Escape);
         });
-        ShowMainWindow(form, agendaAt(fx.path()).ListDateKeys());
+        ShowMainWindow(form, AgendaAtStart{agendaAt(fx.path()).ListDateKeys()});
         QCOMPARE(form.windowTitle(), QStringLiteral("スケジュール管理ツール"));
         QVERIFY(form.isVisible());
         QStringList texts;
@@ -172,7 +172,8 @@ private slots:
         Clock::setFixed(QDateTime(QDate(2004, 5, 7), QTime(9, 30, 5)));
         f.Command6_Click();
         QCOMPARE(boxes.shown[3], QStringLiteral("異常検出|16|") + fx.folder()
-                                     + QStringLiteral("/tavlo_20040507_093005.txt\r\nという名前の保存が失敗しました。"));
+                                     + QStringLiteral("/tavlo_20040507_093005.txt\r\nという名前の保存が失敗しました。\r\n"
+                                                      "ファイルがまだありません。日付を追加すると作られます。"));
         QCOMPARE(folderEntries(fx.folder()).size(), 2);
     }
 

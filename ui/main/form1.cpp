@@ -12,6 +12,7 @@
 #include "ui/dialogs/form2.h"
 #include "ui/dialogs/form3.h"
 #include "ui/main/datelist.h"
+#include "ui/main/failuretext.h"
 #include "ui/style/quietscrollbar.h"
 #include "ui/style/windowframe.h"
 
@@ -26,7 +27,6 @@
 #include <QPushButton>
 
 #include <algorithm>
-#include <cstring>
 
 namespace tavlo {
 
@@ -37,6 +37,41 @@ namespace {
 
 const QString kTitleAborted = QStringLiteral("処理中断");
 const QString kTitleFault = QStringLiteral("異常検出");
+
+// How long one action of the user waits, in all, for another program that
+// holds the file's lock before it says the file is busy.
+constexpr int kActionWaitMs = 2500;
+
+// While an action waits for the file, the window keeps painting and
+// answering the desktop, shows that it is busy, and takes no input.
+class FileWait
+{
+public:
+    explicit FileWait(bool &waiting)
+        : m_waiting(waiting), m_was(waiting), m_waits(kActionWaitMs, [this] {
+              if (!m_cursor)
+                  QApplication::setOverrideCursor(Qt::WaitCursor);
+              m_cursor = true;
+              m_waiting = true;
+              QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+          })
+    {
+    }
+    ~FileWait()
+    {
+        m_waiting = m_was;
+        if (m_cursor)
+            QApplication::restoreOverrideCursor();
+    }
+    FileWait(const FileWait &) = delete;
+    FileWait &operator=(const FileWait &) = delete;
+
+private:
+    bool &m_waiting;
+    const bool m_was;
+    bool m_cursor = false;
+    LockWaits m_waits;
+};
 
 QPushButton *MakeButton(QWidget *parent, const char *caption, int left, int width)
 {
@@ -198,20 +233,32 @@ void Form1::List1_Click()
         return;
     // The identity is taken as the file is opened, before the read: a change
     // in between shows later.
-    const std::optional<QString> value = m_loaded.Load(m_store, List1->text(index));
+    FileResult failure;
+    std::optional<QString> value;
+    {
+        const FileWait wait(m_waitingForFile);
+        value = m_loaded.Load(m_store, List1->text(index), &failure);
+    }
     // A date without a readable memo shows an empty editor rather than the
     // previous date's memo, which a save would then store under this date.
     SetEditorText(Text1, value ? DecodeMemo(*value) : QString());
+    // A memo that could not be read must not be typed over and saved.
+    Text1->setReadOnly(!failure.ok());
     mstrLoadedText = EditorText(Text1);
     QCoreApplication::processEvents();
     Command2->setEnabled(false);
+    if (!failure.ok())
+        ReportReadFailure(failure);
 }
 
 void Form1::List1_KeyUp(int KeyCode, int Shift)
 {
     if (KeyCode == vbKeyDelete && Shift == 0) {
         const int index = CurrentIndex();
-        if (index < 0 || !StoredMemoMayBeReplaced(List1->text(index), Deleting))
+        if (index < 0)
+            return;
+        const FileWait wait(m_waitingForFile);
+        if (!StoredMemoMayBeReplaced(List1->text(index), Deleting))
             return;
         SetEditorText(Text1, QString());
         const StoreResult result = m_store.DeleteDate(List1->text(index));
@@ -263,9 +310,10 @@ bool Form1::SaveCurrentMemo()
     const QString encoded = EncodeMemo(EditorText(Text1));
     const MemoSize size = MeasureMemo(encoded);
     if (!size.unmappable.isEmpty()) {
-        MsgBox(this,
-               QStringLiteral("次の文字はファイルに保存できません。\r\n") + size.unmappable,
-               vbExclamation, kTitleAborted);
+        StoreResult refused;
+        refused.refusal = StoreRefusal::Unmappable;
+        refused.unmappable = size.unmappable;
+        MsgBox(this, WhyItFailed(refused), vbExclamation, kTitleAborted);
         return false;
     }
     if (!FitsMemoSizeLimit(size)) {
@@ -274,6 +322,7 @@ bool Form1::SaveCurrentMemo()
         return false;
     }
     const QString key = List1->text(index);
+    const FileWait wait(m_waitingForFile);
     if (!StoredMemoMayBeReplaced(key, encoded.isEmpty() ? Deleting : Saving))
         return false;
     if (!encoded.isEmpty()) {
@@ -300,47 +349,20 @@ bool Form1::SaveCurrentMemo()
 
 bool Form1::StoredMemoMayBeReplaced(const QString &key, StoreAction action)
 {
-    if (!m_loaded.ChangedElsewhere(m_store, key))
+    FileResult unread;
+    const bool changed = m_loaded.ChangedElsewhere(m_store, key, &unread);
+    if (!unread.ok()) {
+        ReportReadFailure(unread); // nothing is written over what could not be read
+        return false;
+    }
+    if (!changed)
         return true;
     // Someone else's change is kept unless the user says otherwise.
     const int style = vbYesNo + vbExclamation + vbDefaultButton2;
-    const QString changed = key + QStringLiteral("\r\nのメモは、読み込んだ後にほかのプログラムで変更されています。\r\n");
-    if (action == Deleting)
-        return MsgBox(this, changed + QStringLiteral("削除しますか？"), style, QStringLiteral("削除確認")) == vbYes;
-    return MsgBox(this, changed + QStringLiteral("上書きしますか？"), style, QStringLiteral("上書き確認")) == vbYes;
-}
-
-QString Form1::FailureReason(const StoreResult &result) const
-{
-    switch (result.refusal) {
-    case StoreRefusal::None: break;
-    case StoreRefusal::IsProgram:
-        return QStringLiteral("このファイルはプログラム自身です。プログラムを壊さないよう、書き込みません。");
-    case StoreRefusal::InvalidKey: return QStringLiteral("この日付の名前は、ファイルの中で書き換えられない形をしています。");
-    case StoreRefusal::Unmappable: return QStringLiteral("次の文字はファイルに保存できません。\r\n") + result.unmappable;
-    case StoreRefusal::LineBreak: return QStringLiteral("改行を含む名前や内容は、ファイルに書き込めません。");
-    }
-    switch (result.file.error) {
-    case FileError::ReadOnlyFile: return QStringLiteral("ファイルが読み取り専用です。");
-    case FileError::FolderNotWritable: return QStringLiteral("フォルダーに書き込む権限がありません。");
-    case FileError::FolderMissing: return QStringLiteral("フォルダーが見つかりません。");
-    case FileError::DiskFull: return QStringLiteral("ディスクの空き容量が足りません。");
-    case FileError::NotAFile: return QStringLiteral("同じ名前のフォルダーなどがあり、ファイルとして扱えません。");
-    case FileError::TooLarge: return QStringLiteral("ファイルが大きすぎます。");
-    case FileError::Changed: return QStringLiteral("保存中にほかのプログラムがファイルを変更しました。");
-    case FileError::Busy:
-        return QStringLiteral("ほかのスケジュール管理ツールがこのファイルを保存しています。しばらくしてから、もう一度保存してください。");
-    case FileError::CopyLeft:
-        return QStringLiteral("前回中断した保存の前の内容が、次のファイルに残っています。\r\n")
-            + PathForDisplay(result.file.journal)
-            + QStringLiteral("\r\n内容を確かめて、このファイルを別の場所へ移すまで保存できません。");
-    case FileError::RestoreFailed:
-        return QStringLiteral("システムエラー: %1\r\nファイルが壊れているおそれがあります。保存する前の内容は次のファイルにあります。\r\n")
-                   .arg(QString::fromLocal8Bit(std::strerror(result.file.sysErrno)))
-            + PathForDisplay(result.file.journal);
-    default:
-        return QStringLiteral("システムエラー: %1").arg(QString::fromLocal8Bit(std::strerror(result.file.sysErrno)));
-    }
+    const QString text = key + QStringLiteral("\r\nのメモは、読み込んだ後にほかのプログラムで変更されています。\r\n")
+        + (action == Deleting ? QStringLiteral("削除しますか？") : QStringLiteral("上書きしますか？"));
+    return MsgBox(this, text, style, action == Deleting ? QStringLiteral("削除確認") : QStringLiteral("上書き確認"))
+        == vbYes;
 }
 
 void Form1::ReportInterruptedSave(const QByteArray &copyPath)
@@ -352,11 +374,21 @@ void Form1::ReportInterruptedSave(const QByteArray &copyPath)
            vbExclamation, kTitleFault);
 }
 
+void Form1::ReportReadFailure(const FileResult &failure)
+{
+    StoreResult result;
+    result.file = failure;
+    ReportFailure(result, Reading);
+}
+
 void Form1::ReportFailure(const StoreResult &result, StoreAction action)
 {
-    const QString what = action == Deleting ? QStringLiteral("\r\nからの削除が失敗しました。\r\n")
-                                            : QStringLiteral("\r\nへの保存が失敗しました。\r\n");
-    MsgBox(this, m_store.DisplayPath() + what + FailureReason(result), vbCritical, kTitleFault);
+    static const char *const kWhat[] = {"\r\nへの保存が失敗しました。\r\n", "\r\nからの削除が失敗しました。\r\n",
+                                        "\r\nに日付を追加できませんでした。\r\n", "\r\nを読み込めませんでした。\r\n"};
+    QString text = m_store.DisplayPath() + QString::fromUtf8(kWhat[action]) + WhyItFailed(result);
+    if (action == Reading)
+        text += QStringLiteral("\r\n読み込めるようになるまで、このファイルには書き込みません。");
+    MsgBox(this, text, vbCritical, kTitleFault);
 }
 
 // --- Adding a date ---------------------------------------------------------
@@ -370,24 +402,23 @@ void Form1::Command1_Click()
     }
     if (gstrAddDate.isEmpty())
         return;
-    const int count = List1->count();
-    for (int i = 0; i < count; ++i) {
-        if (List1->text(i) == gstrAddDate) {
-            MsgBox(this, QStringLiteral("同じ日付が存在しています。"), vbOKOnly, kTitleAborted);
-            return;
-        }
-    }
+    const FileWait wait(m_waitingForFile);
     // A date can be stored without being listed: after an empty line that
     // ends the start-up scan, or added by another program since.
-    if (m_store.HasDate(gstrAddDate)) {
+    FileResult unread;
+    if (List1->keys().contains(gstrAddDate) || m_store.HasDate(gstrAddDate, &unread)) {
         MsgBox(this, QStringLiteral("同じ日付が存在しています。"), vbOKOnly, kTitleAborted);
+        return;
+    }
+    if (!unread.ok()) {
+        ReportReadFailure(unread);
         return;
     }
     // Stored first: a date shown in the list but missing from the file would
     // look kept and is not.
     const StoreResult result = m_store.WriteMemo(gstrAddDate, QString::fromUtf8(kPlaceholderMemo));
     if (!result.ok()) {
-        ReportFailure(result, Saving);
+        ReportFailure(result, Adding);
         return;
     }
     // The selected date stays selected; a shift of its row is no date switch.
@@ -430,7 +461,7 @@ void Form1::Command5_Click()
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    if (Form_Unload())
+    if (!m_waitingForFile && Form_Unload())
         event->accept();
     else
         event->ignore();
@@ -449,12 +480,17 @@ void Form1::Command6_Click()
 {
     const QByteArray backupPath = BackupPathFor(m_store.NativePath(), Clock::now());
     const QString backup = PathForDisplay(backupPath);
-    if (m_store.Backup(backupPath).ok())
+    FileResult result;
+    {
+        const FileWait wait(m_waitingForFile);
+        result = m_store.Backup(backupPath);
+    }
+    if (result.ok())
         MsgBox(this, backup + QStringLiteral("\r\nという名前で保存しました。"), vbOKOnly,
                QStringLiteral("処理完了"));
     else
-        MsgBox(this, backup + QStringLiteral("\r\nという名前の保存が失敗しました。"), vbCritical,
-               kTitleFault);
+        MsgBox(this, backup + QStringLiteral("\r\nという名前の保存が失敗しました。\r\n") + WhyItFailed(result),
+               vbCritical, kTitleFault);
 }
 
 } // namespace tavlo

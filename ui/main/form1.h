@@ -46,6 +46,9 @@ public:
     // Tells the user where the copy of a save that was cut short lies.
     void ReportInterruptedSave(const QByteArray &copyPath);
 
+    // Tells the user that the agenda file is there but could not be read.
+    void ReportReadFailure(const FileResult &failure);
+
     // The memo as it was loaded or last saved; the update button compares
     // the editor with it.
     const QString &LoadedText() const { return mstrLoadedText; }
@@ -70,6 +73,8 @@ public slots:
     void Command6_Click();
 
 protected:
+    // Asks the exit question; a close requested while the window waits for
+    // the file is refused, so no question opens inside a save.
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -87,9 +92,8 @@ private:
     bool SaveCurrentMemo();
     // Removes the item and leaves no item current.
     void RemoveItem(int index);
-    enum StoreAction { Saving, Deleting };
+    enum StoreAction { Saving, Deleting, Adding, Reading };
     void ReportFailure(const StoreResult &result, StoreAction action);
-    QString FailureReason(const StoreResult &result) const;
     // Whether the stored memo is still what was loaded, or the user agrees
     // to replace what another program put there.
     bool StoredMemoMayBeReplaced(const QString &key, StoreAction action);
@@ -98,6 +102,7 @@ private:
     AgendaFile m_store;
     QString mstrLoadedText;
     LoadedMemo m_loaded; // the stored memo last read or written, to tell another program's change
+    bool m_waitingForFile = false; // another program's lock is waited for
     int m_keyPressedInList = 0; // Qt key last pressed while the list had the focus
     int m_strokeShift = 0;      // modifiers held at any moment since that press
     bool m_fillingList = false; // items move, but no date is being chosen
