@@ -6,7 +6,8 @@
  *       process before the call (FAULT_KILL), or runs `hook` and then the
  *       call (FAULT_HOOK). With `at` 0 it only counts.
  *   tavlo_faults_always(name, err)  every call of that name fails with
- *       `err`, armed or not (name NULL: none).
+ *       `err`, armed or not, as on a file system that lacks the feature;
+ *       "O_TMPFILE" names an open without a name (name NULL: none again).
  *   tavlo_faults_disarm()  stops counting; returns how many calls there were.
  *   tavlo_faults_name(n)   the name of call n of the last armed run.
  * The program's code calls the plain names: nothing here is built with
@@ -26,11 +27,12 @@
 enum { FAULT_COUNT, FAULT_FAIL, FAULT_KILL, FAULT_HOOK };
 
 #define MAX_NAMES 4096
-static int armed, inside, action, err_at, always_err;
+static int armed, inside, action, err_at;
 static long calls, at;
 static void (*hook)(void);
 static const char *names[MAX_NAMES];
-static char always_name[32];
+static struct { char name[32]; int err; } always_fail[8];
+static int always_count;
 
 void tavlo_faults_arm(long n, int what, int err, void (*run)(void))
 {
@@ -50,8 +52,14 @@ long tavlo_faults_disarm(void)
 
 void tavlo_faults_always(const char *name, int err)
 {
-    snprintf(always_name, sizeof always_name, "%s", name ? name : "");
-    always_err = err;
+    if (!name) {
+        always_count = 0;
+        return;
+    }
+    if (always_count < 8) {
+        snprintf(always_fail[always_count].name, sizeof always_fail[0].name, "%s", name);
+        always_fail[always_count++].err = err;
+    }
 }
 
 const char *tavlo_faults_name(long n)
@@ -71,12 +79,14 @@ static int on_files(int fd)
     return fd < 0 || real_fstat(fd, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
 }
 
-/* What happens to one call (`fd` -1 for a call on a path): 0 to make it,
- * else the errno to fail it with. A hook runs unwatched. */
-static int decide(const char *name, int fd)
+/* What happens to one call (`fd` -1 for a call on a path; `feature` what
+ * it asks of the file system): 0 to make it, else the errno to fail it
+ * with. A hook runs unwatched. */
+static int decide(const char *name, int fd, const char *feature)
 {
-    if (always_name[0] && strcmp(name, always_name) == 0)
-        return always_err;
+    for (int i = 0; i < always_count; ++i)
+        if (strcmp(feature, always_fail[i].name) == 0)
+            return always_fail[i].err;
     if (!armed || inside || !on_files(fd))
         return 0;
     if (++calls <= MAX_NAMES)
@@ -103,7 +113,7 @@ static int decide(const char *name, int fd)
     type name params                                 \
     {                                                \
         REAL(type, name, params);                    \
-        const int err = decide(#name, fd);           \
+        const int err = decide(#name, fd, #name);    \
         if (err) {                                   \
             errno = err;                             \
             return failed;                           \
@@ -113,7 +123,7 @@ static int decide(const char *name, int fd)
 
 /* The variadic ones: open's mode is there only with O_CREAT or O_TMPFILE,
  * and fcntl's argument is one word at most. */
-#define VARIADIC(name, fd, params, last, args) \
+#define VARIADIC(name, fd, params, last, args, feature) \
     int name params                            \
     {                                          \
         REAL(int, name, params);               \
@@ -121,7 +131,7 @@ static int decide(const char *name, int fd)
         va_start(ap, last);                    \
         void *arg = va_arg(ap, void *);        \
         va_end(ap);                            \
-        const int err = decide(#name, fd);     \
+        const int err = decide(#name, fd, feature); \
         if (err) {                             \
             errno = err;                       \
             return -1;                         \
@@ -129,15 +139,16 @@ static int decide(const char *name, int fd)
         return real args;                      \
     }
 
-VARIADIC(open, -1, (const char *path, int flags, ...), flags, (path, flags, arg))
-VARIADIC(openat, -1, (int dir, const char *path, int flags, ...), flags, (dir, path, flags, arg))
-VARIADIC(fcntl, fd, (int fd, int cmd, ...), cmd, (fd, cmd, arg))
+#define UNNAMED(flags, name) ((flags & O_TMPFILE) == O_TMPFILE ? "O_TMPFILE" : name)
+VARIADIC(open, -1, (const char *path, int flags, ...), flags, (path, flags, arg), UNNAMED(flags, "open"))
+VARIADIC(openat, -1, (int dir, const char *path, int flags, ...), flags, (dir, path, flags, arg), UNNAMED(flags, "openat"))
+VARIADIC(fcntl, fd, (int fd, int cmd, ...), cmd, (fd, cmd, arg), "fcntl")
 
 /* A failed close still closes, as the kernel's does. */
 int close(int fd)
 {
     REAL(int, close, (int));
-    const int err = decide("close", fd); /* while the descriptor is still there */
+    const int err = decide("close", fd, "close"); /* while the descriptor is still there */
     const int r = real(fd);
     if (err) {
         errno = err;

@@ -383,12 +383,10 @@ void Form1::ReportReadFailure(const FileResult &failure)
 
 void Form1::ReportFailure(const StoreResult &result, StoreAction action)
 {
-    static const char *const kWhat[] = {"\r\nへの保存が失敗しました。\r\n", "\r\nからの削除が失敗しました。\r\n",
-                                        "\r\nに日付を追加できませんでした。\r\n", "\r\nを読み込めませんでした。\r\n"};
-    QString text = m_store.DisplayPath() + QString::fromUtf8(kWhat[action]) + WhyItFailed(result);
-    if (action == Reading)
-        text += QStringLiteral("\r\n読み込めるようになるまで、このファイルには書き込みません。");
-    MsgBox(this, text, vbCritical, kTitleFault);
+    static const char *const kWhat[] = {
+        "\r\nへの保存が失敗しました。\r\n", "\r\nからの削除が失敗しました。\r\n", "\r\nに日付を追加できませんでした。\r\n",
+        "\r\nを読み込めませんでした。読み込めるようになるまで、このファイルには書き込みません。\r\n"};
+    MsgBox(this, m_store.DisplayPath() + QString::fromUtf8(kWhat[action]) + WhyItFailed(result), vbCritical, kTitleFault);
 }
 
 // --- Adding a date ---------------------------------------------------------
