@@ -19,7 +19,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTimer>
 #include <QWindow>
 
 #include <climits>
@@ -102,6 +101,8 @@ void ShowMainWindow(Form1 &form, const AgendaAtStart &found)
     form.show();
     if (!found.savingCopy.isEmpty())
         form.ReportInterruptedSave(found.savingCopy);
+    if (found.recoveryBusy)
+        form.CheckForInterruptedSaveLater();
     if (!found.readFailure.ok())
         form.ReportReadFailure(found.readFailure);
     if (form.List1->count() > 0) {
@@ -119,26 +120,6 @@ void ShowMainWindow(Form1 &form, const AgendaAtStart &found)
     form.Command1_Click();
 }
 
-namespace {
-
-// Another program held the file's lock through start-up's clean-up: it is
-// tried again now and then, so that the copy an interrupted save left is
-// still announced.
-void RecoverLater(Form1 &form, const QByteArray &agendaPath)
-{
-    auto *retry = new QTimer(&form);
-    QObject::connect(retry, &QTimer::timeout, &form, [retry, &form, agendaPath] {
-        const Recovery recovery = RecoverAfterInterruptedSaves(agendaPath, 0);
-        if (recovery.busy)
-            return;
-        retry->deleteLater();
-        if (!recovery.journal.isEmpty())
-            form.ReportInterruptedSave(recovery.journal);
-    });
-    retry->start(2000);
-}
-
-} // namespace
 
 int Main(int &argc, char **argv)
 {
@@ -175,11 +156,10 @@ int Main(int &argc, char **argv)
     // list is complete and the file closed before the window is shown. This
     // copy holds the lock, so what killed saves left behind is its to clear.
     AgendaAtStart found;
-    bool recoveryBusy = false;
-    std::future<void> scanned = std::async(std::launch::async, [&store, &found, &recoveryBusy] {
+    std::future<void> scanned = std::async(std::launch::async, [&store, &found] {
         const Recovery recovery = RecoverAfterInterruptedSaves(store.NativePath());
         found.savingCopy = recovery.journal;
-        recoveryBusy = recovery.busy;
+        found.recoveryBusy = recovery.busy;
         PrepareCodePage(); // for the first memo shown
         found.dateKeys = store.ListDateKeys(&found.readFailure);
     });
@@ -194,8 +174,6 @@ int Main(int &argc, char **argv)
     instance.startAnswering();
     SetWindowIconAfterFirstPaint(form);
     scanned.get();
-    if (recoveryBusy)
-        RecoverLater(form, store.NativePath());
     ShowMainWindow(form, found);
     return QApplication::exec();
 }

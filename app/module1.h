@@ -49,6 +49,7 @@ struct AgendaAtStart {
     QStringList dateKeys;
     FileResult readFailure; // the file is there but could not be read
     QByteArray savingCopy;  // the old content an interrupted save left
+    bool recoveryBusy = false; // another program's lock kept that from being known
 };
 
 // The start-up after the single-copy check: titles the hidden window, fills

@@ -15,7 +15,9 @@ packages=(
   python3-xlib
   desktop-file-utils appstream
   debhelper lintian
-  acl
+  acl exfat-fuse exfatprogs
+  clang libclang-rt-14-dev
+  python3-pyatspi
   adwaita-qt adwaita-qt6 x11-xserver-utils
   at-spi2-core dbus
 )

@@ -9,5 +9,6 @@ set(TAVLO_TESTS
   ui/tst_form1            -
   ui/tst_memocycle        -
   ui/tst_adddate          -
+  platform/tst_singleinstance -
   app/tst_startup         -
   faults/tst_faultloop    failing_io)

@@ -64,21 +64,44 @@ private slots:
         QCOMPARE(readBytes(path()), before);
     }
 
+    void ownCopyOfAPlacedFile_data()
+    {
+        QTest::addColumn<QByteArray>("dataHome"); // what stands where the user's data folder is
+        QTest::newRow("a folder of the user's") << QByteArray("folder");
+        QTest::newRow("a file") << QByteArray("file");
+        QTest::newRow("a loop of links") << QByteArray("loop");
+    }
+
     // A user's own copy of a file placed beside an installed program: the
     // placed file is read until a backup (or a write) copies it into the
-    // user's folders, made for the user alone; it is never written.
+    // user's folders, made for the user alone; it is never written. Where
+    // those folders cannot be, the placed file is still read, and a write
+    // says why it cannot be kept.
     void ownCopyOfAPlacedFile()
     {
+        QFETCH(QByteArray, dataHome);
         const QByteArray placed("[tavlo]\r\n2004.05.07=placed\r\n"), top = QFile::encodeName(m_dir->path());
         QVERIFY(writeBytes(path(), placed));
-        const AgendaFile s(top + "/home/tavlo/tavlo.txt", "tavlo", QByteArray(), QFile::encodeName(path()));
-        QCOMPARE(s.ReadMemo(QStringLiteral("2004.05.07")), std::optional<QString>(QStringLiteral("placed")));
-        QVERIFY(s.Backup(top + "/home/tavlo/backup.txt").ok() && s.WriteMemo(QStringLiteral("2004.05.07"), "!").ok());
-        QCOMPARE(readBytes(QFile::decodeName(top + "/home/tavlo/backup.txt")), placed);
-        QCOMPARE(readBytes(QFile::decodeName(top + "/home/tavlo/tavlo.txt")), QByteArray("[tavlo]\r\n2004.05.07=!\r\n"));
+        const QByteArray home = top + "/home";
+        QVERIFY(dataHome != "file" || writeBytes(QFile::decodeName(home), "x"));
+        QVERIFY(dataHome != "loop" || ::symlink("home", home.constData()) == 0);
+        const AgendaFile s(home + "/tavlo/tavlo.txt", "tavlo", QByteArray(), QFile::encodeName(path()));
+        FileResult read;
+        QCOMPARE(s.ReadMemo(QStringLiteral("2004.05.07"), nullptr, &read), std::optional<QString>(QStringLiteral("placed")));
+        QVERIFY(read.ok());
+        const FileResult backup = s.Backup(home + "/tavlo/backup.txt");
+        const StoreResult written = s.WriteMemo(QStringLiteral("2004.05.07"), "!");
         QCOMPARE(readBytes(path()), placed);
+        if (dataHome != "folder") {
+            QCOMPARE(int(backup.error), int(FileError::FolderUnusable));
+            QCOMPARE(int(written.file.error), int(FileError::FolderUnusable));
+            return;
+        }
+        QVERIFY(backup.ok() && written.ok());
+        QCOMPARE(readBytes(QFile::decodeName(home + "/tavlo/backup.txt")), placed);
+        QCOMPARE(readBytes(QFile::decodeName(home + "/tavlo/tavlo.txt")), QByteArray("[tavlo]\r\n2004.05.07=!\r\n"));
         struct stat st;
-        QVERIFY(::stat(top + "/home/tavlo", &st) == 0 && (st.st_mode & 0777) == 0700);
+        QVERIFY(::stat(home + "/tavlo", &st) == 0 && (st.st_mode & 0777) == 0700);
     }
 
     void read_data()

@@ -17,21 +17,6 @@ const QString kPlaceholder = QStringLiteral("（文字列を削除すると、�
 const QByteArray kPlaceholderBytes = QByteArray::fromHex(
     "816995b68e9a97f182f08ded8f9c82b782e982c6814192c789c182b582bd93fa957482aa8ded8f9c82b382ea82dc82b7816a");
 
-// Answers the add-date dialog with the given date, or goes back when empty.
-AnswerModal AnswerDialog(const QString &year, const QString &month, const QString &day)
-{
-    return AnswerModal([=](QWidget *w) {
-        auto *d = qobject_cast<Form2 *>(w);
-        if (!d)
-            return;
-        if (year.isEmpty())
-            return QTest::mouseClick(d->Command2, Qt::LeftButton);
-        d->Text1[0]->setText(year);
-        d->Text1[1]->setText(month);
-        d->Text1[2]->setText(day);
-        QTest::keyClick(d->Text1[2], Qt::Key_Return);
-    });
-}
 } // namespace
 
 class tst_AddDate : public QObject

@@ -5,6 +5,11 @@
 
 #include <QInputMethodEvent>
 
+#include "store/files/recovery.h"
+
+#include <QElapsedTimer>
+
+#include <sys/file.h>
 #include <sys/stat.h>
 
 using namespace tavlo;
@@ -216,18 +221,105 @@ private slots:
         QCOMPARE(fx.listTexts(), QStringList{"2004.01.02"});
     }
 
-    void unreadableDateEmptiesEditor()
+    void dateWithoutReadableMemo_data()
     {
-        MainWindowFixture fx("[tavlo]\r\n2004.01.01=first\r\n2004.01.02=\r\n");
+        QTest::addColumn<bool>("unreadable");
+        QTest::newRow("an empty value") << false;
+        QTest::newRow("a folder in the file's place") << true;
+    }
+
+    // A date whose memo cannot be shown empties the editor, so that no save
+    // writes the previous date's memo under it; one whose file could not be
+    // read says so, and nothing typed there can be saved over what the file
+    // may hold.
+    void dateWithoutReadableMemo()
+    {
+        QFETCH(bool, unreadable);
+        const QByteArray agenda("[tavlo]\r\n2004.01.01=first\r\n2004.01.02=\r\n");
+        MainWindowFixture fx(agenda);
         Form1 &f = fx.start();
         f.Text1->setPlainText(QStringLiteral("edited first"));
+        const QString moved = fx.path() + QStringLiteral(".away");
+        QVERIFY(!unreadable || (QFile::rename(fx.path(), moved) && QDir().mkdir(fx.path())));
+        MsgBoxRecorder boxes;
         f.SelectItem(1);
         QVERIFY(f.Text1->toPlainText().isEmpty());
         QVERIFY(f.LoadedText().isEmpty());
         QVERIFY(!f.Command2->isEnabled());
-        // So no save writes the first date's memo under the second date.
+        QCOMPARE(boxes.shown.size(), int(unreadable));
+        QVERIFY(!unreadable || boxes.shown[0].startsWith(QStringLiteral("異常検出|16|") + fx.path() + QStringLiteral("\r\nを読み込めませんでした。")));
+        QVERIFY(!unreadable || (QDir().rmdir(fx.path()) && QFile::rename(moved, fx.path())));
+        f.Text1->setFocus();
+        QTest::keyClicks(f.Text1, QStringLiteral("typed"));
         QTest::keyClick(f.Text1, Qt::Key_S, Qt::ControlModifier);
-        QCOMPARE(readBytes(fx.path()), QByteArray("[tavlo]\r\n2004.01.01=first\r\n2004.01.02=\r\n"));
+        QCOMPARE(readBytes(fx.path()), unreadable ? agenda : QByteArray("[tavlo]\r\n2004.01.01=first\r\n2004.01.02=typed\r\n"));
+    }
+
+    void waitsForAnotherProgramsLock_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("boxes"); // the busy file's, then any the action shows
+        for (const char *action : {"save", "Delete after a date switch", "add date", "backup"})
+            QTest::newRow(action) << action << 1;
+        QTest::newRow("start-up's look for an interrupted save") << "start-up" << 0;
+    }
+
+    // While another program holds the file's lock, the window keeps
+    // painting and answering; the action says within 3 seconds that the
+    // file is busy (naming no program: it may be any), and nothing changes.
+    // Start-up's look for what an interrupted save left comes back later.
+    void waitsForAnotherProgramsLock()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, boxes);
+        MainWindowFixture fx(kTwoDates);
+        Form1 &f = fx.start();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        const QByteArray journal = QFile::encodeName(fx.path()) + ".saving";
+        QVERIFY(action != QLatin1String("start-up") || writeBytes(QFile::decodeName(journal), "[tavlo]\r\n"));
+        QFile holder(fx.path());
+        QVERIFY(holder.open(QIODevice::ReadOnly) && ::flock(holder.handle(), LOCK_EX) == 0);
+        int ticks = 0;
+        QTimer clock;
+        QObject::connect(&clock, &QTimer::timeout, [&ticks] { ++ticks; });
+        clock.start(50);
+        MsgBoxRecorder shown;
+        const AnswerModal answer = AnswerDialog(QString::number(QDate::currentDate().year()), QStringLiteral("1"), QStringLiteral("3"));
+        f.Text1->setPlainText(QStringLiteral("mine"));
+        QElapsedTimer waited;
+        if (action == QLatin1String("save")) {
+            waited.start();
+            f.Command2->click();
+        } else if (action == QLatin1String("add date")) {
+            waited.start();
+            f.Command1_Click();
+        } else if (action == QLatin1String("backup")) {
+            waited.start();
+            f.Command6_Click();
+        } else if (action == QLatin1String("start-up")) {
+            QVERIFY(RecoverAfterInterruptedSaves(QFile::encodeName(fx.path()), 0).busy);
+            f.CheckForInterruptedSaveLater();
+            waited.start();
+            QTest::qWait(2200); // one look, while the lock is held
+        } else {
+            f.SelectItem(1); // read without the lock once the wait is up
+            QCOMPARE(f.Text1->toPlainText(), QStringLiteral("second"));
+            waited.start();
+            QTest::keyClick(f.List1, Qt::Key_Delete);
+        }
+        QVERIFY2(waited.elapsed() < 3000, qPrintable(QString::number(waited.elapsed())));
+        QVERIFY2(ticks * 50 >= waited.elapsed() / 2, qPrintable(QString::number(ticks))); // the event loop ran meanwhile
+        QCOMPARE(shown.shown.size(), boxes);
+        for (const QString &box : shown.shown) {
+            QVERIFY2(box.contains(QStringLiteral("ほかのプログラムがこのファイルを使用中です。")), qPrintable(box));
+            QVERIFY(!box.contains(QStringLiteral("スケジュール管理ツール")));
+        }
+        QCOMPARE(readBytes(fx.path()), kTwoDates);
+        QCOMPARE(fx.listTexts().size(), 2);
+        QVERIFY(action == QLatin1String("Delete after a date switch") || f.Text1->toPlainText() == QLatin1String("mine"));
+        holder.close();
+        // Free now: the interrupted save's copy is told of.
+        QTRY_COMPARE_WITH_TIMEOUT(shown.shown.size(), boxes + int(action == QLatin1String("start-up")), 3000);
     }
 };
 

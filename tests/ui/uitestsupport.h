@@ -7,9 +7,11 @@
 #include "ui/classic/fonts.h"
 #include "ui/main/datelist.h"
 #include "ui/main/form1.h"
+#include "ui/dialogs/form2.h"
 #include "ui/classic/messagebox.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -59,6 +61,21 @@ private:
     std::unique_ptr<QTimer> m_timer;
 };
 
+// Answers the add-date dialog with the given date, or goes back when empty.
+AnswerModal AnswerDialog(const QString &year, const QString &month, const QString &day)
+{
+    return AnswerModal([=](QWidget *w) {
+        auto *d = qobject_cast<Form2 *>(w);
+        if (!d)
+            return;
+        if (year.isEmpty())
+            return QTest::mouseClick(d->Command2, Qt::LeftButton);
+        d->Text1[0]->setText(year);
+        d->Text1[1]->setText(month);
+        d->Text1[2]->setText(day);
+        QTest::keyClick(d->Text1[2], Qt::Key_Return);
+    });
+}
 // A main window over tavlo.txt in a fresh temporary folder, started the way
 // the program starts (filled, shown, first date selected).
 class MainWindowFixture

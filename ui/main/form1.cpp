@@ -4,6 +4,7 @@
 #include "platform/windowactivation.h"
 #include "store/codepage.h"
 #include "store/files/filenames.h"
+#include "store/files/recovery.h"
 #include "store/memo.h"
 #include "ui/classic/editortext.h"
 #include "ui/classic/fonts.h"
@@ -25,6 +26,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -372,6 +374,22 @@ void Form1::ReportInterruptedSave(const QByteArray &copyPath)
                + PathForDisplay(copyPath)
                + QStringLiteral("\r\n内容を確かめて、このファイルを別の場所へ移すまで保存できません。"),
            vbExclamation, kTitleFault);
+}
+
+void Form1::CheckForInterruptedSaveLater()
+{
+    auto *retry = new QTimer(this);
+    connect(retry, &QTimer::timeout, this, [this, retry] {
+        if (m_waitingForFile)
+            return;
+        const Recovery recovery = RecoverAfterInterruptedSaves(m_store.NativePath(), 0);
+        if (recovery.busy)
+            return;
+        retry->deleteLater();
+        if (!recovery.journal.isEmpty())
+            ReportInterruptedSave(recovery.journal);
+    });
+    retry->start(2000);
 }
 
 void Form1::ReportReadFailure(const FileResult &failure)

@@ -45,6 +45,9 @@ public:
 
     // Tells the user where the copy of a save that was cut short lies.
     void ReportInterruptedSave(const QByteArray &copyPath);
+    // Another program held the file's lock while start-up looked for such a
+    // copy: looks again now and then until it can, and tells of one.
+    void CheckForInterruptedSaveLater();
 
     // Tells the user that the agenda file is there but could not be read.
     void ReportReadFailure(const FileResult &failure);
