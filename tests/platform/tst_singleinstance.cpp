@@ -21,8 +21,10 @@ using namespace tavlo;
 using namespace tavlo::test;
 
 namespace {
-const uid_t kUser = 4261;  // whose copies these are
-const uid_t kOther = 4262; // another local user
+// Whose copies these are, and another local user; each build's own, so that
+// both builds' tests may run at once.
+const uid_t kUser = 4250 + QT_VERSION_MAJOR;
+const uid_t kOther = 4260 + QT_VERSION_MAJOR;
 const QByteArray kShared = "/tmp/tavlo-" + QByteArray::number(kUser);
 
 // Runs `body` in a process of its own as `uid`; its exit status.
