@@ -8,6 +8,7 @@ agenda file's bytes); and natively on Wayland under a headless sway.
 Usage: run_e2e.py --program PATH --shots FOLDER [--desktop gnome-shell|kwin] [TestClass[.test] ...]
 """
 import argparse
+import ctypes
 import datetime
 import json
 import os
@@ -192,11 +193,11 @@ class ProgramTestCase(unittest.TestCase):
             prog.close()
         window_gone(MAIN_TITLE, 3)
 
-    def launch(self, agenda=b"[{S}]\r\n2004.05.07=a\r\n"):
+    def launch(self, agenda=b"[{S}]\r\n2004.05.07=a\r\n", env=None):
         """(program, process, main window id), the window with the keyboard."""
         prog = Program(agenda)
         self.programs.append(prog)
-        proc = prog.start()
+        proc = prog.start(env)
         wid = find_window(MAIN_TITLE)
         activate(wid)
         return prog, proc, wid
@@ -353,6 +354,148 @@ class RealInput(ProgramTestCase):
                     window_gone(MAIN_TITLE, 3)
 
 
+class Installed(ProgramTestCase):
+    """The program in a system folder, as a package puts it, started by root
+    and by another user: each keeps the agenda in a data folder of its own,
+    reads the file an administrator placed beside the program until its first
+    save copies it, and never writes it; nothing in the system folder changes.
+    The folder is a file system of this process's own mount namespace, gone
+    with it however the suite ends."""
+
+    @classmethod
+    def setUpClass(cls):
+        if os.getuid() != 0:
+            raise unittest.SkipTest("needs root, to mount a system folder and act as another user")
+        libc = ctypes.CDLL(None, use_errno=True)
+        if libc.unshare(0x00020000) != 0 or libc.mount(b"none", b"/", None, 0x4000 | 0x40000, None) != 0 \
+                or libc.mount(b"tavlo-e2e", b"/opt", b"tmpfs", 0, b"mode=0755") != 0:  # CLONE_NEWNS, MS_REC | MS_PRIVATE
+            raise AssertionError("no private /opt: errno %d" % ctypes.get_errno())
+
+    def test_placed_file_read_then_copied_never_written(self):
+        name = os.path.basename(ARGS.program)
+        folder = "/opt/tavlo"
+        os.makedirs(folder)
+        exe, placed = os.path.join(folder, name), os.path.join(folder, name + ".txt")
+        shutil.copy2(ARGS.program, exe)
+        write_file(placed, b"[%s]\r\n2004.05.07=placed\r\n" % name.encode())
+
+        def tree():
+            paths = [os.path.join(top, n) for top, dirs, files in os.walk(folder) for n in dirs + files + ["."]]
+            return sorted((p, os.stat(p).st_mtime_ns, os.stat(p).st_size) for p in paths)
+        before = tree()
+        for who, user in [("root", []), ("another user", ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"])]:
+            with self.subTest(who):
+                home = tempfile.mkdtemp(prefix="tavlo-home-")
+                self.addCleanup(shutil.rmtree, home, ignore_errors=True)
+                runtime = os.path.join(home, "runtime")
+                os.mkdir(runtime, 0o700)
+                if user:
+                    subprocess.run(["chown", "-R", "65534:65534", home], check=True)
+                env = {k: v for k, v in ENV.items() if not k.startswith("XDG_")}
+                proc = subprocess.Popen(user + [exe], env=dict(env, HOME=home, XDG_RUNTIME_DIR=runtime),
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                self.addCleanup(lambda p=proc: p.poll() is None and (p.kill(), p.wait()))
+                wid = find_window(MAIN_TITLE)
+                activate(wid)
+                click(wid, EDITOR)
+                key("ctrl+End")
+                type_text("+")
+                key("ctrl+s")
+                own = os.path.join(home, ".local/share/tavlo", folder.lstrip("/"), name + ".txt")
+                self.assertTrue(wait_for(lambda: os.path.exists(own) and open(own, "rb").read().endswith(b"=placed+\r\n")),
+                                "the edit is not in " + own)
+                self.assertEqual(open(placed, "rb").read(), b"[%s]\r\n2004.05.07=placed\r\n" % name.encode())
+                self.assertEqual(tree(), before, "the system folder changed")
+                proc.kill()
+                proc.wait()
+                window_gone(MAIN_TITLE, 3)
+
+
+class ScreenReaders(ProgramTestCase):
+    """What a screen reader is told, read over AT-SPI on a private session bus."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not (os.path.exists("/usr/libexec/at-spi-bus-launcher") and shutil.which("dbus-daemon")):
+            raise unittest.SkipTest("needs at-spi2-core and dbus")
+        bus = subprocess.run(["dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"],
+                             capture_output=True, text=True, check=True).stdout.split()
+        cls.env = dict(ENV, DBUS_SESSION_BUS_ADDRESS=bus[0], QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        cls.bus_pid = int(bus[1])
+        cls.launcher = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], env=cls.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1)
+        os.environ["DBUS_SESSION_BUS_ADDRESS"] = bus[0]  # read once, when AT-SPI starts
+        global pyatspi, GLib
+        import pyatspi
+        from gi.repository import GLib
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.launcher.terminate()
+        cls.launcher.wait()
+        os.kill(cls.bus_pid, 15)
+
+    @staticmethod
+    def describe(acc):
+        relations = {pyatspi.relationToString(r.getRelationType()): [r.getTarget(i).name for i in range(r.getNTargets())]
+                     for r in acc.getRelationSet()}
+        return {"role": acc.getRoleName(), "name": acc.name, "relations": relations,
+                "states": [pyatspi.stateToString(s) for s in acc.getState().getStates()]}
+
+    def tree(self, prog):
+        """Every object of the program's accessible tree."""
+        desktop = pyatspi.Registry.getDesktop(0)
+        apps = [desktop.getChildAtIndex(i) for i in range(desktop.childCount)]
+        nodes, todo = [], [a for a in apps if a is not None and a.name == prog.name]
+        while todo:
+            acc = todo.pop()
+            nodes.append(self.describe(acc))
+            todo += [c for c in (acc.getChildAtIndex(i) for i in range(acc.childCount)) if c is not None]
+        return nodes
+
+    def find(self, nodes, role, name):
+        found = [n for n in nodes if n["role"] == role and n["name"] == name]
+        self.assertTrue(found, "no %s %r in %s" % (role, name, [(n["role"], n["name"]) for n in nodes]))
+        return found[0]
+
+    def test_roles_names_and_the_modal_dialog(self):
+        prog = Program()  # no dates: the add-date dialog opens
+        self.programs.append(prog)
+        prog.start(self.env)
+        find_window("年月日追加")
+        time.sleep(0.8)
+        nodes = self.tree(prog)
+        self.find(nodes, "frame", MAIN_TITLE)
+        self.find(nodes, "list", "日付一覧")
+        self.find(nodes, "text", "メモ")
+        self.assertIn("modal", self.find(nodes, "dialog", "年月日追加")["states"])
+        for unit in ("年", "月", "日"):
+            with self.subTest(unit):
+                self.assertEqual(self.find(nodes, "text", unit)["relations"].get("labelled by"), [unit])
+        answer("年月日追加", "Escape")
+        wid = find_window(MAIN_TITLE)
+        activate(wid)
+        click(wid, BUTTON["exit"])
+        find_window("終了確認")
+        time.sleep(0.3)
+        self.assertIn("modal", self.find(self.tree(prog), "alert", "終了確認")["states"])
+        answer("終了確認", "Tab", "Return")
+
+    def test_tabbing_into_the_list_names_the_date(self):
+        _, _, wid = self.launch(b"[{S}]\r\n2024.12.24=a\r\n2024.12.25=b\r\n", self.env)
+        time.sleep(0.5)
+        click(wid, EDITOR)
+        gained = []
+        listener = lambda e: e.detail1 and gained.append((e.source.getRoleName(), e.source.name))  # noqa: E731
+        pyatspi.Registry.registerEventListener(listener, "object:state-changed:focused")
+        GLib.timeout_add(300, lambda: key("shift+Tab") and False)
+        GLib.timeout_add(3000, lambda: pyatspi.Registry.stop())
+        pyatspi.Registry.start()
+        pyatspi.Registry.deregisterEventListener(listener, "object:state-changed:focused")
+        self.assertIn(("list item", "2024.12.24"), gained)
+
+
 class Wayland(ProgramTestCase):
     """Both programs natively on Wayland, under sway without a screen (as
     user nobody for root, whom sway refuses), set to give the keyboard for a
@@ -419,6 +562,25 @@ class Wayland(ProgramTestCase):
                 prog.close()
                 self.assertTrue(wait_for(lambda: self.focused() is None, 5))
                 self.swaymsg("workspace", "1")
+
+
+    def test_a_stale_display_still_shows_the_window(self):
+        """A GNOME or KDE Wayland session whose DISPLAY names no X server (left
+        over from another session): the program comes up over Wayland."""
+        app_id = "org.example." + os.path.basename(ARGS.program)
+        stale = next(":%d" % n for n in range(90, 200) if not os.path.exists("/tmp/.X11-unix/X%d" % n))
+        for desktop in ("GNOME", "KDE"):
+            with self.subTest(desktop):
+                prog = Program(b"[{S}]\r\n2004.05.07=a\r\n")
+                self.programs.append(prog)
+                if self.user:
+                    subprocess.run(["chown", "-R", "65534:65534", prog.top], check=True)
+                env = {k: v for k, v in self.wl_env.items() if k != "QT_QPA_PLATFORM"}
+                proc = prog.start(dict(env, XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP=desktop, DISPLAY=stale), self.user)
+                self.assertTrue(wait_for(lambda: self.focused() == (app_id, MAIN_TITLE), 10), self.focused())
+                self.assertIsNone(proc.poll())
+                prog.close()
+                self.assertTrue(wait_for(lambda: self.focused() is None, 5))
 
 
 MWM_FUNC_MINIMIZE, MWM_FUNC_MAXIMIZE = 0x08, 0x10
