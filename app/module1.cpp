@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTimer>
 #include <QWindow>
 
 #include <climits>
@@ -156,7 +157,9 @@ int Main(int &argc, char **argv)
     // list is complete and the file closed before the window is shown. This
     // copy holds the lock, so what killed saves left behind is its to clear.
     AgendaAtStart found;
-    std::future<void> scanned = std::async(std::launch::async, [&store, &found] {
+    unsigned activeAtStart = 0;
+    std::future<void> scanned = std::async(std::launch::async, [&store, &found, &activeAtStart] {
+        activeAtStart = ActiveWindowNow();
         const Recovery recovery = RecoverAfterInterruptedSaves(store.NativePath());
         found.savingCopy = recovery.journal;
         found.recoveryBusy = recovery.busy;
@@ -174,6 +177,10 @@ int Main(int &argc, char **argv)
     instance.startAnswering();
     SetWindowIconAfterFirstPaint(form);
     scanned.get();
+    QTimer::singleShot(0, &form, [&form, activeAtStart] {
+        QWidget *modal = QApplication::activeModalWidget();
+        ActivateShownAtStart((modal ? modal : &form)->windowHandle(), activeAtStart);
+    });
     ShowMainWindow(form, found);
     return QApplication::exec();
 }

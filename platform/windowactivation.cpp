@@ -208,36 +208,59 @@ void SendOnX11(QWindow *window)
     xcb_disconnect(connection);
 }
 
-// The window that has the keyboard, as the X server says.
-xcb_window_t InputFocus()
+// The window that has the keyboard, as the X server says, and the one the
+// window manager calls active (what the user last turned to).
+struct Focus {
+    xcb_window_t input = XCB_WINDOW_NONE;
+    xcb_window_t active = XCB_WINDOW_NONE;
+};
+
+Focus CurrentFocus()
 {
-    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-    xcb_window_t focus = XCB_WINDOW_NONE;
-    if (!xcb_connection_has_error(connection))
-        if (xcb_get_input_focus_reply_t *reply =
-                xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr)) {
-            focus = reply->focus;
+    int screenNumber = 0;
+    xcb_connection_t *connection = xcb_connect(nullptr, &screenNumber);
+    Focus focus;
+    if (!xcb_connection_has_error(connection)) {
+        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+        for (int i = 0; i < screenNumber && screens.rem; ++i)
+            xcb_screen_next(&screens);
+        const xcb_get_input_focus_cookie_t input = xcb_get_input_focus(connection);
+        const xcb_get_property_cookie_t active = xcb_get_property(
+            connection, 0, screens.data->root, Atom(connection, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1);
+        if (xcb_get_input_focus_reply_t *reply = xcb_get_input_focus_reply(connection, input, nullptr)) {
+            focus.input = reply->focus;
             std::free(reply);
         }
+        if (xcb_get_property_reply_t *reply = xcb_get_property_reply(connection, active, nullptr)) {
+            if (xcb_get_property_value_length(reply) == sizeof(xcb_window_t))
+                focus.active = *static_cast<xcb_window_t *>(xcb_get_property_value(reply));
+            std::free(reply);
+        }
+    }
     xcb_disconnect(connection);
     return focus;
 }
 
 // mutter at times drops an activation without a word (while it minimises
-// the window), KWin when it has just given the keyboard to a window that a
-// dialog blocks: the request is repeated until the window (or, with
-// `anyOfOurs`, any window of the program) has the keyboard.
-void ActivateOnX11(QWindow *window, bool anyOfOurs)
+// the window, and for seconds on end while a busy machine holds it up), KWin
+// when it has just given the keyboard to a window that a dialog blocks: the
+// request is repeated until the window (or, with `anyOfOurs`, any window of
+// the program) has the keyboard, for as long as a slow desktop may take,
+// but never once the user has turned elsewhere.
+void ActivateOnX11(QWindow *window, bool anyOfOurs, xcb_window_t wasActive, bool sendNow = true)
 {
-    // A second start asks while another program has the keyboard; a dialog
-    // asks in place of a window of ours, and stops once the user has turned
-    // to another program.
-    const auto stillWanted = [window, anyOfOurs] {
-        const xcb_window_t focus = InputFocus();
+    // A second start asks while another program has the keyboard, and stops
+    // once the desktop has made another window active; a dialog asks in
+    // place of a window of ours, and stops once the user has turned to
+    // another program.
+    const auto stillWanted = [window, anyOfOurs, wasActive] {
+        const Focus focus = CurrentFocus();
         const QWindowList ours = QGuiApplication::topLevelWindows();
-        const bool onOurs =
-            std::any_of(ours.begin(), ours.end(), [focus](QWindow *w) { return w->winId() == focus; });
-        return anyOfOurs ? !onOurs : onOurs && focus != xcb_window_t(window->winId());
+        const auto isOurs = [&ours](xcb_window_t w) {
+            return std::any_of(ours.begin(), ours.end(), [w](QWindow *o) { return o->winId() == w; });
+        };
+        return anyOfOurs ? !isOurs(focus.input) && (focus.active == wasActive || isOurs(focus.active))
+                         : isOurs(focus.input) && focus.input != xcb_window_t(window->winId());
     };
     // Lives as long as the repeats; they end with it.
     auto *attempt = new QObject(window);
@@ -253,12 +276,20 @@ void ActivateOnX11(QWindow *window, bool anyOfOurs)
         QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, attempt, arrived);
         arrived(QGuiApplication::focusWindow());
     }
-    SendOnX11(window);
-    for (const int ms : {300, 700, 1200, 2000, 3000, 4500})
-        QTimer::singleShot(ms, attempt, [attempt, window, stillWanted, ms] {
+    if (sendNow)
+        SendOnX11(window);
+    // Quick at first; then every two seconds, for as long as a desktop held
+    // up by a busy machine was seen to drop requests (16 seconds).
+    std::vector<int> repeats{300, 700, 1200, 2000, 3000, 4500};
+    while (repeats.back() < 30000)
+        repeats.push_back(repeats.back() + 2000);
+    for (const int ms : repeats)
+        QTimer::singleShot(ms, attempt, [attempt, window, anyOfOurs, stillWanted, ms, last = repeats.back()] {
             if (stillWanted())
                 SendOnX11(window);
-            if (ms == 4500)
+            else if (anyOfOurs)
+                return attempt->deleteLater(); // it came, or the user turned elsewhere
+            if (ms == last)
                 attempt->deleteLater();
         });
 }
@@ -295,7 +326,7 @@ void ActivateWindow(QWindow *window, const QByteArray &token, Until until)
     // mutter first, be refused and mark the window, and while the Shell
     // shows that mark it drops the activation.
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        ActivateOnX11(window, until == Until::AnyOfOurs);
+        ActivateOnX11(window, until == Until::AnyOfOurs, CurrentFocus().active);
         return;
     }
     window->raise();
@@ -310,6 +341,18 @@ void ActivateWindow(QWindow *window, const QByteArray &token, Until until)
 #else
     ActivateOnQtConnection(window, token);
 #endif
+}
+
+unsigned ActiveWindowNow()
+{
+    return qEnvironmentVariableIsEmpty("DISPLAY") ? 0 : CurrentFocus().active;
+}
+
+void ActivateShownAtStart(QWindow *window, unsigned activeAtStart)
+{
+    // The desktop decides first; only what it left behind is asked for.
+    if (window && activeAtStart && QGuiApplication::platformName() == QLatin1String("xcb"))
+        ActivateOnX11(window, true, activeAtStart, false);
 }
 
 bool IsUsableToken(const QByteArray &token)

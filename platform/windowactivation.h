@@ -21,6 +21,15 @@ QByteArray ActivationTokenForAnotherCopy(const QByteArray &appId, int timeoutMs 
 enum class Until { AnyOfOurs, ThisWindow };
 void ActivateWindow(QWindow *window, const QByteArray &token, Until until = Until::AnyOfOurs);
 
+// The window the desktop called active as the program started (X only; 0
+// elsewhere). Any thread may ask, before the first window shows.
+unsigned ActiveWindowNow();
+
+// A window shown at start that a slow desktop left without the keyboard is
+// asked for, as after a second start, while the user has not turned to
+// another window since `activeAtStart` (X only).
+void ActivateShownAtStart(QWindow *window, unsigned activeAtStart);
+
 // What a token may hold when it comes over the socket: printable ASCII, no
 // spaces, not too long. The compositor compares it as it is.
 bool IsUsableToken(const QByteArray &token);
