@@ -23,6 +23,7 @@
 #include <QWindow>
 
 #include <climits>
+#include <cstdio>
 #include <pwd.h>
 #include <cstdlib>
 #include <future>
@@ -122,8 +123,40 @@ void ShowMainWindow(Form1 &form, const AgendaAtStart &found)
 }
 
 
+namespace {
+
+// What a terminal user asks of the program: answered without a display.
+bool AnswerCommandLine(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--version") {
+            std::printf("%s %s\n", TAVLO_PROGRAM_NAME, TAVLO_VERSION);
+            return true;
+        }
+        if (arg == "--help" || arg == "-h") {
+            const AgendaLocation beside = AgendaLocationFor(ExecutablePath());
+            const AgendaLocation used = PlaceForUser(beside, MayWriteBeside(beside.dataFile), UserDataHome());
+            std::printf("使い方: %s [--help | --version]\n"
+                        "日付ごとにメモを一つずつ残すスケジュール管理ツールです。\n"
+                        "メモは次のファイルに保存されます: %s\n\n"
+                        "  --help     この説明を表示して終わります\n"
+                        "  --version  版を表示して終わります\n\n"
+                        "キー: Ctrl+S 保存、Ctrl+F 検索、F3 次を検索、Shift+F3 前を検索、\n"
+                        "      日付の一覧で Delete 日付の削除、Enter 日付の追加\n",
+                        TAVLO_PROGRAM_NAME, PathForDisplay(used.dataFile).toUtf8().constData());
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 int Main(int &argc, char **argv)
 {
+    if (AnswerCommandLine(argc, argv))
+        return 0;
     // A second copy hands over to the first before it connects to the
     // display or touches the agenda file.
     PreferDisplayServer();

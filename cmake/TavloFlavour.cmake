@@ -24,7 +24,8 @@ function(tavlo_add_flavour)
     ${src}/store/memo.cpp
     ${src}/store/profile.cpp
     ${src}/store/agendafile.cpp
-    ${src}/store/loadedmemo.cpp)
+    ${src}/store/loadedmemo.cpp
+    ${src}/store/search.cpp)
   target_link_libraries(${store} PUBLIC ${files})
   tavlo_warnings(${store})
 
@@ -60,6 +61,7 @@ function(tavlo_add_flavour)
     ${src}/ui/dialogs/datecheck.cpp
     ${src}/ui/dialogs/form2.cpp
     ${src}/ui/dialogs/form3.cpp
+    ${src}/ui/dialogs/form4.cpp
     ${src}/ui/dialogs/numberreader.cpp
     ${src}/packaging/tavlo.qrc)
   target_link_libraries(${ui} PUBLIC ${platform} ${qt}::Widgets Fontconfig::Fontconfig Threads::Threads)
@@ -71,7 +73,7 @@ function(tavlo_add_flavour)
     ${src}/app/startupwork.cpp
     ${src}/app/module1.cpp)
   # Docks find the desktop entry by this name; each program has its own.
-  target_compile_definitions(${app} PRIVATE TAVLO_PROGRAM_NAME="${F_PROGRAM}")
+  target_compile_definitions(${app} PRIVATE TAVLO_PROGRAM_NAME="${F_PROGRAM}" TAVLO_VERSION="${PROJECT_VERSION}")
   target_link_libraries(${app} PUBLIC ${ui})
   tavlo_warnings(${app})
   set(core ${app})

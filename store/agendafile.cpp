@@ -32,24 +32,6 @@ bool isValidKey(const QString &key)
         && !key.startsWith(u';');
 }
 
-// The longest prefix of at most `limit` bytes that does not end inside a
-// double-byte character, after cutting at the first NUL.
-qsizetype readablePrefix(const QByteArray &value, qsizetype limit)
-{
-    const qsizetype nul = value.indexOf('\0');
-    const qsizetype size = nul >= 0 ? nul : value.size();
-    if (size <= limit)
-        return size;
-    qsizetype i = 0;
-    while (i < limit) {
-        const qsizetype step = IsCp932LeadByte(static_cast<unsigned char>(value.constData()[i])) ? 2 : 1;
-        if (i + step > limit)
-            break;
-        i += step;
-    }
-    return i;
-}
-
 StoreResult fromFile(const FileResult &r)
 {
     StoreResult out;
@@ -260,12 +242,41 @@ QStringList AgendaFile::ListDateKeys(FileResult *failure) const
     return keys;
 }
 
+qsizetype AgendaFile::ReadablePrefix(const char *value, qsizetype size)
+{
+    const auto *nul = static_cast<const char *>(std::memchr(value, '\0', size_t(size)));
+    if (nul)
+        size = nul - value;
+    if (size <= kReadCapacity)
+        return size;
+    qsizetype i = 0;
+    while (i < kReadCapacity) {
+        const qsizetype step = IsCp932LeadByte(static_cast<unsigned char>(value[i])) ? 2 : 1;
+        if (i + step > kReadCapacity)
+            break;
+        i += step;
+    }
+    return i;
+}
+
+FileBytes AgendaFile::ReadAll() const
+{
+    LockedFile file;
+    FileBytes out;
+    if (m_isProgram)
+        return out;
+    out.result = OpenForReading(file);
+    if (out.result.ok())
+        out = ReadWholeFile(file);
+    return out;
+}
+
 std::optional<QString> AgendaFile::ReadMemo(const QString &key, FileIdentity *identity, FileResult *failure) const
 {
     const std::optional<QByteArray> value = FindValue(key, identity, failure);
     if (!value)
         return std::nullopt;
-    const qsizetype size = readablePrefix(*value, kReadCapacity);
+    const qsizetype size = ReadablePrefix(value->constData(), value->size());
     if (size == 0)
         return std::nullopt;
     return FromCp932(value->constData(), size);

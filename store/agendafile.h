@@ -75,6 +75,15 @@ public:
     // Whether the section holds the key, with or without a value.
     bool HasDate(const QString &key, FileResult *failure = nullptr) const;
 
+    // What the agenda holds now, whole (NotFound: nothing yet), and the name
+    // of its section there: for reading every date at once.
+    FileBytes ReadAll() const;
+    const QByteArray &SectionBytes() const { return m_sectionBytes; }
+
+    // How much of a stored value ReadMemo gives: up to the first NUL, and
+    // no more than kReadCapacity bytes, never half a character.
+    static qsizetype ReadablePrefix(const char *value, qsizetype size);
+
     // Copies what the agenda holds now to `backupPath` (see MakeBackupCopy).
     FileResult Backup(const QByteArray &backupPath) const;
 

@@ -1,6 +1,7 @@
 #include "store/codepage.h"
 
 #include <QList>
+#include <QStringList>
 
 #include <cerrno>
 #include <iconv.h>
@@ -170,6 +171,69 @@ QString decode(const char *data, qsizetype size, Invalid invalid)
 QString FromCp932(const char *data, qsizetype size)
 {
     return decode(data, size, Invalid::Replaced);
+}
+
+namespace {
+
+// Every character code page 932 has, by its bytes: single bytes, and the
+// second bytes of each first byte. 0 marks bytes that make no character.
+struct Cp932Table {
+    char16_t single[256] = {};
+    char16_t pair[64][256] = {}; // by first byte 0x81 to 0x9F, 0xE0 to 0xFC
+
+    static int row(unsigned char lead) { return lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + 0x1F; }
+
+    template <class Each>
+    static void forEachPair(Each &&each)
+    {
+        for (int lead = 0x81; lead <= 0xFC; lead = lead == 0x9F ? 0xE0 : lead + 1)
+            for (int trail = 0x40; trail <= 0xFC; ++trail)
+                each(lead, trail);
+    }
+
+    Cp932Table()
+    {
+        // One pass of the converter over every byte from 0x80 and every
+        // pair, each followed by a line break that no second byte can be.
+        QByteArray all;
+        for (int b = 0x80; b < 256; ++b)
+            all.append(char(b)).append('\n');
+        forEachPair([&all](int lead, int trail) { all.append(char(lead)).append(char(trail)).append('\n'); });
+        const QStringList pieces = FromCp932(all).split(u'\n');
+        int at = 0;
+        const auto next = [&pieces, &at] {
+            const QString &piece = pieces.at(at++);
+            return piece.size() == 1 && piece.at(0).unicode() != 0xFFFD ? piece.at(0).unicode() : char16_t(0);
+        };
+        for (int b = 0x80; b < 256; ++b)
+            single[b] = next();
+        forEachPair([this, &next](int lead, int trail) { pair[row(uchar(lead))][trail] = next(); });
+    }
+};
+
+} // namespace
+
+void AppendFromCp932(const char *data, qsizetype size, std::vector<char16_t> &out)
+{
+    static const Cp932Table table;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    out.reserve(out.size() + size_t(size));
+    for (qsizetype i = 0; i < size; ++i) {
+        const unsigned char b = bytes[i];
+        if (b < 0x80) {
+            out.push_back(char16_t(b));
+            continue;
+        }
+        if (IsCp932LeadByte(b) && i + 1 < size) {
+            if (const char16_t c = table.pair[Cp932Table::row(b)][bytes[i + 1]]) {
+                out.push_back(c);
+                ++i;
+                continue;
+            }
+        }
+        // One replacement character for a byte that begins no character.
+        out.push_back(table.single[b] ? table.single[b] : char16_t(0xFFFD));
+    }
 }
 
 QString FromCp932(const QByteArray &bytes)

@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <vector>
+
 namespace tavlo {
 
 struct Cp932Encoded {
@@ -22,6 +24,11 @@ Cp932Encoded ToCp932(const QString &text);
 // one per offending byte; decoding never fails.
 QString FromCp932(const QByteArray &bytes);
 QString FromCp932(const char *data, qsizetype size);
+
+// Appends what FromCp932 makes of the bytes, through a table made once from
+// it: a search decodes every memo of a long agenda, where a call of the
+// converter each would cost more than the decoding itself.
+void AppendFromCp932(const char *data, qsizetype size, std::vector<char16_t> &out);
 
 // A path as the user should read it: each part as UTF-8 where it is that,
 // else as code page 932 (a folder unpacked from an archive made on Windows),

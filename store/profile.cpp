@@ -154,6 +154,29 @@ QByteArray entryLine(const QByteArray &key, const QByteArray &value)
 
 } // namespace
 
+void ForEachEntry(const char *data, qsizetype size, const QByteArray &section,
+                  const std::function<void(const char *, qsizetype, const char *, qsizetype)> &onEntry)
+{
+    LineReader reader(data, size);
+    Line line;
+    bool inside = false;
+    while (reader.next(line)) {
+        const char *text = data + line.begin;
+        const qsizetype length = line.end - line.begin;
+        if (isSectionLine(text, length)) {
+            if (inside)
+                return;
+            inside = isSection(text, length, section);
+            continue;
+        }
+        const auto *eq = inside && length > 0 && text[0] != ';'
+            ? static_cast<const char *>(std::memchr(text, '=', size_t(length)))
+            : nullptr;
+        if (eq)
+            onEntry(text, eq - text, eq + 1, length - (eq - text) - 1);
+    }
+}
+
 ValueFinder::ValueFinder(const QByteArray &section, const QByteArray &key) : m_section(section), m_key(key)
 {
     // Where the key itself could begin a line the rules reject (a comment,

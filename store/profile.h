@@ -15,6 +15,7 @@
 #include <QByteArray>
 
 #include <cstring>
+#include <functional>
 #include <optional>
 
 #ifdef __SSE2__
@@ -135,6 +136,12 @@ bool ScanLine(const char *line, qsizetype size, OnKey &&onKey)
 }
 
 // --- Reading -----------------------------------------------------------------
+
+// Every entry of the first section named `section` (the lines a value is
+// read from), in file order: `onEntry(key, keySize, value, valueSize)`. A
+// comment, an empty line and one without "=" are no entry.
+void ForEachEntry(const char *data, qsizetype size, const QByteArray &section,
+                  const std::function<void(const char *, qsizetype, const char *, qsizetype)> &onEntry);
 
 // Looks for a value in a file read in pieces, so that the reading can stop as
 // soon as the answer is known.

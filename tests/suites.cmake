@@ -6,6 +6,7 @@ set(TAVLO_TESTS
   store/tst_codepage      -
   store/tst_profile       -
   store/tst_agendafile    -
+  store/tst_search        -
   ui/tst_form1            -
   ui/tst_memocycle        -
   ui/tst_adddate          -

@@ -40,13 +40,16 @@ int ShowRealMessageBox(QWidget *parent, const QString &text, int style, const QS
     case vbExclamation: box.setIcon(QMessageBox::Warning); break;
     default: box.setIcon(QMessageBox::NoIcon); break;
     }
-    if ((style & 0x0F) == vbYesNo) {
+    if ((style & 0x0F) == vbYesNo || (style & 0x0F) == vbYesNoCancel) {
         QPushButton *yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
         QPushButton *no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+        QPushButton *cancel = (style & 0x0F) == vbYesNoCancel
+            ? box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole)
+            : nullptr;
         box.setDefaultButton((style & vbDefaultButton2) ? no : yes);
-        box.setEscapeButton(no);
+        box.setEscapeButton(cancel ? cancel : no);
         box.exec();
-        return box.clickedButton() == yes ? vbYes : vbNo;
+        return box.clickedButton() == yes ? vbYes : box.clickedButton() == no ? vbNo : vbCancel;
     }
     QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);

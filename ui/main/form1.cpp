@@ -26,9 +26,14 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
+#include <QTextCursor>
 #include <QTimer>
+#include <QElapsedTimer>
 
 #include <algorithm>
+#include <chrono>
+#include <future>
 
 namespace tavlo {
 
@@ -39,6 +44,43 @@ namespace {
 
 const QString kTitleAborted = QStringLiteral("処理中断");
 const QString kTitleFault = QStringLiteral("異常検出");
+
+const QString kTitleFind = QStringLiteral("検索");
+
+// While work goes on elsewhere, the window keeps painting and answering
+// the desktop, shows after a moment that it is busy, and takes no input.
+class WindowStaysAlive
+{
+public:
+    explicit WindowStaysAlive(bool &busy) : m_busy(busy), m_was(busy) { m_busy = true; }
+    ~WindowStaysAlive()
+    {
+        m_busy = m_was;
+        if (m_cursor)
+            QApplication::restoreOverrideCursor();
+    }
+    WindowStaysAlive(const WindowStaysAlive &) = delete;
+    WindowStaysAlive &operator=(const WindowStaysAlive &) = delete;
+
+    template <class T>
+    void waitFor(const std::future<T> &work) const
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (work.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+            if (!m_cursor && waited.elapsed() > 100) {
+                QApplication::setOverrideCursor(Qt::WaitCursor);
+                m_cursor = true;
+            }
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        }
+    }
+
+private:
+    bool &m_busy;
+    const bool m_was;
+    mutable bool m_cursor = false;
+};
 
 // How long one action of the user waits, in all, for another program that
 // holds the file's lock before it says the file is busy.
@@ -146,6 +188,13 @@ void Form1::CreateControls()
     connect(Text1, &QPlainTextEdit::textChanged, this, &Form1::Text1_Change);
     List1->installEventFilter(this);
     Text1->installEventFilter(this);
+
+    const auto shortcut = [this](const QKeySequence &keys, auto slot) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, slot);
+    };
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_F), &Form1::FindBox);
+    shortcut(QKeySequence(Qt::Key_F3), [this] { FindNext(true); });
+    shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { FindNext(false); });
 }
 
 void Form1::AddDateKeys(const QStringList &keys)
@@ -441,6 +490,83 @@ void Form1::Command1_Click()
     m_fillingList = true;
     List1->insertSorted(gstrAddDate);
     m_fillingList = false;
+}
+
+// --- Finding -----------------------------------------------------------------
+
+void Form1::FindBox()
+{
+    Form4 box(this, &m_find, [this] { FindNext(m_find.down); });
+    m_findBox = &box;
+    box.exec();
+    m_findBox = nullptr;
+    // Typing goes on where the match is.
+    if (Text1->textCursor().hasSelection())
+        Text1->setFocus();
+}
+
+void Form1::FindNext(bool down)
+{
+    if (m_find.text.isEmpty())
+        return FindBox();
+    FindRequest request;
+    request.needle = m_find.text;
+    request.options = m_find.options;
+    request.down = down;
+    request.row = CurrentIndex();
+    request.memo = Text1->toPlainText();
+    const QTextCursor cursor = Text1->textCursor();
+    request.cursor = down ? cursor.selectionEnd() : cursor.selectionStart();
+    const QStringList keys = List1->keys();
+    // Another core reads and searches the file while the window paints: a
+    // million dates take a good part of a second.
+    FindResult found;
+    {
+        const WindowStaysAlive alive(m_waitingForFile);
+        std::future<FindResult> searched =
+            std::async(std::launch::async, [this, &keys, &request] { return tavlo::FindNext(m_store, keys, request); });
+        alive.waitFor(searched);
+        found = searched.get();
+    }
+    QWidget *over = m_findBox ? static_cast<QWidget *>(m_findBox) : this;
+    if (!found.failure.ok())
+        return ReportReadFailure(found.failure);
+    if (found.row < 0) {
+        MsgBox(over, QStringLiteral("「%1」が見つかりません。").arg(m_find.text), vbOKOnly, kTitleFind);
+        return;
+    }
+    if (ShowMatch(found) && found.wrapped)
+        MsgBox(over, down ? QStringLiteral("最後の日付まで検索しました。最初の日付から続けて検索しました。")
+                          : QStringLiteral("最初の日付まで検索しました。最後の日付から続けて検索しました。"),
+               vbOKOnly, kTitleFind);
+}
+
+bool Form1::ShowMatch(const FindResult &found)
+{
+    QString key = List1->text(found.row);
+    if (found.row != CurrentIndex()) {
+        if (Command2->isEnabled() && CurrentIndex() >= 0) {
+            // The edit would be lost by loading another memo.
+            const int answer = MsgBox(m_findBox ? static_cast<QWidget *>(m_findBox) : this,
+                                      List1->text(CurrentIndex())
+                                          + QStringLiteral("\r\nのメモは変更されています。保存してから次へ進みますか？"),
+                                      vbYesNoCancel, kTitleFind);
+            if (answer == vbCancel || (answer == vbYes && !SaveCurrentMemo()))
+                return false;
+        }
+        // A save may have removed a date above it.
+        const int row = int(List1->keys().indexOf(key));
+        if (row < 0)
+            return false;
+        SelectItem(row);
+    }
+    QTextCursor cursor = Text1->textCursor();
+    cursor.setPosition(found.inMemo ? int(found.begin) : 0);
+    cursor.setPosition(found.inMemo ? int(found.end) : 0, QTextCursor::KeepAnchor);
+    Text1->setTextCursor(cursor);
+    if (!m_findBox)
+        (found.inMemo ? static_cast<QWidget *>(Text1) : List1)->setFocus();
+    return true;
 }
 
 // --- Text size ---------------------------------------------------------------

@@ -2,6 +2,7 @@
 // The main window: the date list, the memo editor and the command buttons.
 #include "store/agendafile.h"
 #include "store/loadedmemo.h"
+#include "ui/dialogs/form4.h"
 
 #include <QWidget>
 
@@ -75,6 +76,11 @@ public slots:
     void Command5_Click();
     void Command6_Click();
 
+    // Ctrl+F: the find box. F3 and Shift+F3: the next and the previous
+    // match of the string last looked for (the box, while there is none).
+    void FindBox();
+    void FindNext(bool down);
+
 protected:
     // Asks the exit question; a close requested while the window waits for
     // the file is refused, so no question opens inside a save.
@@ -101,11 +107,17 @@ private:
     // to replace what another program put there.
     bool StoredMemoMayBeReplaced(const QString &key, StoreAction action);
     void CreateControls();
+    // Shows a match: its date selected and its memo loaded (asking first
+    // about an edited memo), the matched text selected. False when the
+    // user chose to stay.
+    bool ShowMatch(const FindResult &found);
 
     AgendaFile m_store;
     QString mstrLoadedText;
     LoadedMemo m_loaded; // the stored memo last read or written, to tell another program's change
-    bool m_waitingForFile = false; // another program's lock is waited for
+    bool m_waitingForFile = false; // another program's lock, or a search, is waited for
+    FindSettings m_find;           // what the find box asked last
+    Form4 *m_findBox = nullptr;    // while it is open
     int m_keyPressedInList = 0; // Qt key last pressed while the list had the focus
     int m_strokeShift = 0;      // modifiers held at any moment since that press
     bool m_fillingList = false; // items move, but no date is being chosen
