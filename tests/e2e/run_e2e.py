@@ -220,6 +220,15 @@ class EndToEnd(ProgramTestCase):
         time.sleep(0.5)
         self.assertTrue(window_gone("年月日追加", 0.1))
 
+    def test_command_line(self):
+        """--help and --version answer in a terminal, without a display."""
+        env = {k: v for k, v in ENV.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        for arg, words in [("--version", "1.0.0"), ("--help", "Ctrl+F")]:
+            with self.subTest(arg):
+                done = subprocess.run([ARGS.program, arg], env=env, capture_output=True, text=True, timeout=10)
+                self.assertEqual(done.returncode, 0)
+                self.assertIn(words, done.stdout)
+
     def test_simultaneous_starts_and_a_kill(self):
         """Of four simultaneous starts one runs; killed, it does not block the
         next start, which is then the running copy."""
@@ -337,6 +346,48 @@ class RealInput(ProgramTestCase):
                 click(wid, BUTTON["add"])
                 answer("年月日追加", *(["Tab"] * tabs + [press]))
                 self.assertEqual(wait_for(lambda: today_key() in prog.bytes(), 2 if adds else 0.3), adds)
+
+    def test_find(self):
+        """Ctrl+F and Enter, F3 across dates (each answer to an edited memo's
+        question), Shift+F3, not found, the wrap, Escape; what is found is
+        selected, so typing replaces it."""
+        memos = ["a", "dentist 8", "dentist 9", "ＤＥＮＴＩＳＴ 10"]
+        agenda = b"[{S}]\r\n" + b"".join(b"2004.05.%02d=%s\r\n" % (7 + i, m.encode("cp932")) for i, m in enumerate(memos))
+        prog, _, wid = self.launch(agenda)
+        click(wid, LIST_ITEM0)
+
+        def stored():
+            return [line.split(b"=", 1)[1].decode("cp932") for line in prog.bytes().split(b"\r\n")[1:-1]]
+        key("ctrl+f")
+        find_window("検索")
+        type_text("dentist")
+        key("Return")
+        screenshot(find_window("検索"), "find-box.png")
+        key("Escape")
+        screenshot(wid, "find-match-selected.png")
+        self.assertTrue(window_gone("検索"))
+        type_text("A")  # over the match, unsaved
+        for answer_keys, then in [(["Escape"], "ctrl+s"), (["n"], "C"), (["y"], "D")]:
+            key("F3")  # the next match is another date's: asked first
+            answer("保存確認", *answer_keys)
+            if then == "ctrl+s":  # cancelled: still there, with the edit
+                key("ctrl+s")
+                type_text("B")  # over the whole memo, and dropped by the No
+            else:
+                type_text(then)
+        key("ctrl+s")
+        self.assertTrue(wait_for(lambda: stored() == ["a", "A 8", "C 9", "D 10"]), stored())
+        key("shift+F3")
+        screenshot(find_window("検索結果"), "find-not-found.png")
+        answer("検索結果", "Return")  # none left: said, and nothing moves
+        key("ctrl+f")
+        type_text("a")
+        key("Return")
+        answer("検索結果", "Return")  # past the last date, on from the first
+        key("Escape")
+        type_text("Z")
+        key("ctrl+s")
+        self.assertTrue(wait_for(lambda: stored() == ["Z", "A 8", "C 9", "D 10"]), stored())
 
     def test_high_dpi_scales_the_whole_window(self):
         # Xvfb's screen claims 100 dots per inch; without Xft.dpi both builds

@@ -45,7 +45,7 @@ namespace {
 const QString kTitleAborted = QStringLiteral("処理中断");
 const QString kTitleFault = QStringLiteral("異常検出");
 
-const QString kTitleFind = QStringLiteral("検索");
+const QString kTitleFound = QStringLiteral("検索結果");
 
 // While work goes on elsewhere, the window keeps painting and answering
 // the desktop, shows after a moment that it is busy, and takes no input.
@@ -532,13 +532,13 @@ void Form1::FindNext(bool down)
     if (!found.failure.ok())
         return ReportReadFailure(found.failure);
     if (found.row < 0) {
-        MsgBox(over, QStringLiteral("「%1」が見つかりません。").arg(m_find.text), vbOKOnly, kTitleFind);
+        MsgBox(over, QStringLiteral("「%1」が見つかりません。").arg(m_find.text), vbOKOnly, kTitleFound);
         return;
     }
     if (ShowMatch(found) && found.wrapped)
         MsgBox(over, down ? QStringLiteral("最後の日付まで検索しました。最初の日付から続けて検索しました。")
                           : QStringLiteral("最初の日付まで検索しました。最後の日付から続けて検索しました。"),
-               vbOKOnly, kTitleFind);
+               vbOKOnly, kTitleFound);
 }
 
 bool Form1::ShowMatch(const FindResult &found)
@@ -550,7 +550,7 @@ bool Form1::ShowMatch(const FindResult &found)
             const int answer = MsgBox(m_findBox ? static_cast<QWidget *>(m_findBox) : this,
                                       List1->text(CurrentIndex())
                                           + QStringLiteral("\r\nのメモは変更されています。保存してから次へ進みますか？"),
-                                      vbYesNoCancel, kTitleFind);
+                                      vbYesNoCancel, QStringLiteral("保存確認"));
             if (answer == vbCancel || (answer == vbYes && !SaveCurrentMemo()))
                 return false;
         }
