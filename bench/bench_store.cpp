@@ -5,6 +5,7 @@
 #include "store/agendafile.h"
 #include "store/codepage.h"
 #include "store/memo.h"
+#include "store/search.h"
 #include "store/files/safefile.h"
 
 #include <QCoreApplication>
@@ -121,6 +122,45 @@ int main(int argc, char *argv[])
                         readFloor, write, writeFloor, del, writeFloor);
             std::fflush(stdout);
         }
+    }
+
+    // Finding, beside the read a date switch makes (the latest date's memo,
+    // at the end of the file): the next "歯医者" from dates spread over the
+    // agenda, and a string found nowhere, which reads every memo.
+    std::printf("\n| data set | file size | date switch's read ms | find next ms | find, no match ms |\n");
+    std::printf("|---|---|---|---|---|\n");
+    for (const int years : {30, 0}) {
+        QByteArray bytes = years ? MakeAgenda(years, false) : QByteArray("[bench]\r\n");
+        QStringList keys;
+        if (!years) { // a million dates of short memos: about 20 MB
+            for (QDate d(1000, 1, 1); keys.size() < 1000000; d = d.addDays(1)) {
+                keys << d.toString(QStringLiteral("yyyy.MM.dd"));
+                bytes += keys.last().toLatin1() + "=" + ToCp932(QStringLiteral("メモ%1").arg(keys.size() % 1000)).bytes + "\r\n";
+            }
+        }
+        {
+            QFile f(path);
+            if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+                return 1;
+        }
+        const AgendaFile store(QFile::encodeName(path), "bench");
+        if (years)
+            keys = store.ListDateKeys();
+        const double read = MedianMs(15, [&] { (void)store.ReadMemo(keys.last()); });
+        FindRequest next;
+        next.needle = QStringLiteral("歯医者");
+        int from = 0;
+        const double found = MedianMs(15, [&] {
+            next.row = from;
+            from = (from + int(keys.size()) / 15) % int(keys.size());
+            (void)FindNext(store, keys, next);
+        });
+        FindRequest nowhere;
+        nowhere.needle = QStringLiteral("どこにもない");
+        const double none = MedianMs(years ? 9 : 3, [&] { (void)FindNext(store, keys, nowhere); });
+        std::printf("| %s | %.1f MB | %.2f | %.2f | %.1f |\n",
+                    years ? "30 years typical" : "10^6 dates, short memos", bytes.size() / 1e6, read, years ? found : 0.0, none);
+        std::fflush(stdout);
     }
     QFile::remove(path);
     return 0;
