@@ -107,6 +107,8 @@ void ShowMainWindow(Form1 &form, const AgendaAtStart &found)
         form.CheckForInterruptedSaveLater();
     if (!found.readFailure.ok())
         form.ReportReadFailure(found.readFailure);
+    form.FollowTheFile(found.identity);
+    form.OfferConflictCopies();
     if (form.List1->count() > 0) {
         form.SelectItem(0);
         return;
@@ -197,6 +199,7 @@ int Main(int &argc, char **argv)
         found.savingCopy = recovery.journal;
         found.recoveryBusy = recovery.busy;
         PrepareCodePage(); // for the first memo shown
+        found.identity = store.Identity();
         found.dateKeys = store.ListDateKeys(&found.readFailure);
     });
     BackgroundJob imagePlugins(LoadImagePlugins);

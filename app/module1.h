@@ -47,6 +47,7 @@ class Form1;
 // What start-up found in the agenda file while the window was built.
 struct AgendaAtStart {
     QStringList dateKeys;
+    FileIdentity identity;  // which file they were read from
     FileResult readFailure; // the file is there but could not be read
     QByteArray savingCopy;  // the old content an interrupted save left
     bool recoveryBusy = false; // another program's lock kept that from being known

@@ -12,7 +12,8 @@ function(tavlo_add_flavour)
     ${src}/store/files/safefile.cpp
     ${src}/store/files/filenames.cpp
     ${src}/store/files/backup.cpp
-    ${src}/store/files/recovery.cpp)
+    ${src}/store/files/recovery.cpp
+    ${src}/store/files/folderwatch.cpp)
   target_include_directories(${files} PUBLIC ${src})
   target_link_libraries(${files} PUBLIC ${qt}::Core)
   tavlo_warnings(${files})
@@ -25,7 +26,8 @@ function(tavlo_add_flavour)
     ${src}/store/profile.cpp
     ${src}/store/agendafile.cpp
     ${src}/store/loadedmemo.cpp
-    ${src}/store/search.cpp)
+    ${src}/store/search.cpp
+    ${src}/store/merge.cpp)
   target_link_libraries(${store} PUBLIC ${files})
   tavlo_warnings(${store})
 

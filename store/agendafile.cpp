@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -335,6 +336,75 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
         splice = locator.planRemove();
         return true;
     });
+}
+
+std::vector<AgendaFile::ConflictCopy> AgendaFile::ConflictCopies() const
+{
+    std::vector<ConflictCopy> copies;
+    const QByteArray folder = FolderOf(m_path);
+    const QByteArray agendaName = FileNameOf(m_path);
+    if (DIR *dir = ::opendir(folder.constData())) {
+        while (const dirent *entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            const std::optional<QString> time = ConflictCopyTime(name, agendaName);
+            struct stat st;
+            const QByteArray path = folder + '/' + name;
+            if (time && ::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
+                && ::access(path.constData(), R_OK) == 0)
+                copies.push_back(ConflictCopy{path, *time});
+        }
+        ::closedir(dir);
+    }
+    std::sort(copies.begin(), copies.end(), [](const ConflictCopy &a, const ConflictCopy &b) {
+        return a.time != b.time ? a.time < b.time : a.path < b.path;
+    });
+    return copies;
+}
+
+AgendaFile::MergeResult AgendaFile::MergeCopy(const ConflictCopy &copy, const QString &marker) const
+{
+    MergeResult result;
+    if (m_isProgram) {
+        result.store = Refusal();
+        return result;
+    }
+    LockedFile from;
+    FileResult opened = from.open(copy.path, LockedFile::Shared, kReadWaitMs);
+    const FileBytes theirs = opened.ok() ? ReadWholeFile(from) : FileBytes{opened, QByteArray()};
+    if (!theirs.result.ok()) {
+        result.store = fromFile(theirs.result);
+        return result;
+    }
+    const Cp932Encoded line = ToCp932(marker);
+    result.store = editFile(m_path, StartOwnCopy(), [&](const LockedFile &file, std::optional<profile::Splice> &splice) {
+        const FileBytes ours = file.exists() ? ReadWholeFile(file) : FileBytes{};
+        if (!ours.result.ok())
+            return errno = ours.result.sysErrno, false;
+        result.outcome = tavlo::MergeConflictCopy(ours.bytes, theirs.bytes, m_sectionBytes, line.bytes);
+        if (result.outcome.changed())
+            splice = profile::Splice{0, ours.bytes.size(), result.outcome.merged};
+        return true;
+    });
+    if (!result.store.ok())
+        return result;
+    // Aside, under a name no synchroniser's pattern matches.
+    const QByteArray aside = MergedCopyPathFor(copy.path);
+    for (int n = 1; n <= 99; ++n) {
+        const QByteArray name = n == 1 ? aside : aside.left(aside.lastIndexOf('.')) + QByteArray::number(n) + aside.mid(aside.lastIndexOf('.'));
+        int done = ::renameat2(AT_FDCWD, copy.path.constData(), AT_FDCWD, name.constData(), RENAME_NOREPLACE);
+        struct stat st;
+        if (done != 0 && (errno == EINVAL || errno == ENOSYS)) // a stick: no exclusive rename, and none needed
+            done = ::lstat(name.constData(), &st) == 0 ? (errno = EEXIST, -1) : ::rename(copy.path.constData(), name.constData());
+        if (done == 0) {
+            result.keptAs = name;
+            return result;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    result.store = fromFile(FileResult{ClassifyError(errno), errno, QByteArray()});
+    result.keptAs = copy.path;
+    return result;
 }
 
 FileIdentity AgendaFile::Identity() const

@@ -3,10 +3,12 @@
 // 932 text file. Every operation goes to the file when it is called; nothing
 // is cached, so another program's edits are always seen.
 #include "store/files/safefile.h"
+#include "store/merge.h"
 
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <vector>
 
 namespace tavlo {
 
@@ -83,6 +85,26 @@ public:
     // How much of a stored value ReadMemo gives: up to the first NUL, and
     // no more than kReadCapacity bytes, never half a character.
     static qsizetype ReadablePrefix(const char *value, qsizetype size);
+
+    // The conflict copies a synchroniser left beside the agenda, oldest
+    // first (ConflictCopyTime): only plain files of this user's that can be
+    // read; anything else named like one is left alone.
+    struct ConflictCopy {
+        QByteArray path;
+        QString time; // as its name writes it
+    };
+    std::vector<ConflictCopy> ConflictCopies() const;
+
+    // Brings a conflict copy's memos in (MergeConflictCopy, `marker` the line
+    // between two memos) with one write through the save machinery, then
+    // sets the copy aside under MergedCopyPathFor: the file is old or merged,
+    // never half, and the copy is never lost.
+    struct MergeResult {
+        StoreResult store;
+        MergeOutcome outcome;
+        QByteArray keptAs; // where the copy is now
+    };
+    MergeResult MergeCopy(const ConflictCopy &copy, const QString &marker) const;
 
     // Copies what the agenda holds now to `backupPath` (see MakeBackupCopy).
     FileResult Backup(const QByteArray &backupPath) const;

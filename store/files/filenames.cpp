@@ -1,6 +1,7 @@
 #include "store/files/filenames.h"
 
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -87,6 +88,36 @@ bool IsBackupNameOf(const QByteArray &entryName, const QByteArray &agendaName)
         return false;
     const QByteArray stamp = entryName.mid(stem.size());
     return stamp.at(0) == '_' && AllDigits(stamp.mid(1, 8)) && stamp.at(9) == '_' && AllDigits(stamp.mid(10, 6));
+}
+
+std::optional<QString> ConflictCopyTime(const QByteArray &entryName, const QByteArray &agendaName)
+{
+    const int dot = agendaName.lastIndexOf('.');
+    const QByteArray stem = dot > 0 ? agendaName.left(dot) : agendaName;
+    const QByteArray extension = dot > 0 ? agendaName.mid(dot) : QByteArray();
+    if (entryName.size() <= agendaName.size() || !entryName.startsWith(stem) || !entryName.endsWith(extension))
+        return std::nullopt;
+    // What lies between the stem and the extension, its bytes as they are.
+    const QString mark = QString::fromLatin1(entryName.mid(stem.size(), entryName.size() - stem.size() - extension.size()));
+    static const QRegularExpression kSyncthing(QStringLiteral("^\\.sync-conflict-(\\d{4})(\\d{2})(\\d{2})-(\\d{2})(\\d{2})(\\d{2})-[A-Z0-9]{7}$"));
+    static const QRegularExpression kNextcloud(QStringLiteral("^ \\(conflicted copy (\\d{4}-\\d{2}-\\d{2}) (\\d{2})(\\d{2})(\\d{2})\\)( \\(\\d+\\))?$"));
+    static const QRegularExpression kDropbox(QStringLiteral("^ \\(.+'s conflicted copy (\\d{4}-\\d{2}-\\d{2})\\)( \\(\\d+\\))?$"));
+    QRegularExpressionMatch m;
+    if ((m = kSyncthing.match(mark)).hasMatch())
+        return QStringLiteral("%1-%2-%3 %4:%5:%6").arg(m.captured(1), m.captured(2), m.captured(3), m.captured(4),
+                                                        m.captured(5), m.captured(6));
+    if ((m = kNextcloud.match(mark)).hasMatch())
+        return QStringLiteral("%1 %2:%3:%4").arg(m.captured(1), m.captured(2), m.captured(3), m.captured(4));
+    if ((m = kDropbox.match(mark)).hasMatch())
+        return m.captured(1);
+    return std::nullopt;
+}
+
+QByteArray MergedCopyPathFor(const QByteArray &copyPath)
+{
+    const int slash = copyPath.lastIndexOf('/');
+    const int dot = copyPath.lastIndexOf('.');
+    return dot > slash ? copyPath.left(dot) + ".merged" + copyPath.mid(dot) : copyPath + ".merged";
 }
 
 } // namespace tavlo

@@ -36,4 +36,17 @@ QByteArray BackupPathFor(const QByteArray &dataFile, const QDateTime &when);
 // `agendaName`.
 bool IsBackupNameOf(const QByteArray &entryName, const QByteArray &agendaName);
 
+// Whether `entryName` is a synchroniser's conflict copy of the agenda file
+// named `agendaName` ("tavlo.txt"): Syncthing's
+// "tavlo.sync-conflict-20261209-101010-ABCDEFG.txt", Nextcloud's and
+// ownCloud's "tavlo (conflicted copy 2026-12-09 101010).txt", Dropbox's
+// "tavlo (Taro's conflicted copy 2026-12-09).txt", the last two also
+// numbered ("... (2).txt"). Gives the time its name carries, as the name
+// writes it ("2026-12-09 10:10:10", or the day alone).
+std::optional<QString> ConflictCopyTime(const QByteArray &entryName, const QByteArray &agendaName);
+
+// The name a conflict copy keeps once its memos are in the agenda: it says
+// so, and no synchroniser's pattern matches it, so it is not offered again.
+QByteArray MergedCopyPathFor(const QByteArray &copyPath);
+
 } // namespace tavlo

@@ -318,6 +318,7 @@ void Form1::List1_KeyUp(int KeyCode, int Shift)
             List1_Click(); // the date is still there: show its memo again
             return;
         }
+        m_seen = m_store.Identity();
         RemoveItem(index);
     } else if (KeyCode == vbKeyReturn && Shift == 0) {
         Command1_Click();
@@ -392,7 +393,8 @@ bool Form1::SaveCurrentMemo()
         }
         RemoveItem(index);
     }
-    m_loaded.Remember(key, encoded.isEmpty() ? std::nullopt : std::optional<QString>(encoded), m_store.Identity());
+    m_seen = m_store.Identity();
+    m_loaded.Remember(key, encoded.isEmpty() ? std::nullopt : std::optional<QString>(encoded), m_seen);
     mstrLoadedText = EditorText(Text1);
     Command2->setEnabled(false);
     return true;
@@ -452,7 +454,8 @@ void Form1::ReportFailure(const StoreResult &result, StoreAction action)
 {
     static const char *const kWhat[] = {
         "\r\nへの保存が失敗しました。\r\n", "\r\nからの削除が失敗しました。\r\n", "\r\nに日付を追加できませんでした。\r\n",
-        "\r\nを読み込めませんでした。読み込めるようになるまで、このファイルには書き込みません。\r\n"};
+        "\r\nを読み込めませんでした。読み込めるようになるまで、このファイルには書き込みません。\r\n",
+        "\r\nにコピーのメモを取り込めませんでした。コピーはそのまま残っています。\r\n"};
     MsgBox(this, m_store.DisplayPath() + QString::fromUtf8(kWhat[action]) + WhyItFailed(result), vbCritical, kTitleFault);
 }
 
@@ -486,10 +489,185 @@ void Form1::Command1_Click()
         ReportFailure(result, Adding);
         return;
     }
+    m_seen = m_store.Identity();
     // The selected date stays selected; a shift of its row is no date switch.
     m_fillingList = true;
     List1->insertSorted(gstrAddDate);
     m_fillingList = false;
+}
+
+// --- Following the file ------------------------------------------------------
+
+void Form1::FollowTheFile(const FileIdentity &shown)
+{
+    if (!m_watch) {
+        m_watch = new FolderWatch(this);
+        m_refresh = new QTimer(this);
+        m_conflicts = new QTimer(this);
+        for (QTimer *timer : {m_refresh, m_conflicts})
+            timer->setSingleShot(true);
+        connect(m_watch, &FolderWatch::changed, this, &Form1::FileChanged);
+        connect(m_refresh, &QTimer::timeout, this, &Form1::Refresh);
+        connect(m_conflicts, &QTimer::timeout, this, &Form1::OfferConflictCopies);
+    }
+    // The folder of the file the path names, through its links.
+    LockedFile probe;
+    probe.open(m_store.NativePath(), LockedFile::Shared, 0);
+    m_watch->watch(FolderOf(probe.target()));
+    // What changed while the window was being made is shown once it is.
+    m_seen = shown;
+    m_refresh->start(150);
+}
+
+void Form1::FileChanged(const QByteArray &name)
+{
+    const QByteArray agendaName = FileNameOf(m_store.NativePath());
+    // Several notices come for one change: they are taken in one look.
+    if (name.isEmpty() || name == agendaName)
+        m_refresh->start(150);
+    if (name.isEmpty() || ConflictCopyTime(name, agendaName))
+        m_conflicts->start(500);
+}
+
+void Form1::Refresh()
+{
+    // Not inside an action, nor under a dialog it opened: its rows stand.
+    if (m_waitingForFile || QApplication::activeModalWidget())
+        return m_refresh->start(300);
+    // Read on another core: a long agenda takes a moment.
+    FileIdentity now;
+    QStringList keys;
+    FileResult failure;
+    {
+        const WindowStaysAlive alive(m_waitingForFile);
+        std::future<void> looked = std::async(std::launch::async, [&, seen = m_seen] {
+            now = m_store.Identity();
+            if (now.exists && !(now == seen))
+                keys = m_store.ListDateKeys(&failure);
+        });
+        alive.waitFor(looked);
+    }
+    if (!now.exists && !m_store.NativePath().isEmpty() && m_seen.exists) {
+        // A synchroniser may remove the file just before it puts the new one
+        // in place: it is gone only if it stays gone.
+        if (!m_goneSince.isValid())
+            m_goneSince.start();
+        if (m_goneSince.elapsed() < 1500)
+            return m_refresh->start(1600 - int(m_goneSince.elapsed()));
+        if (!m_saidGone)
+            MsgBox(this, m_store.DisplayPath()
+                       + QStringLiteral("\r\nが見つかりません。ほかのプログラムが削除したか、移動したようです。\r\n"
+                                        "一覧はそのまま残しています。保存すると、このファイルを作り直します。"),
+                   vbExclamation, kTitleFault);
+        m_saidGone = true;
+        return;
+    }
+    m_goneSince.invalidate();
+    m_saidGone = false;
+    if (!now.exists || now == m_seen)
+        return;
+    if (!failure.ok())
+        return ReportReadFailure(failure);
+    m_seen = now;
+    ShowDates(keys);
+}
+
+void Form1::ShowDates(QStringList keys)
+{
+    if (!std::is_sorted(keys.begin(), keys.end()))
+        std::stable_sort(keys.begin(), keys.end());
+    const int current = CurrentIndex();
+    const QString currentKey = current >= 0 ? List1->text(current) : QString();
+    const bool edited = current >= 0 && Command2->isEnabled();
+    // An edited memo keeps its date: the question at saving tells of the change.
+    if (edited && !std::binary_search(keys.begin(), keys.end(), currentKey))
+        keys.insert(int(std::upper_bound(keys.begin(), keys.end(), currentKey) - keys.begin()), currentKey);
+    int row = current;
+    if (keys != List1->keys()) {
+        const QModelIndex top = List1->indexAt(QPoint(0, 0));
+        const QString topKey = top.isValid() ? top.data().toString() : QString();
+        m_fillingList = true;
+        List1->setSortedKeys(keys);
+        row = currentKey.isEmpty() ? -1 : int(std::lower_bound(keys.begin(), keys.end(), currentKey) - keys.begin());
+        if (row >= 0 && (row >= keys.size() || keys.at(row) != currentKey))
+            row = -1;
+        List1->setCurrentRow(row);
+        const int topRow = int(std::lower_bound(keys.begin(), keys.end(), topKey) - keys.begin());
+        if (!topKey.isEmpty() && topRow < keys.size())
+            List1->scrollTo(List1->model()->index(topRow, 0), QAbstractItemView::PositionAtTop);
+        m_fillingList = false;
+    }
+    if (edited)
+        return;
+    // The memo shown is the stored one, as it is now; gone with its date.
+    FileResult failure;
+    const std::optional<QString> value = row >= 0 ? m_loaded.Load(m_store, currentKey, &failure) : std::nullopt;
+    const QString text = value ? DecodeMemo(*value) : QString();
+    if (!failure.ok() || text == mstrLoadedText)
+        return;
+    const int position = Text1->textCursor().position();
+    SetEditorText(Text1, text);
+    mstrLoadedText = EditorText(Text1);
+    QTextCursor cursor = Text1->textCursor();
+    cursor.setPosition(std::min(position, int(Text1->toPlainText().size())));
+    Text1->setTextCursor(cursor);
+    Command2->setEnabled(false);
+}
+
+void Form1::OfferConflictCopies()
+{
+    if (m_waitingForFile || QApplication::activeModalWidget()) {
+        if (m_conflicts)
+            m_conflicts->start(500);
+        return;
+    }
+    std::vector<AgendaFile::ConflictCopy> copies = m_store.ConflictCopies();
+    copies.erase(std::remove_if(copies.begin(), copies.end(),
+                                [this](const AgendaFile::ConflictCopy &c) { return m_declined.contains(c.path); }),
+                 copies.end());
+    if (copies.empty())
+        return;
+    QString named;
+    for (const AgendaFile::ConflictCopy &copy : copies)
+        named += PathForDisplay(copy.path) + QStringLiteral("（%1）\r\n").arg(copy.time);
+    const QString question =
+        QStringLiteral("同期ソフトが、このファイルと食い違うコピーを残しています。\r\n") + named
+        + QStringLiteral("コピーのメモをこのファイルに取り込みますか？\r\n"
+                         "（コピーにだけある日付を加え、内容の違うメモは両方をつなげます。コピーは名前を変えて残します。）");
+    if (MsgBox(this, question, vbYesNo, QStringLiteral("同期の食い違い")) != vbYes) {
+        for (const AgendaFile::ConflictCopy &copy : copies)
+            m_declined << copy.path; // asked again at the next start
+        return;
+    }
+    QStringList added, joined, tooLong, kept;
+    {
+        const FileWait wait(m_waitingForFile);
+        for (const AgendaFile::ConflictCopy &copy : copies) {
+            const AgendaFile::MergeResult merged = m_store.MergeCopy(
+                copy, QStringLiteral("【ここから、同期で食い違ったコピー（%1）のメモ】").arg(copy.time));
+            if (!merged.store.ok()) {
+                ReportFailure(merged.store, Merging);
+                break;
+            }
+            added += merged.outcome.added;
+            joined += merged.outcome.joined;
+            tooLong += merged.outcome.tooLong;
+            kept << PathForDisplay(merged.keptAs);
+        }
+    }
+    Refresh();
+    if (kept.isEmpty())
+        return;
+    added.removeDuplicates();
+    joined.removeDuplicates();
+    QString report = QStringLiteral("%1 件の日付を加え、%2 件の日付のメモをつなげました。\r\n").arg(added.size()).arg(joined.size());
+    if (!joined.isEmpty())
+        report += QStringLiteral("つなげた日付: ") + joined.join(QStringLiteral("、")) + QStringLiteral("\r\n");
+    if (!tooLong.isEmpty())
+        report += QStringLiteral("次の日付は、つなげると 4096 バイトを超えるため、そのままにしました。コピーで確かめてください: ")
+            + tooLong.join(QStringLiteral("、")) + QStringLiteral("\r\n");
+    MsgBox(this, report + QStringLiteral("コピーは次の名前で残しています。\r\n") + kept.join(QStringLiteral("\r\n")), vbOKOnly,
+           QStringLiteral("処理完了"));
 }
 
 // --- Finding -----------------------------------------------------------------

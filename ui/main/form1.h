@@ -1,15 +1,18 @@
 #pragma once
 // The main window: the date list, the memo editor and the command buttons.
 #include "store/agendafile.h"
+#include "store/files/folderwatch.h"
 #include "store/loadedmemo.h"
 #include "ui/dialogs/form4.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 
 namespace tavlo {
 
@@ -52,6 +55,16 @@ public:
 
     // Tells the user that the agenda file is there but could not be read.
     void ReportReadFailure(const FileResult &failure);
+
+    // From now on the window follows the file as other programs change it
+    // (a synchroniser, another machine's copy, an editor): its dates, and
+    // the memo shown unless it is being edited. Nothing runs while nothing
+    // changes. `shown` is the file the list was filled from.
+    void FollowTheFile(const FileIdentity &shown);
+
+    // Offers to bring in the conflict copies a synchroniser left beside the
+    // file (one question for all, oldest first), unless declined before.
+    void OfferConflictCopies();
 
     // The memo as it was loaded or last saved; the update button compares
     // the editor with it.
@@ -101,7 +114,7 @@ private:
     bool SaveCurrentMemo();
     // Removes the item and leaves no item current.
     void RemoveItem(int index);
-    enum StoreAction { Saving, Deleting, Adding, Reading };
+    enum StoreAction { Saving, Deleting, Adding, Reading, Merging };
     void ReportFailure(const StoreResult &result, StoreAction action);
     // Whether the stored memo is still what was loaded, or the user agrees
     // to replace what another program put there.
@@ -111,6 +124,12 @@ private:
     // about an edited memo), the matched text selected. False when the
     // user chose to stay.
     bool ShowMatch(const FindResult &found);
+    void FileChanged(const QByteArray &name);
+    // Shows what the file holds now, when another program changed it.
+    void Refresh();
+    // The list shows `keys`, keeping the selected date, the scroll position
+    // and an edited memo's date.
+    void ShowDates(QStringList keys);
 
     AgendaFile m_store;
     QString mstrLoadedText;
@@ -118,6 +137,13 @@ private:
     bool m_waitingForFile = false; // another program's lock, or a search, is waited for
     FindSettings m_find;           // what the find box asked last
     Form4 *m_findBox = nullptr;    // while it is open
+    FolderWatch *m_watch = nullptr;
+    QTimer *m_refresh = nullptr;   // a change seen, to be shown in a moment
+    QTimer *m_conflicts = nullptr; // a conflict copy seen, to be offered
+    FileIdentity m_seen;           // the file as last shown or written here
+    QElapsedTimer m_goneSince;     // since the file went missing
+    bool m_saidGone = false;
+    QList<QByteArray> m_declined;  // conflict copies not to offer again in this run
     int m_keyPressedInList = 0; // Qt key last pressed while the list had the focus
     int m_strokeShift = 0;      // modifiers held at any moment since that press
     bool m_fillingList = false; // items move, but no date is being chosen
