@@ -7,6 +7,7 @@ set(TAVLO_TESTS
   store/tst_profile       -
   store/tst_agendafile    -
   store/tst_search        -
+  store/tst_conflicts     -
   ui/tst_form1            -
   ui/tst_memocycle        -
   ui/tst_adddate          -
