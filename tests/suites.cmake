@@ -11,6 +11,7 @@ set(TAVLO_TESTS
   ui/tst_form1            -
   ui/tst_memocycle        -
   ui/tst_adddate          -
+  ui/tst_following        -
   platform/tst_singleinstance -
   app/tst_startup         -
   faults/tst_faultloop    failing_io)

@@ -593,6 +593,7 @@ void Form1::ShowDates(QStringList keys)
             row = -1;
         List1->setCurrentRow(row);
         const int topRow = int(std::lower_bound(keys.begin(), keys.end(), topKey) - keys.begin());
+        List1->doItemsLayout(); // where the rows are now, before scrolling to one
         if (!topKey.isEmpty() && topRow < keys.size())
             List1->scrollTo(List1->model()->index(topRow, 0), QAbstractItemView::PositionAtTop);
         m_fillingList = false;
