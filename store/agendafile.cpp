@@ -338,13 +338,24 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
     });
 }
 
-std::vector<AgendaFile::ConflictCopy> AgendaFile::ConflictCopies() const
+std::vector<AgendaFile::ConflictCopy> AgendaFile::ConflictCopies(FileResult *failure) const
 {
     std::vector<ConflictCopy> copies;
     const QByteArray folder = FolderOf(m_path);
     const QByteArray agendaName = FileNameOf(m_path);
-    if (DIR *dir = ::opendir(folder.constData())) {
-        while (const dirent *entry = ::readdir(dir)) {
+    FileResult result;
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir && errno != ENOENT)
+        result = FileResult{ClassifyError(errno, true), errno, QByteArray()};
+    if (dir) {
+        for (;;) {
+            errno = 0;
+            const dirent *entry = ::readdir(dir);
+            if (!entry) {
+                if (errno != 0)
+                    result = FileResult{ClassifyError(errno, true), errno, QByteArray()};
+                break;
+            }
             const QByteArray name(entry->d_name);
             const std::optional<QString> time = ConflictCopyTime(name, agendaName);
             struct stat st;
@@ -355,6 +366,8 @@ std::vector<AgendaFile::ConflictCopy> AgendaFile::ConflictCopies() const
         }
         ::closedir(dir);
     }
+    if (failure)
+        *failure = result;
     std::sort(copies.begin(), copies.end(), [](const ConflictCopy &a, const ConflictCopy &b) {
         return a.time != b.time ? a.time < b.time : a.path < b.path;
     });
@@ -387,6 +400,7 @@ AgendaFile::MergeResult AgendaFile::MergeCopy(const ConflictCopy &copy, const QS
     });
     if (!result.store.ok())
         return result;
+    result.written = true;
     // Aside, under a name no synchroniser's pattern matches.
     const QByteArray aside = MergedCopyPathFor(copy.path);
     for (int n = 1; n <= 99; ++n) {

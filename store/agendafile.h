@@ -88,12 +88,13 @@ public:
 
     // The conflict copies a synchroniser left beside the agenda, oldest
     // first (ConflictCopyTime): only plain files of this user's that can be
-    // read; anything else named like one is left alone.
+    // read; anything else named like one is left alone. `failure`: the
+    // folder could not be read.
     struct ConflictCopy {
         QByteArray path;
         QString time; // as its name writes it
     };
-    std::vector<ConflictCopy> ConflictCopies() const;
+    std::vector<ConflictCopy> ConflictCopies(FileResult *failure = nullptr) const;
 
     // Brings a conflict copy's memos in (MergeConflictCopy, `marker` the line
     // between two memos) with one write through the save machinery, then
@@ -103,6 +104,7 @@ public:
         StoreResult store;
         MergeOutcome outcome;
         QByteArray keptAs; // where the copy is now
+        bool written = false; // its memos are in (also where setting it aside failed)
     };
     MergeResult MergeCopy(const ConflictCopy &copy, const QString &marker) const;
 

@@ -75,6 +75,11 @@ const QByteArray kTorn("[tavlo]\r\n2004.01.01=ne");
 const QByteArray kAddedLine = "2004.07.07=" + QByteArray::fromHex(
     "816995b68e9a97f182f08ded8f9c82b782e982c6814192c789c182b582bd93fa957482aa8ded8f9c82b382ea82dc82b7816a") + "\r\n";
 const QByteArray kBackupName("tavlo_20040606_120000.txt");
+// A synchroniser's conflict copy, and what bringing it in joins between memos.
+const QByteArray kCopyName("tavlo.sync-conflict-20040606-120000-ABCDEFG.txt");
+const QByteArray kCopy("[tavlo]\r\n2004.01.01=mine\r\n2004.09.09=added\r\n");
+const QByteArray kJoin = "\x0F" + QByteArray::fromHex(
+    "817982b182b182a982e7814193af8afa82c5904882a288e182c182bd83528373815b8169323030342d30362d30362031323a30303a3030816a82cc83818382817a") + "\x0F";
 const char kRunning[] = ".tavlo.txt.tavlo-temp-Running0"; // a running save's temporary
 // Named like temporaries, but not this user's to remove: a running save's,
 // another user's, a second name of a file, a folder.
@@ -229,6 +234,10 @@ QByteArray edited(const QByteArray &op, const QByteArray &content)
         return QByteArray(content).replace("2004.01.01=old\r\n", "");
     if (op == "add date")
         return nothing ? "[tavlo]\r\n" + kAddedLine : content + kAddedLine;
+    if (op.startsWith("merge")) // the copy's memo joined after ours, its other date added
+        return content.contains("2004.01.01=old\r\n")
+            ? QByteArray(content).replace("2004.01.01=old\r\n", "2004.01.01=old" + kJoin + "mine\r\n") + "2004.09.09=added\r\n"
+            : (nothing ? QByteArray("[tavlo]\r\n") : content) + "2004.01.01=mine\r\n2004.09.09=added\r\n";
     return content;
 }
 
@@ -250,7 +259,7 @@ struct Report {
         QList<QByteArray> paths;
         for (const QString &box : shown)
             for (const QString &line : box.section(QLatin1Char('|'), 2).split(QStringLiteral("\r\n")))
-                if (line.startsWith(QLatin1Char('/'))
+                if (line.startsWith(QLatin1Char('/')) && !line.endsWith(QLatin1String(".merged.txt"))
                     && (line.endsWith(QLatin1String(".saving")) || box.startsWith(QStringLiteral("処理完了|"))))
                     paths << QFile::encodeName(line);
         return paths;
@@ -361,7 +370,7 @@ private slots:
                                     "recover a torn save", "recover an untouched save",
                                     "save on a stick", "backup on a stick", "save on an exFAT stick",
                                     "backup on an exFAT stick", "backup beside others' defaults",
-                                    "save in place beside others' defaults"};
+                                    "save in place beside others' defaults", "merge a conflict copy"};
         for (const QByteArray &op : ops) {
             for (const QByteArray &who : {QByteArray("owner"), QByteArray("member")}) {
                 // On a stick, files have no owners: the one who mounted it;
@@ -454,6 +463,8 @@ private:
             s.busyTemporary.setFileName(QFile::decodeName(s.dir + '/' + kRunning));
             QVERIFY(s.busyTemporary.open(QIODevice::ReadOnly) && ::flock(s.busyTemporary.handle(), LOCK_EX) == 0);
         }
+        if (op.startsWith("merge"))
+            make(s.dir + '/' + kCopyName, &kCopy, mode, shared ? kMember.uid : kOwner.uid);
         if (op.contains("in place") || op == "save through a link") {
             s.second = FolderOf(s.real) + "/second.txt";
             QVERIFY(::link(s.real.constData(), s.second.constData()) == 0);
@@ -568,6 +579,8 @@ private:
             form.Command1_Click();
         } else if (op.startsWith("backup")) {
             form.Command6_Click();
+        } else if (op.startsWith("merge")) {
+            form.OfferConflictCopies();
         } else {
             const QByteArray journal = RecoverAfterInterruptedSaves(s.agenda).journal;
             if (!journal.isEmpty())
@@ -659,8 +672,17 @@ private:
         CHECK(whole.contains(now) || journalTold || window, "the file is neither the old nor the new content");
         if (!r.killed && !r.failed())
             CHECK(now == edited(op, before) || now == after || window, "success was reported without the edit");
+        // A copy brought in but not set aside says so: its memos are in.
+        // A read that fails after a merge is said, the merge too.
+        const bool inNotAside = r.shown.join(QString()).contains(QStringLiteral("取り込みましたが"))
+            || !r.shown.filter(QRegularExpression(QStringLiteral("^処理完了\\|0\\|\\d+ 件の日付"))).isEmpty();
         if (!r.killed && r.failed())
-            CHECK(now == atStart || now == before || journalTold, "a failed operation changed the file");
+            CHECK(now == atStart || now == before || journalTold || (inNotAside && (now == edited(op, before) || now == after)),
+                  "a failed operation changed the file");
+        if (op.startsWith("merge")) {
+            const QByteArray copy = bytesOf(s.dir + '/' + kCopyName), aside = bytesOf(MergedCopyPathFor(s.dir + '/' + kCopyName));
+            CHECK((copy == kCopy) != (aside == kCopy) && (copy == kMissing || aside == kMissing), "the conflict copy was lost");
+        }
         if (!s.second.isEmpty())
             CHECK(whole.contains(bytesOf(s.second)) || journalTold, "another name of the file is torn");
 
@@ -737,7 +759,8 @@ private:
                 const QByteArray path = s.dir + '/' + QFile::encodeName(name);
                 const bool temporary = TemporaryTargetOf(QFile::encodeName(name)) && !kStaying.contains(name);
                 leftovers = leftovers || temporary;
-                if (path != journal && path != backup && !temporary && (agendaThere || path != s.agenda))
+                const bool copy = name == QLatin1String(kCopyName) || name == QLatin1String(MergedCopyPathFor(kCopyName));
+                if (path != journal && path != backup && !temporary && !copy && (agendaThere || path != s.agenda))
                     out << name;
             }
             return out;

@@ -455,7 +455,10 @@ void Form1::ReportFailure(const StoreResult &result, StoreAction action)
     static const char *const kWhat[] = {
         "\r\nへの保存が失敗しました。\r\n", "\r\nからの削除が失敗しました。\r\n", "\r\nに日付を追加できませんでした。\r\n",
         "\r\nを読み込めませんでした。読み込めるようになるまで、このファイルには書き込みません。\r\n",
-        "\r\nにコピーのメモを取り込めませんでした。コピーはそのまま残っています。\r\n"};
+        "\r\nにコピーのメモを取り込めませんでした。コピーはそのまま残っています。\r\n",
+        "\r\nにコピーのメモを取り込みましたが、コピーの名前を変えられませんでした。次の起動でまた尋ねますが、"
+        "同じメモが重ねて加わることはありません。\r\n",
+        "\r\nのフォルダーで、同期ソフトの残したコピーを探せませんでした。\r\n"};
     MsgBox(this, m_store.DisplayPath() + QString::fromUtf8(kWhat[action]) + WhyItFailed(result), vbCritical, kTitleFault);
 }
 
@@ -622,7 +625,10 @@ void Form1::OfferConflictCopies()
             m_conflicts->start(500);
         return;
     }
-    std::vector<AgendaFile::ConflictCopy> copies = m_store.ConflictCopies();
+    StoreResult looked;
+    std::vector<AgendaFile::ConflictCopy> copies = m_store.ConflictCopies(&looked.file);
+    if (!looked.ok())
+        return ReportFailure(looked, LookingForCopies);
     copies.erase(std::remove_if(copies.begin(), copies.end(),
                                 [this](const AgendaFile::ConflictCopy &c) { return m_declined.contains(c.path); }),
                  copies.end());
@@ -647,7 +653,7 @@ void Form1::OfferConflictCopies()
             const AgendaFile::MergeResult merged = m_store.MergeCopy(
                 copy, QStringLiteral("【ここから、同期で食い違ったコピー（%1）のメモ】").arg(copy.time));
             if (!merged.store.ok()) {
-                ReportFailure(merged.store, Merging);
+                ReportFailure(merged.store, merged.written ? SettingAside : Merging);
                 break;
             }
             added += merged.outcome.added;

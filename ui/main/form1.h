@@ -114,7 +114,7 @@ private:
     bool SaveCurrentMemo();
     // Removes the item and leaves no item current.
     void RemoveItem(int index);
-    enum StoreAction { Saving, Deleting, Adding, Reading, Merging };
+    enum StoreAction { Saving, Deleting, Adding, Reading, Merging, SettingAside, LookingForCopies };
     void ReportFailure(const StoreResult &result, StoreAction action);
     // Whether the stored memo is still what was loaded, or the user agrees
     // to replace what another program put there.
