@@ -360,9 +360,22 @@ std::vector<AgendaFile::ConflictCopy> AgendaFile::ConflictCopies(FileResult *fai
             const std::optional<QString> time = ConflictCopyTime(name, agendaName);
             struct stat st;
             const QByteArray path = folder + '/' + name;
-            if (time && ::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
-                && ::access(path.constData(), R_OK) == 0)
+            if (!time)
+                continue;
+            // Gone meanwhile is no copy; what cannot be looked at is no answer.
+            if (::lstat(path.constData(), &st) != 0) {
+                if (errno != ENOENT)
+                    result = FileResult{ClassifyError(errno, true), errno, QByteArray()};
+                continue;
+            }
+            // A folder, a link, another user's file or one this user may not
+            // read: named like a copy, never taken for one.
+            if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+                continue;
+            if (::access(path.constData(), R_OK) == 0)
                 copies.push_back(ConflictCopy{path, *time});
+            else if (errno != EACCES && errno != EPERM)
+                result = FileResult{ClassifyError(errno, true), errno, QByteArray()};
         }
         ::closedir(dir);
     }
