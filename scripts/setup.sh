@@ -17,7 +17,7 @@ packages=(
   debhelper lintian
   acl exfat-fuse exfatprogs
   clang libclang-rt-14-dev
-  python3-pyatspi
+  python3-pyatspi syncthing
   adwaita-qt adwaita-qt6 x11-xserver-utils
   at-spi2-core dbus
 )

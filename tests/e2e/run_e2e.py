@@ -8,17 +8,21 @@ agenda file's bytes); and natively on Wayland under a headless sway.
 Usage: run_e2e.py --program PATH --shots FOLDER [--desktop gnome-shell|kwin] [TestClass[.test] ...]
 """
 import argparse
+import copy
 import ctypes
 import datetime
 import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+import urllib.request
+import xml.etree.ElementTree as ET
 
 PLACEHOLDER = "（文字列を削除すると、追加した日付が削除されます）".encode("cp932")
 MAIN_TITLE = "スケジュール管理ツール"
@@ -53,6 +57,16 @@ def wait_for(predicate, timeout=5.0):
 
 def windows(title):
     return x("xdotool", "search", "--onlyvisible", "--name", "^" + re.escape(title) + "$", check=False).split()
+
+
+def find_window_of(proc, title, timeout=10.0):
+    """The visible window titled `title` of the process."""
+    found = []
+    search = lambda: x("xdotool", "search", "--all", "--onlyvisible", "--pid", str(proc.pid), "--name",  # noqa: E731
+                       "^" + re.escape(title) + "$", check=False).split()
+    if not wait_for(lambda: found.extend(search()) or found, timeout):
+        raise AssertionError("no window titled %r appeared" % title)
+    return found[-1]
 
 
 def find_window(title, timeout=10.0):
@@ -463,6 +477,166 @@ class Installed(ProgramTestCase):
                 proc.kill()
                 proc.wait()
                 window_gone(MAIN_TITLE, 3)
+
+
+def free_ports(count):
+    """Ports free on 127.0.0.1 now, all different."""
+    held = [socket.socket() for _ in range(count)]
+    for s in held:
+        s.bind(("127.0.0.1", 0))
+    ports = [s.getsockname()[1] for s in held]
+    for s in held:
+        s.close()
+    return ports
+
+
+class Syncthing:
+    """A Syncthing instance on 127.0.0.1 only, with a home and ports of its
+    own, no discovery, relays or NAT traversal, sharing `folder` with its
+    peer; it ends with the suite however that ends."""
+
+    def __init__(self, folder):
+        self.folder, self.home = folder, tempfile.mkdtemp(prefix="tavlo-syncthing-")
+        subprocess.run(["syncthing", "generate", "--home=" + self.home, "--no-default-folder"], check=True,
+                       capture_output=True)
+        self.config = os.path.join(self.home, "config.xml")
+        self.id = ET.parse(self.config).find("device").get("id")
+        self.key = "tavlo-e2e-key"
+
+    def start(self, peer):
+        tree = ET.parse(self.config)
+        root = tree.getroot()
+        gui = root.find("gui")
+        gui.find("address").text, gui.find("apikey").text = "127.0.0.1:%d" % self.gui, self.key
+        for name, value in [("listenAddress", "tcp://127.0.0.1:%d" % self.listen), ("globalAnnounceEnabled", "false"),
+                            ("localAnnounceEnabled", "false"), ("relaysEnabled", "false"), ("natEnabled", "false"),
+                            ("startBrowser", "false"), ("urAccepted", "-1"), ("autoUpgradeIntervalH", "0"),
+                            ("crashReportingEnabled", "false"), ("reconnectionIntervalS", "1")]:
+            root.find("options").find(name).text = value
+        other = ET.SubElement(root, "device", id=peer.id, name="peer", compression="metadata")
+        ET.SubElement(other, "address").text = "tcp://127.0.0.1:%d" % peer.listen
+        # The defaults Syncthing writes for a new folder (conflict copies kept among them).
+        folder = copy.deepcopy(root.find("defaults/folder"))
+        folder.attrib.update(id="tavlo", label="tavlo", path=self.folder.decode(), fsWatcherDelayS="1")
+        for device in folder.findall("device"):
+            folder.remove(device)
+        for device in (self.id, peer.id):
+            ET.SubElement(folder, "device", id=device)
+        folder.find("minDiskFree").text = "0"
+        root.append(folder)
+        tree.write(self.config)
+        os.makedirs(os.path.join(self.folder, b".stfolder"), exist_ok=True)
+        write_file(os.path.join(self.folder, b".stignore"), b"/tavlo\n/tavlo_classic\n/runtime\n")
+        libc = ctypes.CDLL(None)
+        self.proc = subprocess.Popen(["syncthing", "serve", "--home=" + self.home, "--no-browser", "--no-restart",
+                                      "--no-upgrade"], env=dict(ENV, HOME=self.home, STNODEFAULTFOLDER="1"),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     preexec_fn=lambda: libc.prctl(1, 9))  # PR_SET_PDEATHSIG, SIGKILL
+
+    def rest(self, path, method="GET"):
+        request = urllib.request.Request("http://127.0.0.1:%d/rest/%s" % (self.gui, path), method=method,
+                                         headers={"X-API-Key": self.key})
+        with urllib.request.urlopen(request, timeout=5) as reply:
+            body = reply.read()
+        return json.loads(body) if body else None
+
+    def connected(self, peer):
+        try:
+            return self.rest("system/connections")["connections"][peer.id]["connected"]
+        except (OSError, KeyError, ValueError):
+            return False
+
+    def stop(self):
+        self.proc.kill()
+        self.proc.wait()
+        shutil.rmtree(self.home, ignore_errors=True)
+
+
+class TwoMachines(ProgramTestCase):
+    """Two machines, one agenda: a copy of the program on each of two
+    Syncthing instances' folders (their own runtime folders, as two
+    machines), through real X input."""
+
+    def setUp(self):
+        super().setUp()
+        if not shutil.which("syncthing"):
+            self.skipTest("needs syncthing")
+        self.a, self.b = Program(b"[{S}]\r\n2004.05.07=a\r\n"), Program()
+        self.programs += [self.a, self.b]
+        self.sync = [Syncthing(self.a.dir), Syncthing(self.b.dir)]
+        ports = free_ports(4)
+        for st in self.sync:
+            st.gui, st.listen = ports.pop(), ports.pop()
+        self.addCleanup(lambda: [st.stop() for st in self.sync])
+        self.sync[0].start(self.sync[1])
+        self.sync[1].start(self.sync[0])
+        self.assertTrue(wait_for(lambda: self.sync[0].connected(self.sync[1]), 30), "Syncthing did not connect")
+        self.assertTrue(wait_for(lambda: self.b.bytes() == self.a.bytes(), 30), "the agenda did not reach B")
+        self.wid = {}
+        for prog, left in [(self.a, 10), (self.b, 660)]:
+            proc = prog.start()
+            wid = find_window_of(proc, MAIN_TITLE)
+            x("xdotool", "windowmove", "--sync", wid, str(left), "10", check=False)
+            self.wid[prog] = wid
+
+    def stored(self, prog):
+        lines = (prog.bytes() or b"").split(b"\r\n")[1:]
+        return {k.decode(): v.decode("cp932") for k, _, v in (line.partition(b"=") for line in lines if line)}
+
+    def on(self, prog, *actions):
+        """Clicks and keys on one machine's window."""
+        activate(self.wid[prog])
+        for action in actions:
+            click(self.wid[prog], action) if isinstance(action, tuple) else key(action)
+
+    def test_a_window_follows_the_other_machine(self):
+        self.on(self.b, LIST_ITEM0, EDITOR, "ctrl+End")
+        type_text("+B")  # B edits, and keeps editing
+        self.on(self.a, BUTTON["add"])
+        answer("年月日追加", "Return")  # today, after 2004.05.07
+        self.on(self.a, (20, 18 + 13), EDITOR, "ctrl+a")
+        type_text("from A")
+        key("ctrl+s")
+        new = today_key().decode()
+        self.assertTrue(wait_for(lambda: self.stored(self.b).get(new) == "from A", 30), self.stored(self.b))
+        # In B's running window: its edit kept, then the new date there with A's memo.
+        self.on(self.b, "ctrl+s", (20, 18 + 13), EDITOR, "ctrl+End")
+        type_text("!")
+        key("ctrl+s")
+        self.assertTrue(wait_for(lambda: self.stored(self.b) == {"2004.05.07": "a+B", new: "from A!"}), self.stored(self.b))
+
+    def test_both_edit_apart_then_one_agenda(self):
+        a, b = self.sync
+        a.rest("system/pause?device=" + b.id, "POST")
+        self.assertTrue(wait_for(lambda: not a.connected(b), 10))
+        for prog, text in [(self.a, "from A"), (self.b, "from B")]:
+            self.on(prog, LIST_ITEM0, EDITOR, "ctrl+a")
+            type_text(text)
+            key("ctrl+s")
+        a.rest("system/resume?device=" + b.id, "POST")
+        # Syncthing keeps one and sets the other aside; whichever machine has
+        # the copy offers it (both may: each answers Yes).
+        self.assertTrue(wait_for(lambda: windows("同期の食い違い"), 30), "no machine offered the conflict copy")
+        deadline = time.monotonic() + 40
+        while time.monotonic() < deadline:
+            boxes = windows("同期の食い違い") + windows("処理完了")
+            for box in boxes:  # Yes to each question, then OK to what it did
+                activate(box)
+                key("Return")
+                wait_for(lambda: box not in windows("同期の食い違い") + windows("処理完了"))
+            if boxes:
+                continue
+            together = self.a.bytes() == self.b.bytes() and self.stored(self.a)["2004.05.07"].count("from") == 2
+            aside = [n for p in (self.a, self.b) for n in os.listdir(p.dir) if b"sync-conflict" in n]
+            if together and aside and all(b".merged" in n for n in aside):
+                break
+            time.sleep(0.5)
+        memo = self.stored(self.a)["2004.05.07"]
+        self.assertEqual(self.a.bytes(), self.b.bytes())
+        self.assertEqual((memo.count("from A"), memo.count("from B"), memo.count("【")), (1, 1, 1), memo)
+        for prog in (self.a, self.b):
+            self.assertTrue([n for n in os.listdir(prog.dir) if n.endswith(b".merged.txt")], "no copy kept aside")
+            self.assertFalse([n for n in os.listdir(prog.dir) if b"sync-conflict" in n and b".merged" not in n])
 
 
 class ScreenReaders(ProgramTestCase):
