@@ -525,9 +525,10 @@ void Form1::FollowTheFile(const FileIdentity &shown)
 void Form1::FileChanged(const QByteArray &name)
 {
     const QByteArray agendaName = FileNameOf(m_store.NativePath());
-    // Several notices come for one change: they are taken in one look.
+    // Several notices come for one change, all but at once: they are
+    // taken in one look.
     if (name.isEmpty() || name == agendaName)
-        m_refresh->start(150);
+        m_refresh->start(30);
     if (name.isEmpty() || ConflictCopyTime(name, agendaName))
         m_conflicts->start(500);
 }
