@@ -341,8 +341,12 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
 std::vector<AgendaFile::ConflictCopy> AgendaFile::ConflictCopies(FileResult *failure) const
 {
     std::vector<ConflictCopy> copies;
-    const QByteArray folder = FolderOf(m_path);
-    const QByteArray agendaName = FileNameOf(m_path);
+    // The synchroniser names its copies after the file itself, beside it,
+    // where the path is a link to it.
+    LockedFile file;
+    file.open(m_path, LockedFile::Shared, 0);
+    const QByteArray folder = FolderOf(file.target());
+    const QByteArray agendaName = FileNameOf(file.target());
     FileResult result;
     DIR *dir = ::opendir(folder.constData());
     if (!dir && errno != ENOENT)
