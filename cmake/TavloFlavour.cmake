@@ -9,6 +9,11 @@ function(tavlo_add_flavour)
   # copies, the names of what it makes, recovery after a cut-off save.
   set(files tavlo_files_${F_SUFFIX})
   add_library(${files} STATIC
+    ${src}/store/files/fileio.cpp
+    ${src}/store/files/lockedfile.cpp
+    ${src}/store/files/copies.cpp
+    ${src}/store/files/temporary.cpp
+    ${src}/store/files/inplace.cpp
     ${src}/store/files/safefile.cpp
     ${src}/store/files/filenames.cpp
     ${src}/store/files/backup.cpp

@@ -149,7 +149,8 @@ FileBytes ReadWholeFile(const LockedFile &file);
 // it was locked, up to the moment the new content is in place, so that the
 // caller can redo its edit on what is there now; with CopyLeft while a
 // journal of an interrupted save exists. On failure the old file is
-// unchanged (RestoreFailed excepted) and no temporary file is left.
+// unchanged (RestoreFailed excepted); a temporary is left only where the
+// save was killed, marked for the next start to clear (recovery.h).
 struct BytePiece {
     const char *data;
     size_t size;

@@ -1,7 +1,7 @@
 // The fault loop: each file operation once per system call it makes (counted
 // by the preloaded failing_io.c), with a kill, a disk's failure or another
 // program's change at that call, as the file's owner and as a group member;
-// then the invariants in docs/testing.md. The test command tries every 7th
+// then the invariants in docs/testing.md. The test command tries every 13th
 // call; TAVLO_FAULT_STRIDE=1 all of them, TAVLO_FAULT_TRACE=1 lists them.
 #include "store/agendafile.h"
 #include "store/files/filenames.h"
@@ -342,7 +342,7 @@ private slots:
         bool set = false;
         m_stride = qMax(1, qEnvironmentVariableIntValue("TAVLO_FAULT_STRIDE", &set));
         if (!set)
-            m_stride = 7;
+            m_stride = 13;
     }
 
     void cleanupTestCase()
