@@ -128,7 +128,7 @@ void ShowMainWindow(Form1 &form, const AgendaAtStart &found)
 namespace {
 
 // What a terminal user asks of the program: answered without a display.
-bool AnswerCommandLine(int argc, char **argv)
+bool answerCommandLine(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
@@ -157,12 +157,12 @@ bool AnswerCommandLine(int argc, char **argv)
 
 int Main(int &argc, char **argv)
 {
-    if (AnswerCommandLine(argc, argv))
+    if (answerCommandLine(argc, argv))
         return 0;
     // A second copy hands over to the first before it connects to the
     // display or touches the agenda file.
     PreferDisplayServer();
-    SingleInstance instance(QString::fromUtf8(kMainWindowTitle));
+    SingleInstance instance(QString::fromUtf8(kRunningCopyKey));
     if (!instance.acquire()) {
         if (instance.askRunningCopyToRestore(ActivationTokenForAnotherCopy(kDesktopFileName)))
             return 0;

@@ -21,6 +21,7 @@ function(tavlo_add_flavour)
     ${src}/store/files/folderwatch.cpp)
   target_include_directories(${files} PUBLIC ${src})
   target_link_libraries(${files} PUBLIC ${qt}::Core)
+  add_dependencies(${files} tavlo_include_order)
   tavlo_warnings(${files})
 
   # The agenda file: Qt Core only, no widgets.
@@ -42,7 +43,8 @@ function(tavlo_add_flavour)
     ${src}/platform/clock.cpp
     ${src}/platform/displayserver.cpp
     ${src}/platform/singleinstance.cpp
-    ${src}/platform/windowactivation.cpp)
+    ${src}/platform/windowactivation.cpp
+    ${src}/platform/xconnection.cpp)
   target_link_libraries(${platform} PUBLIC ${store} ${qt}::Gui tavlo_xdg_activation ${XCB_LIBRARY})
   if(F_QT EQUAL 5)
     # Qt 5 has no activation tokens; the program sends its own on Qt's connection.
@@ -71,7 +73,7 @@ function(tavlo_add_flavour)
     ${src}/ui/dialogs/form4.cpp
     ${src}/ui/dialogs/numberreader.cpp
     ${src}/packaging/tavlo.qrc)
-  target_link_libraries(${ui} PUBLIC ${platform} ${qt}::Widgets Fontconfig::Fontconfig Threads::Threads)
+  target_link_libraries(${ui} PUBLIC ${platform} ${qt}::Widgets Threads::Threads)
   tavlo_warnings(${ui})
 
   # Start-up.
@@ -81,7 +83,7 @@ function(tavlo_add_flavour)
     ${src}/app/module1.cpp)
   # Docks find the desktop entry by this name; each program has its own.
   target_compile_definitions(${app} PRIVATE TAVLO_PROGRAM_NAME="${F_PROGRAM}" TAVLO_VERSION="${PROJECT_VERSION}")
-  target_link_libraries(${app} PUBLIC ${ui})
+  target_link_libraries(${app} PUBLIC ${ui} Fontconfig::Fontconfig)
   tavlo_warnings(${app})
   set(core ${app})
 
@@ -89,6 +91,11 @@ function(tavlo_add_flavour)
   target_link_libraries(${F_PROGRAM} PRIVATE ${core})
   tavlo_warnings(${F_PROGRAM})
   install(TARGETS ${F_PROGRAM} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The guide the About box names, beside the program as it is built (the
+  # packages put it in their documentation folders).
+  add_custom_command(TARGET ${F_PROGRAM} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${src}/packaging/読んで☆.txt $<TARGET_FILE_DIR:${F_PROGRAM}>
+    VERBATIM)
 
   if(TAVLO_BUILD_TESTS)
     tavlo_add_tests(${F_SUFFIX} ${qt} ${core})
@@ -104,27 +111,15 @@ function(tavlo_add_flavour)
 endfunction()
 
 # Rooms, lowest first: a source may include from its own room and the ones
-# before it, never from a later one. Checked when the build is configured.
+# before it, never from a later one.
 set(TAVLO_ROOMS store/files store platform ui/style ui/classic ui/dialogs ui/main app)
 
+# Checked on every build, before anything is compiled.
 function(tavlo_check_include_direction)
-  set(src ${PROJECT_SOURCE_DIR})
-  list(LENGTH TAVLO_ROOMS count)
-  math(EXPR last "${count} - 1")
-  foreach(rank RANGE ${last})
-    list(GET TAVLO_ROOMS ${rank} room)
-    file(GLOB sources ${src}/${room}/*.cpp ${src}/${room}/*.h)
-    foreach(file IN LISTS sources)
-      file(STRINGS ${file} includes REGEX "^#include \"")
-      foreach(line IN LISTS includes)
-        string(REGEX REPLACE "^#include \"(.*)/[^/]*\".*" "\\1" folder "${line}")
-        list(FIND TAVLO_ROOMS "${folder}" used)
-        if(used GREATER rank)
-          message(FATAL_ERROR "${file} includes from ${folder}, a room above ${room}")
-        endif()
-      endforeach()
-    endforeach()
-  endforeach()
+  add_custom_target(tavlo_include_order ALL
+    COMMAND ${CMAKE_COMMAND} -DSRC=${PROJECT_SOURCE_DIR} "-DROOMS=${TAVLO_ROOMS}"
+            -P ${PROJECT_SOURCE_DIR}/cmake/CheckIncludes.cmake
+    VERBATIM)
 endfunction()
 
 function(tavlo_warnings target)

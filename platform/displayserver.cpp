@@ -1,10 +1,10 @@
 #include "platform/displayserver.h"
 
+#include "platform/xconnection.h"
+
 #include <QGuiApplication>
 #include <QList>
 #include <QtGlobal>
-
-#include <xcb/xcb.h>
 
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 #include <cstdlib>
@@ -20,28 +20,23 @@ namespace {
 // inch, Qt 5 the screen's physical size, which many X servers give wrongly
 // (Xvfb says 100): the classic build would draw at 1.04 where the other
 // draws at 1. One look at the root window's resources, before Qt connects.
-bool DesktopSetsFontResolution()
+bool desktopSetsFontResolution()
 {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (!platform.isEmpty() && !platform.startsWith("xcb"))
         return true; // not X: nothing to correct
-    int screenNumber = 0;
-    xcb_connection_t *connection = xcb_connect(nullptr, &screenNumber);
+    const XConnection x;
     bool set = true;
-    if (!xcb_connection_has_error(connection)) {
-        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-        for (int i = 0; i < screenNumber && screens.rem; ++i)
-            xcb_screen_next(&screens);
-        const xcb_get_property_cookie_t cookie = xcb_get_property(
-            connection, 0, screens.data->root, XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING, 0, 1 << 16);
-        if (xcb_get_property_reply_t *reply = xcb_get_property_reply(connection, cookie, nullptr)) {
+    if (x.ok()) {
+        const xcb_get_property_cookie_t cookie =
+            xcb_get_property(x.get(), 0, x.root(), XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING, 0, 1 << 16);
+        if (xcb_get_property_reply_t *reply = xcb_get_property_reply(x.get(), cookie, nullptr)) {
             const QByteArray resources(static_cast<const char *>(xcb_get_property_value(reply)),
                                        xcb_get_property_value_length(reply));
             set = resources.startsWith("Xft.dpi:") || resources.contains("\nXft.dpi:");
             std::free(reply);
         }
     }
-    xcb_disconnect(connection);
     return set;
 }
 
@@ -64,12 +59,7 @@ QByteArray PreferredPlatform(const QByteArray &chosen, const QByteArray &session
 
 void PreferDisplayServer()
 {
-    const auto xServerAnswers = [] {
-        xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-        const bool answers = !xcb_connection_has_error(connection);
-        xcb_disconnect(connection);
-        return answers;
-    };
+    const auto xServerAnswers = [] { return XConnection().ok(); };
     const QByteArray platform = PreferredPlatform(qgetenv("QT_QPA_PLATFORM"), qgetenv("XDG_SESSION_TYPE"),
                                                   qgetenv("XDG_CURRENT_DESKTOP"), qgetenv("DISPLAY"), xServerAnswers);
     if (!platform.isEmpty())
@@ -79,7 +69,7 @@ void PreferDisplayServer()
 void EnableHighDpiScaling()
 {
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    if (qEnvironmentVariableIsEmpty("QT_FONT_DPI") && !DesktopSetsFontResolution())
+    if (qEnvironmentVariableIsEmpty("QT_FONT_DPI") && !desktopSetsFontResolution())
         qputenv("QT_FONT_DPI", "96");
     // Qt 6 scales the whole window on high-DPI screens, by the exact factor;
     // Qt 5 only grows the fonts, which the fixed layout cannot hold.

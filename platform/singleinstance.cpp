@@ -26,6 +26,10 @@
 // the libraries it pulls in would cost every start more than this whole file.
 
 namespace tavlo {
+
+// What the lock and socket of copies that ran before are named by.
+const char *const kRunningCopyKey = "スケジュール管理ツール";
+
 namespace {
 
 // A request is "restore", a space and the activation token where there is
@@ -37,7 +41,7 @@ constexpr int kPeerTimeoutMs = 500;
 
 // A folder no one but this user can change: a folder (not a link to one)
 // owned by the user and closed to everyone else.
-bool IsPrivateFolder(const QByteArray &path)
+bool isPrivateFolder(const QByteArray &path)
 {
     struct stat st;
     return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()
@@ -46,14 +50,14 @@ bool IsPrivateFolder(const QByteArray &path)
 
 // Makes the folder and those above it that are missing, each for this user
 // alone; what is there already is left as it is (and checked by the caller).
-void MakeFolders(const QByteArray &folder)
+void makeFolders(const QByteArray &folder)
 {
     for (int slash = folder.indexOf('/', 1); slash > 0; slash = folder.indexOf('/', slash + 1))
         ::mkdir(folder.left(slash).constData(), 0700);
     ::mkdir(folder.constData(), 0700);
 }
 
-QByteArray HomeFolder()
+QByteArray homeFolder()
 {
     const QByteArray home = qgetenv("HOME");
     if (home.startsWith('/'))
@@ -71,11 +75,11 @@ QByteArray HomeFolder()
 // copy on one stop the start on another). The socket's full name must fit
 // the kernel's 108 bytes, so a long folder gives way to the next. Empty when
 // there is no safe place.
-QByteArray PrivateFolder(int nameLength)
+QByteArray privateFolder(int nameLength)
 {
     QByteArray cache = qgetenv("XDG_CACHE_HOME");
     if (!cache.startsWith('/'))
-        cache = HomeFolder() + "/.cache";
+        cache = homeFolder() + "/.cache";
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
     const QByteArray candidates[] = {qgetenv("XDG_RUNTIME_DIR"), "/tmp/tavlo-" + QByteArray::number(::getuid()),
@@ -84,8 +88,8 @@ QByteArray PrivateFolder(int nameLength)
         if (!folder.startsWith('/') || size_t(folder.size() + 1 + nameLength) >= sizeof(sockaddr_un::sun_path))
             continue;
         if (&folder != &candidates[0])
-            MakeFolders(folder); // may be there already, or someone else's: checked next
-        if (IsPrivateFolder(folder))
+            makeFolders(folder); // may be there already, or someone else's: checked next
+        if (isPrivateFolder(folder))
             return folder;
     }
     return QByteArray();
@@ -93,14 +97,14 @@ QByteArray PrivateFolder(int nameLength)
 
 // Whether the other end of a connected socket runs as this user: restore
 // requests, and the tokens they carry, never cross to another.
-bool PeerIsThisUser(int fd)
+bool peerIsThisUser(int fd)
 {
     ucred cred{};
     socklen_t size = sizeof cred;
     return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0 && cred.uid == ::getuid();
 }
 
-bool MakeAddress(const QString &path, sockaddr_un &address)
+bool makeAddress(const QString &path, sockaddr_un &address)
 {
     const QByteArray native = QFile::encodeName(path);
     if (size_t(native.size()) >= sizeof(address.sun_path))
@@ -111,7 +115,7 @@ bool MakeAddress(const QString &path, sockaddr_un &address)
     return true;
 }
 
-void SetTimeouts(int fd, int ms)
+void setTimeouts(int fd, int ms)
 {
     timeval tv{ms / 1000, (ms % 1000) * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
@@ -119,7 +123,7 @@ void SetTimeouts(int fd, int ms)
 }
 
 // Reads up to a line end (or `size - 1` bytes); the socket's timeout bounds it.
-QByteArray ReadLine(int fd, size_t size)
+QByteArray readLine(int fd, size_t size)
 {
     QByteArray line;
     char c;
@@ -136,14 +140,14 @@ QByteArray ReadLine(int fd, size_t size)
     return line;
 }
 
-bool WriteAll(int fd, const QByteArray &text)
+bool writeAll(int fd, const QByteArray &text)
 {
     return ::send(fd, text.constData(), size_t(text.size()), MSG_NOSIGNAL) == ssize_t(text.size());
 }
 
 } // namespace
 
-bool SingleInstance::ParseRestoreRequest(const QByteArray &line, QByteArray *token)
+bool SingleInstance::parseRestoreRequest(const QByteArray &line, QByteArray *token)
 {
     if (!line.endsWith('\n'))
         return false; // cut short: the sender gave up
@@ -163,7 +167,7 @@ SingleInstance::SingleInstance(const QString &key, QObject *parent) : QObject(pa
     const QByteArray hash =
         QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
     const QByteArray name = "tavlo-" + QByteArray::number(::getuid()) + '-' + hash;
-    const QByteArray folder = PrivateFolder(name.size() + 5); // and ".sock"
+    const QByteArray folder = privateFolder(name.size() + 5); // and ".sock"
     if (!folder.isEmpty())
         m_base = QFile::decodeName(folder + '/' + name);
 }
@@ -193,7 +197,7 @@ bool SingleInstance::acquire()
     // We hold the lock, so a socket file left here belongs to a copy that
     // ended without cleaning up.
     sockaddr_un address;
-    if (!MakeAddress(socketPath(), address))
+    if (!makeAddress(socketPath(), address))
         return true;
     ::unlink(address.sun_path);
     m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -234,7 +238,7 @@ void SingleInstance::onNewConnection()
 // has a moment in all to send its line.
 void SingleInstance::answerPeer(int peer)
 {
-    if (!PeerIsThisUser(peer)) {
+    if (!peerIsThisUser(peer)) {
         ::close(peer);
         return;
     }
@@ -257,9 +261,9 @@ void SingleInstance::answerPeer(int peer)
         if (end < 0 && n < 0 && (errno == EAGAIN || errno == EINTR) && size_t(request->size()) < kLongestRequest)
             return; // more to come
         QByteArray token;
-        if (end >= 0 && ParseRestoreRequest(request->left(end + 1), &token)) {
+        if (end >= 0 && parseRestoreRequest(request->left(end + 1), &token)) {
             emit restoreRequested(token);
-            WriteAll(peer, kDone);
+            writeAll(peer, kDone);
         }
         finish();
     });
@@ -272,7 +276,7 @@ bool SingleInstance::askRunningCopyToRestore(const QByteArray &activationToken, 
     if (m_base.isEmpty())
         return false;
     sockaddr_un address;
-    if (!MakeAddress(socketPath(), address))
+    if (!makeAddress(socketPath(), address))
         return false;
     // The running copy may hold the lock but not listen yet: try again
     // until the time is up.
@@ -282,15 +286,15 @@ bool SingleInstance::askRunningCopyToRestore(const QByteArray &activationToken, 
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0)
             return false;
-        SetTimeouts(fd, int(qBound<qint64>(1, timeoutMs - timer.elapsed(), qint64(timeoutMs))));
+        setTimeouts(fd, int(qBound<qint64>(1, timeoutMs - timer.elapsed(), qint64(timeoutMs))));
         if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0) {
-            if (!PeerIsThisUser(fd)) {
+            if (!peerIsThisUser(fd)) {
                 ::close(fd);
                 return false;
             }
             const QByteArray request =
                 kRestore + (activationToken.isEmpty() ? QByteArray() : ' ' + activationToken) + '\n';
-            const bool done = WriteAll(fd, request) && ReadLine(fd, sizeof(kDone) + 1) == kDone;
+            const bool done = writeAll(fd, request) && readLine(fd, sizeof(kDone) + 1) == kDone;
             ::close(fd);
             return done;
         }

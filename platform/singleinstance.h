@@ -13,13 +13,17 @@ class QSocketNotifier;
 
 namespace tavlo {
 
+// How copies of the program know each other: the same for both programs, so
+// that one of the two runs at a time for a user, whichever is started.
+extern const char *const kRunningCopyKey;
+
 class SingleInstance : public QObject
 {
     Q_OBJECT
 
 public:
-    // `key` names the program as its copies know each other: the main
-    // window's title. The user is added to it.
+    // `key` names the program as its copies know each other
+    // (kRunningCopyKey); the user is added to it.
     explicit SingleInstance(const QString &key, QObject *parent = nullptr);
     ~SingleInstance() override;
 
@@ -38,9 +42,10 @@ public:
 
     // Whether `line` (up to its line end) asks for a restore, and the token
     // it carries, empty when it carries none that could be used.
-    static bool ParseRestoreRequest(const QByteArray &line, QByteArray *token);
+    static bool parseRestoreRequest(const QByteArray &line, QByteArray *token);
 
-    // Empty when there was no private folder for them (see PrivateFolder).
+    // In the runtime folder, else a private one (see privateFolder in
+    // singleinstance.cpp); empty when there was no safe place for them.
     QString lockPath() const { return m_base + QStringLiteral(".lock"); }
     QString socketPath() const { return m_base + QStringLiteral(".sock"); }
 

@@ -1,5 +1,7 @@
 #include "platform/windowactivation.h"
 
+#include "platform/xconnection.h"
+
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QTimer>
@@ -26,7 +28,7 @@ struct Globals
     xdg_activation_v1 *activation = nullptr;
 };
 
-void OnGlobal(void *data, wl_registry *registry, uint32_t name, const char *interface, uint32_t)
+void onGlobal(void *data, wl_registry *registry, uint32_t name, const char *interface, uint32_t)
 {
     auto *globals = static_cast<Globals *>(data);
     if (!globals->activation && std::strcmp(interface, xdg_activation_v1_interface.name) == 0)
@@ -34,17 +36,17 @@ void OnGlobal(void *data, wl_registry *registry, uint32_t name, const char *inte
             static_cast<xdg_activation_v1 *>(wl_registry_bind(registry, name, &xdg_activation_v1_interface, 1));
 }
 
-void OnGlobalRemoved(void *, wl_registry *, uint32_t) {}
+void onGlobalRemoved(void *, wl_registry *, uint32_t) {}
 
-const wl_registry_listener kRegistryListener = {OnGlobal, OnGlobalRemoved};
+const wl_registry_listener kRegistryListener = {onGlobal, onGlobalRemoved};
 
-void OnSynced(void *data, wl_callback *callback, uint32_t)
+void onSynced(void *data, wl_callback *callback, uint32_t)
 {
     *static_cast<bool *>(data) = true;
     wl_callback_destroy(callback);
 }
 
-const wl_callback_listener kSyncListener = {OnSynced};
+const wl_callback_listener kSyncListener = {onSynced};
 
 struct TokenReply
 {
@@ -52,18 +54,18 @@ struct TokenReply
     bool done = false;
 };
 
-void OnToken(void *data, xdg_activation_token_v1 *, const char *token)
+void onToken(void *data, xdg_activation_token_v1 *, const char *token)
 {
     auto *reply = static_cast<TokenReply *>(data);
     reply->token = QByteArray(token);
     reply->done = true;
 }
 
-const xdg_activation_token_v1_listener kTokenListener = {OnToken};
+const xdg_activation_token_v1_listener kTokenListener = {onToken};
 
 // Dispatches until `done` is set; a compositor that stops answering must not
 // keep a second start waiting.
-bool DispatchUntil(wl_display *display, const bool &done, int timeoutMs, const QElapsedTimer &clock)
+bool dispatchUntil(wl_display *display, const bool &done, int timeoutMs, const QElapsedTimer &clock)
 {
     while (!done) {
         while (wl_display_prepare_read(display) != 0) {
@@ -85,14 +87,14 @@ bool DispatchUntil(wl_display *display, const bool &done, int timeoutMs, const Q
     return true;
 }
 
-bool Sync(wl_display *display, int timeoutMs, const QElapsedTimer &clock)
+bool roundTrip(wl_display *display, int timeoutMs, const QElapsedTimer &clock)
 {
     bool synced = false;
     wl_callback_add_listener(wl_display_sync(display), &kSyncListener, &synced);
-    return DispatchUntil(display, synced, timeoutMs, clock);
+    return dispatchUntil(display, synced, timeoutMs, clock);
 }
 
-QByteArray RequestToken(wl_display *display, const QByteArray &appId, int timeoutMs)
+QByteArray requestToken(wl_display *display, const QByteArray &appId, int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();
@@ -100,12 +102,12 @@ QByteArray RequestToken(wl_display *display, const QByteArray &appId, int timeou
     wl_registry *registry = wl_display_get_registry(display);
     wl_registry_add_listener(registry, &kRegistryListener, &globals);
     TokenReply reply;
-    if (Sync(display, timeoutMs, clock) && globals.activation) {
+    if (roundTrip(display, timeoutMs, clock) && globals.activation) {
         xdg_activation_token_v1 *request = xdg_activation_v1_get_activation_token(globals.activation);
         xdg_activation_token_v1_add_listener(request, &kTokenListener, &reply);
         xdg_activation_token_v1_set_app_id(request, appId.constData());
         xdg_activation_token_v1_commit(request);
-        DispatchUntil(display, reply.done, timeoutMs, clock);
+        dispatchUntil(display, reply.done, timeoutMs, clock);
         xdg_activation_token_v1_destroy(request);
     }
     if (globals.activation)
@@ -117,7 +119,7 @@ QByteArray RequestToken(wl_display *display, const QByteArray &appId, int timeou
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 // Qt 5 knows no activation tokens: the request goes out on Qt's own
 // connection, on a queue of ours so that Qt's events are left to Qt.
-void ActivateOnQtConnection(QWindow *window, const QByteArray &token)
+void activateOnQtConnection(QWindow *window, const QByteArray &token)
 {
     QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
     auto *display = static_cast<wl_display *>(native->nativeResourceForIntegration("wl_display"));
@@ -142,7 +144,7 @@ void ActivateOnQtConnection(QWindow *window, const QByteArray &token)
 }
 #endif
 
-xcb_atom_t Atom(xcb_connection_t *connection, const char *name)
+xcb_atom_t internAtom(xcb_connection_t *connection, const char *name)
 {
     xcb_intern_atom_reply_t *reply =
         xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
@@ -153,9 +155,9 @@ xcb_atom_t Atom(xcb_connection_t *connection, const char *name)
 
 // The X server's time now, read off the notice of a change to a window of
 // our own: the one clock a window manager compares requests against.
-xcb_timestamp_t ServerTime(xcb_connection_t *connection, xcb_window_t helper)
+xcb_timestamp_t serverTime(xcb_connection_t *connection, xcb_window_t helper)
 {
-    const xcb_atom_t stamp = Atom(connection, "_TAVLO_TIMESTAMP");
+    const xcb_atom_t stamp = internAtom(connection, "_TAVLO_TIMESTAMP");
     xcb_change_property(connection, XCB_PROP_MODE_APPEND, helper, stamp, XCB_ATOM_STRING, 8, 0, nullptr);
     xcb_flush(connection);
     while (xcb_generic_event_t *event = xcb_wait_for_event(connection)) {
@@ -168,7 +170,7 @@ xcb_timestamp_t ServerTime(xcb_connection_t *connection, xcb_window_t helper)
     return XCB_CURRENT_TIME;
 }
 
-void SendToRoot(xcb_connection_t *connection, xcb_window_t root, const xcb_client_message_event_t &message)
+void sendToRoot(xcb_connection_t *connection, xcb_window_t root, const xcb_client_message_event_t &message)
 {
     xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char *>(&message));
@@ -178,34 +180,28 @@ void SendToRoot(xcb_connection_t *connection, xcb_window_t root, const xcb_clien
 // saw, which is older than the user's last click in another program, so a
 // window manager that prevents focus stealing (mutter, KWin) would only mark
 // the window. The user has just started the program again: that is now.
-void SendOnX11(QWindow *window)
+void sendOnX11(QWindow *window)
 {
-    int screenNumber = 0;
-    xcb_connection_t *connection = xcb_connect(nullptr, &screenNumber);
-    if (xcb_connection_has_error(connection)) {
-        xcb_disconnect(connection);
+    const XConnection x;
+    if (!x.ok()) {
         window->requestActivate();
         return;
     }
-    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    for (int i = 0; i < screenNumber && screens.rem; ++i)
-        xcb_screen_next(&screens);
-    const xcb_window_t root = screens.data->root;
+    xcb_connection_t *connection = x.get();
     const xcb_window_t helper = xcb_generate_id(connection);
     const uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
-    xcb_create_window(connection, XCB_COPY_FROM_PARENT, helper, root, -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, helper, x.root(), -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
                       XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
     message.window = xcb_window_t(window->winId());
-    message.type = Atom(connection, "_NET_ACTIVE_WINDOW");
+    message.type = internAtom(connection, "_NET_ACTIVE_WINDOW");
     message.data.data32[0] = 2; // for a direct action of the user
-    message.data.data32[1] = ServerTime(connection, helper);
-    SendToRoot(connection, root, message);
+    message.data.data32[1] = serverTime(connection, helper);
+    sendToRoot(connection, x.root(), message);
     xcb_destroy_window(connection, helper);
     xcb_flush(connection);
-    xcb_disconnect(connection);
 }
 
 // The window that has the keyboard, as the X server says, and the one the
@@ -215,29 +211,25 @@ struct Focus {
     xcb_window_t active = XCB_WINDOW_NONE;
 };
 
-Focus CurrentFocus()
+Focus currentFocus()
 {
-    int screenNumber = 0;
-    xcb_connection_t *connection = xcb_connect(nullptr, &screenNumber);
+    const XConnection x;
     Focus focus;
-    if (!xcb_connection_has_error(connection)) {
-        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-        for (int i = 0; i < screenNumber && screens.rem; ++i)
-            xcb_screen_next(&screens);
-        const xcb_get_input_focus_cookie_t input = xcb_get_input_focus(connection);
-        const xcb_get_property_cookie_t active = xcb_get_property(
-            connection, 0, screens.data->root, Atom(connection, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1);
-        if (xcb_get_input_focus_reply_t *reply = xcb_get_input_focus_reply(connection, input, nullptr)) {
-            focus.input = reply->focus;
-            std::free(reply);
-        }
-        if (xcb_get_property_reply_t *reply = xcb_get_property_reply(connection, active, nullptr)) {
-            if (xcb_get_property_value_length(reply) == sizeof(xcb_window_t))
-                focus.active = *static_cast<xcb_window_t *>(xcb_get_property_value(reply));
-            std::free(reply);
-        }
+    if (!x.ok())
+        return focus;
+    xcb_connection_t *connection = x.get();
+    const xcb_get_input_focus_cookie_t input = xcb_get_input_focus(connection);
+    const xcb_get_property_cookie_t active = xcb_get_property(
+        connection, 0, x.root(), internAtom(connection, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1);
+    if (xcb_get_input_focus_reply_t *reply = xcb_get_input_focus_reply(connection, input, nullptr)) {
+        focus.input = reply->focus;
+        std::free(reply);
     }
-    xcb_disconnect(connection);
+    if (xcb_get_property_reply_t *reply = xcb_get_property_reply(connection, active, nullptr)) {
+        if (xcb_get_property_value_length(reply) == sizeof(xcb_window_t))
+            focus.active = *static_cast<xcb_window_t *>(xcb_get_property_value(reply));
+        std::free(reply);
+    }
     return focus;
 }
 
@@ -247,14 +239,14 @@ Focus CurrentFocus()
 // request is repeated until the window (or, with `anyOfOurs`, any window of
 // the program) has the keyboard, for as long as a slow desktop may take,
 // but never once the user has turned elsewhere.
-void ActivateOnX11(QWindow *window, bool anyOfOurs, xcb_window_t wasActive, bool sendNow = true)
+void activateOnX11(QWindow *window, bool anyOfOurs, xcb_window_t wasActive, bool sendNow = true)
 {
     // A second start asks while another program has the keyboard, and stops
     // once the desktop has made another window active; a dialog asks in
     // place of a window of ours, and stops once the user has turned to
     // another program.
     const auto stillWanted = [window, anyOfOurs, wasActive] {
-        const Focus focus = CurrentFocus();
+        const Focus focus = currentFocus();
         const QWindowList ours = QGuiApplication::topLevelWindows();
         const auto isOurs = [&ours](xcb_window_t w) {
             return std::any_of(ours.begin(), ours.end(), [w](QWindow *o) { return o->winId() == w; });
@@ -277,7 +269,7 @@ void ActivateOnX11(QWindow *window, bool anyOfOurs, xcb_window_t wasActive, bool
         arrived(QGuiApplication::focusWindow());
     }
     if (sendNow)
-        SendOnX11(window);
+        sendOnX11(window);
     // Quick at first; then every two seconds, for as long as a desktop held
     // up by a busy machine was seen to drop requests (16 seconds).
     std::vector<int> repeats{300, 700, 1200, 2000, 3000, 4500};
@@ -286,7 +278,7 @@ void ActivateOnX11(QWindow *window, bool anyOfOurs, xcb_window_t wasActive, bool
     for (const int ms : repeats)
         QTimer::singleShot(ms, attempt, [attempt, window, anyOfOurs, stillWanted, ms, last = repeats.back()] {
             if (stillWanted())
-                SendOnX11(window);
+                sendOnX11(window);
             else if (anyOfOurs)
                 return attempt->deleteLater(); // it came, or the user turned elsewhere
             if (ms == last)
@@ -313,7 +305,7 @@ QByteArray ActivationTokenForAnotherCopy(const QByteArray &appId, int timeoutMs)
     wl_display *display = wl_display_connect(nullptr);
     if (!display)
         return QByteArray();
-    const QByteArray token = RequestToken(display, appId, timeoutMs);
+    const QByteArray token = requestToken(display, appId, timeoutMs);
     wl_display_disconnect(display);
     return IsUsableToken(token) ? token : QByteArray();
 }
@@ -326,7 +318,7 @@ void ActivateWindow(QWindow *window, const QByteArray &token, Until until)
     // mutter first, be refused and mark the window, and while the Shell
     // shows that mark it drops the activation.
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        ActivateOnX11(window, until == Until::AnyOfOurs, CurrentFocus().active);
+        activateOnX11(window, until == Until::AnyOfOurs, currentFocus().active);
         return;
     }
     window->raise();
@@ -339,20 +331,20 @@ void ActivateWindow(QWindow *window, const QByteArray &token, Until until)
     qputenv("XDG_ACTIVATION_TOKEN", token);
     window->requestActivate();
 #else
-    ActivateOnQtConnection(window, token);
+    activateOnQtConnection(window, token);
 #endif
 }
 
 unsigned ActiveWindowNow()
 {
-    return qEnvironmentVariableIsEmpty("DISPLAY") ? 0 : CurrentFocus().active;
+    return qEnvironmentVariableIsEmpty("DISPLAY") ? 0 : currentFocus().active;
 }
 
 void ActivateShownAtStart(QWindow *window, unsigned activeAtStart)
 {
     // The desktop decides first; only what it left behind is asked for.
     if (window && activeAtStart && QGuiApplication::platformName() == QLatin1String("xcb"))
-        ActivateOnX11(window, true, activeAtStart, false);
+        activateOnX11(window, true, activeAtStart, false);
 }
 
 bool IsUsableToken(const QByteArray &token)

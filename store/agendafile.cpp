@@ -219,13 +219,6 @@ QString AgendaFile::DisplayPath() const
     return PathForDisplay(m_path);
 }
 
-StoreResult AgendaFile::Refusal() const
-{
-    StoreResult refused;
-    refused.refusal = StoreRefusal::IsProgram;
-    return refused;
-}
-
 QStringList AgendaFile::ListDateKeys(FileResult *failure) const
 {
     QStringList keys;
@@ -286,24 +279,17 @@ std::optional<QString> AgendaFile::ReadMemo(const QString &key, FileIdentity *id
 StoreResult AgendaFile::WriteMemo(const QString &key, const QString &value) const
 {
     if (m_isProgram)
-        return Refusal();
+        return StoreResult::refused(StoreRefusal::IsProgram);
     const Cp932Encoded k = ToCp932(key);
     const Cp932Encoded v = ToCp932(value);
     if (!isValidKey(key) || !k.ok()) {
-        StoreResult refused;
-        refused.refusal = StoreRefusal::InvalidKey;
-        return refused;
+        return StoreResult::refused(StoreRefusal::InvalidKey);
     }
     if (breaksLine(value) || m_sectionBytes.contains('\r') || m_sectionBytes.contains('\n')) {
-        StoreResult refused;
-        refused.refusal = StoreRefusal::LineBreak;
-        return refused;
+        return StoreResult::refused(StoreRefusal::LineBreak);
     }
     if (!v.ok()) {
-        StoreResult refused;
-        refused.refusal = StoreRefusal::Unmappable;
-        refused.unmappable = v.unmappable;
-        return refused;
+        return StoreResult::refused(StoreRefusal::Unmappable, v.unmappable);
     }
     return editFile(m_path, StartOwnCopy(), [&](const LockedFile &file, std::optional<profile::Splice> &splice) {
         profile::EditLocator locator(m_sectionBytes, k.bytes);
@@ -318,14 +304,12 @@ StoreResult AgendaFile::WriteMemo(const QString &key, const QString &value) cons
 StoreResult AgendaFile::DeleteDate(const QString &key) const
 {
     if (m_isProgram)
-        return Refusal();
+        return StoreResult::refused(StoreRefusal::IsProgram);
     const Cp932Encoded k = ToCp932(key);
     if (!k.ok() || !isValidKey(key)) {
         // The scan lists such a line (a comment, an empty name), but no
         // entry of that name can be removed: saying so keeps the date shown.
-        StoreResult refused;
-        refused.refusal = StoreRefusal::InvalidKey;
-        return refused;
+        return StoreResult::refused(StoreRefusal::InvalidKey);
     }
     return editFile(m_path, StartOwnCopy(), [&](const LockedFile &file, std::optional<profile::Splice> &splice) {
         if (!file.exists())
@@ -395,7 +379,7 @@ AgendaFile::MergeResult AgendaFile::MergeCopy(const ConflictCopy &copy, const QS
 {
     MergeResult result;
     if (m_isProgram) {
-        result.store = Refusal();
+        result.store = StoreResult::refused(StoreRefusal::IsProgram);
         return result;
     }
     LockedFile from;

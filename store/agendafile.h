@@ -29,6 +29,13 @@ struct StoreResult {
     QString unmappable; // with StoreRefusal::Unmappable: the characters
     FileResult file;
     bool ok() const { return refusal == StoreRefusal::None && file.ok(); }
+    static StoreResult refused(StoreRefusal why, const QString &unmappable = QString())
+    {
+        StoreResult result;
+        result.refusal = why;
+        result.unmappable = unmappable;
+        return result;
+    }
 };
 
 class AgendaFile
@@ -112,7 +119,6 @@ public:
     FileResult Backup(const QByteArray &backupPath) const;
 
 private:
-    StoreResult Refusal() const;
     // Opens what holds the agenda now: the file, or the seed before the
     // first write.
     FileResult OpenForReading(LockedFile &file) const;

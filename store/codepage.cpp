@@ -16,7 +16,7 @@ namespace {
 constexpr const char *kCodePage = "CP932";
 
 // One converter per direction; iconv_t keeps state, so each use resets it and
-// holds the lock (all callers are on the UI thread; the lock is for tests).
+// holds the lock: start-up and searches convert on threads of their own.
 class Converter
 {
 public:

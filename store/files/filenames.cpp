@@ -13,12 +13,12 @@ constexpr int kRandomLength = 8;
 const QByteArray kJournalSuffix = QByteArrayLiteral(".saving");
 constexpr int kStampLength = 20; // "_yyyyMMdd_HHmmss.txt"
 
-bool IsLetterOrDigit(char c)
+bool isLetterOrDigit(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
-bool AllDigits(const QByteArray &text)
+bool allDigits(const QByteArray &text)
 {
     for (char c : text)
         if (c < '0' || c > '9')
@@ -59,7 +59,7 @@ std::optional<QByteArray> TemporaryTargetOf(const QByteArray &entryName)
     if (nameEnd < 2 || !entryName.startsWith('.') || entryName.mid(nameEnd, kTemporaryMark.size()) != kTemporaryMark)
         return std::nullopt;
     for (int i = entryName.size() - kRandomLength; i < entryName.size(); ++i)
-        if (!IsLetterOrDigit(entryName.at(i)))
+        if (!isLetterOrDigit(entryName.at(i)))
             return std::nullopt;
     return entryName.mid(1, nameEnd - 1);
 }
@@ -87,7 +87,7 @@ bool IsBackupNameOf(const QByteArray &entryName, const QByteArray &agendaName)
     if (entryName.size() != stem.size() + kStampLength || !entryName.startsWith(stem) || !entryName.endsWith(".txt"))
         return false;
     const QByteArray stamp = entryName.mid(stem.size());
-    return stamp.at(0) == '_' && AllDigits(stamp.mid(1, 8)) && stamp.at(9) == '_' && AllDigits(stamp.mid(10, 6));
+    return stamp.at(0) == '_' && allDigits(stamp.mid(1, 8)) && stamp.at(9) == '_' && allDigits(stamp.mid(10, 6));
 }
 
 std::optional<QString> ConflictCopyTime(const QByteArray &entryName, const QByteArray &agendaName)

@@ -14,7 +14,7 @@ namespace {
 
 // Whether a temporary was made for the agenda file, its journal or one of
 // its backups.
-bool IsOursFor(const QByteArray &entryName, const QByteArray &agendaName)
+bool isOursFor(const QByteArray &entryName, const QByteArray &agendaName)
 {
     const std::optional<QByteArray> target = TemporaryTargetOf(entryName);
     return target
@@ -25,7 +25,7 @@ bool IsOursFor(const QByteArray &entryName, const QByteArray &agendaName)
 // Removes a temporary a killed save left: a plain file of this user's that
 // no running save holds locked. A second name of it is kept only when it is
 // the file it was made for (a backup copy that took its name by a link).
-void RemoveIfAbandoned(int folder, const char *name)
+void removeIfAbandoned(int folder, const char *name)
 {
     const int fd = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -41,7 +41,7 @@ void RemoveIfAbandoned(int folder, const char *name)
     ::close(fd);
 }
 
-bool SameContent(const LockedFile &file, const QByteArray &journalPath)
+bool sameContent(const LockedFile &file, const QByteArray &journalPath)
 {
     LockedFile journal;
     if (!journal.open(journalPath, LockedFile::Shared, 0).ok() || !journal.exists())
@@ -65,8 +65,8 @@ Recovery RecoverAfterInterruptedSaves(const QByteArray &agendaPath, int waitMs)
     const QByteArray agendaName = FileNameOf(target);
     if (DIR *dir = ::opendir(FolderOf(target).constData())) {
         while (const dirent *entry = ::readdir(dir))
-            if (IsOursFor(QByteArray(entry->d_name), agendaName))
-                RemoveIfAbandoned(::dirfd(dir), entry->d_name);
+            if (isOursFor(QByteArray(entry->d_name), agendaName))
+                removeIfAbandoned(::dirfd(dir), entry->d_name);
         ::closedir(dir);
     }
     const QByteArray journal = JournalPathFor(target);
@@ -75,7 +75,7 @@ Recovery RecoverAfterInterruptedSaves(const QByteArray &agendaPath, int waitMs)
         return Recovery{};
     // Killed before the file was touched, or after it was put back: the
     // journal holds nothing the file does not.
-    if (file.exists() && SameContent(file, journal) && ::unlink(journal.constData()) == 0)
+    if (file.exists() && sameContent(file, journal) && ::unlink(journal.constData()) == 0)
         return Recovery{};
     return Recovery{journal};
 }

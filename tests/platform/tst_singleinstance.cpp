@@ -172,7 +172,7 @@ private slots:
         QFETCH(bool, restores);
         QFETCH(QByteArray, token);
         QByteArray got("unset");
-        QCOMPARE(SingleInstance::ParseRestoreRequest(line, &got), restores);
+        QCOMPARE(SingleInstance::parseRestoreRequest(line, &got), restores);
         QCOMPARE(restores ? got : QByteArray(), token);
     }
 };

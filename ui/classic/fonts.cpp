@@ -9,7 +9,7 @@ const char *const kWindowFontFamily = "ＭＳ ゴシック";
 
 namespace {
 
-QStringList InstalledFamilies()
+QStringList installedFamilies()
 {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     return QFontDatabase::families();
@@ -29,7 +29,7 @@ QString WindowFontFamily()
     // names are looked up in Qt's own list: QFontDatabase::hasFamily() would
     // also run fontconfig's substitution for each name asked about.
     static const QString family = [] {
-        const QStringList installed = InstalledFamilies();
+        const QStringList installed = installedFamilies();
         // In order of preference; fonts-ipafont-gothic is what the set-up installs.
         const QStringList candidates{QString::fromUtf8(kWindowFontFamily), QStringLiteral("IPAGothic"),
                                      QStringLiteral("IPAexGothic"), QStringLiteral("Noto Sans Mono CJK JP"),

@@ -29,7 +29,7 @@ protected:
     }
 };
 
-int ShowRealMessageBox(QWidget *parent, const QString &text, int style, const QString &title)
+int showRealMessageBox(QWidget *parent, const QString &text, int style, const QString &title)
 {
     Box box(parent);
     box.setWindowTitle(title);
@@ -64,7 +64,7 @@ int MsgBox(QWidget *parent, const QString &text, int style, const QString &title
 {
     if (handler())
         return handler()(parent, text, style, title);
-    return ShowRealMessageBox(parent, text, style, title);
+    return showRealMessageBox(parent, text, style, title);
 }
 
 MsgBoxHandler SetMsgBoxHandler(MsgBoxHandler h)

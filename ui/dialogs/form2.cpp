@@ -22,7 +22,7 @@ namespace {
 // The boxes are as small as their widest value. Styles that pad line edits
 // generously (Adwaita) would leave "2026" showing as "026": the box gives
 // back from its padding what the text lacks.
-void FitText(QLineEdit *box, const QString &widest)
+void fitText(QLineEdit *box, const QString &widest)
 {
     box->ensurePolished(); // the style's padding is set when it polishes the box
     QStyleOptionFrame opt;
@@ -104,7 +104,7 @@ void Form2::showEvent(QShowEvent *event)
     CentreOnOwner(this);
     // Only a polished box knows its style's padding.
     for (QLineEdit *box : Text1)
-        FitText(box, QStringLiteral("2026").left(box->maxLength()));
+        fitText(box, QStringLiteral("2026").left(box->maxLength()));
     Text1[0]->setFocus(Qt::TabFocusReason);
 }
 

@@ -15,7 +15,7 @@ namespace {
 
 // The credits' first line: the Qt version the program runs on and the
 // compiler that built it.
-QString BuildToolLine()
+QString buildToolLine()
 {
 #if defined(__clang__)
     const QString compiler = QStringLiteral("Clang %1.%2.%3").arg(__clang_major__).arg(__clang_minor__).arg(__clang_patchlevel__);
@@ -82,7 +82,7 @@ void Form3::Form_Load()
         QStringLiteral("このプログラムは。") + crlf + crlf
         + QStringLiteral("\u3000日付ごとにメモ書き（スケジュール）を残すためのプログラムです。") + crlf
         + QStringLiteral("\u3000詳しくは「読んで☆.txt」をご覧下さい。")));
-    SetEditorText(Text1, BuildToolLine() + crlf
+    SetEditorText(Text1, buildToolLine() + crlf
                              + QStringLiteral("Copyright (C) 2003 The Tavlo Project") + crlf + crlf
                              + QStringLiteral("E -mail: tavlo@example.org") + crlf
                              + QStringLiteral("URL : https://tavlo.example.org/"));

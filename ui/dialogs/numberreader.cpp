@@ -7,7 +7,7 @@ namespace tavlo {
 namespace {
 
 // ASCII digits, and the full-width ones a Japanese input method types.
-int DigitValue(QChar c)
+int digitValue(QChar c)
 {
     const char16_t u = c.unicode();
     if (u >= u'0' && u <= u'9')
@@ -31,12 +31,12 @@ std::optional<qint16> ReadBoxNumber(const QString &text)
     if (i < n && (text[i] == u'+' || text[i] == u'-'))
         number += char(text[i++].unicode());
     bool anyDigit = false;
-    for (; i < n && DigitValue(text[i]) >= 0; ++i, anyDigit = true)
-        number += char('0' + DigitValue(text[i]));
+    for (; i < n && digitValue(text[i]) >= 0; ++i, anyDigit = true)
+        number += char('0' + digitValue(text[i]));
     if (i < n && text[i] == u'.') {
         number += '.';
-        for (++i; i < n && DigitValue(text[i]) >= 0; ++i, anyDigit = true)
-            number += char('0' + DigitValue(text[i]));
+        for (++i; i < n && digitValue(text[i]) >= 0; ++i, anyDigit = true)
+            number += char('0' + digitValue(text[i]));
     }
     if (!anyDigit)
         return qint16(0);
@@ -46,8 +46,8 @@ std::optional<qint16> ReadBoxNumber(const QString &text)
         if (j < n && (text[j] == u'+' || text[j] == u'-'))
             exponent += char(text[j++].unicode());
         bool expDigit = false;
-        for (; j < n && DigitValue(text[j]) >= 0; ++j, expDigit = true)
-            exponent += char('0' + DigitValue(text[j]));
+        for (; j < n && digitValue(text[j]) >= 0; ++j, expDigit = true)
+            exponent += char('0' + digitValue(text[j]));
         if (expDigit)
             number += exponent;
     }

@@ -8,7 +8,7 @@ namespace tavlo {
 namespace {
 
 // The system's words, for a failure ours can only name in general.
-QString SystemWords(int err)
+QString systemWords(int err)
 {
     return err == 0 ? QString() : QStringLiteral("\r\n（%1）").arg(QString::fromLocal8Bit(std::strerror(err)));
 }
@@ -39,7 +39,7 @@ QString WhyItFailed(const FileResult &result)
         return QStringLiteral("ディスクの空き容量が足りません。空きを作ってから、もう一度操作してください。");
     case FileError::IoError:
         return QStringLiteral("ディスクの読み書きに失敗しました。ディスクやネットワークの接続を確かめてください。")
-            + SystemWords(result.sysErrno);
+            + systemWords(result.sysErrno);
     case FileError::NotAFile:
         return QStringLiteral("同じ名前のフォルダーなどがあり、ファイルとして扱えません。");
     case FileError::TooLarge:
@@ -62,7 +62,7 @@ QString WhyItFailed(const FileResult &result)
             + PathForDisplay(result.journal);
     case FileError::Other: break;
     }
-    return QStringLiteral("予期しないエラーが起きました。") + SystemWords(result.sysErrno);
+    return QStringLiteral("予期しないエラーが起きました。") + systemWords(result.sysErrno);
 }
 
 QString WhyItFailed(const StoreResult &result)

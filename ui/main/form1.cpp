@@ -117,7 +117,7 @@ private:
     LockWaits m_waits;
 };
 
-QPushButton *MakeButton(QWidget *parent, const char *caption, int left, int width)
+QPushButton *makeButton(QWidget *parent, const char *caption, int left, int width)
 {
     auto *button = new QPushButton(QString::fromUtf8(caption), parent);
     button->setGeometry(Twips(left), Twips(60), Twips(width), Twips(435));
@@ -157,12 +157,12 @@ void Form1::CreateControls()
     Frame1->setGeometry(Twips(1860), Twips(4860), Twips(7035), Twips(555));
     Frame1->setFocusPolicy(Qt::NoFocus);
 
-    Command1 = MakeButton(Frame1, "日付追加", 60, 1095);
-    Command2 = MakeButton(Frame1, "更新", 1320, 1095);
-    Command3 = MakeButton(Frame1, "サイズ変更", 2580, 1215);
-    Command6 = MakeButton(Frame1, "別保存", 4260, 975);
-    Command4 = MakeButton(Frame1, "？", 5400, 555);
-    Command5 = MakeButton(Frame1, "終了", 6120, 855);
+    Command1 = makeButton(Frame1, "日付追加", 60, 1095);
+    Command2 = makeButton(Frame1, "更新", 1320, 1095);
+    Command3 = makeButton(Frame1, "サイズ変更", 2580, 1215);
+    Command6 = makeButton(Frame1, "別保存", 4260, 975);
+    Command4 = makeButton(Frame1, "？", 5400, 555);
+    Command5 = makeButton(Frame1, "終了", 6120, 855);
 
     Label1 = new QLabel(QStringLiteral("変更を加えた文字列は、「更新」ボタン押下で保存されます。"), this);
     Label1->setGeometry(Twips(1860), Twips(180), Twips(7020), Twips(300));
@@ -362,10 +362,8 @@ bool Form1::SaveCurrentMemo()
     const QString encoded = EncodeMemo(EditorText(Text1));
     const MemoSize size = MeasureMemo(encoded);
     if (!size.unmappable.isEmpty()) {
-        StoreResult refused;
-        refused.refusal = StoreRefusal::Unmappable;
-        refused.unmappable = size.unmappable;
-        MsgBox(this, WhyItFailed(refused), vbExclamation, kTitleAborted);
+        MsgBox(this, WhyItFailed(StoreResult::refused(StoreRefusal::Unmappable, size.unmappable)), vbExclamation,
+               kTitleAborted);
         return false;
     }
     if (!FitsMemoSizeLimit(size)) {

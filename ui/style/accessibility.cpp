@@ -19,7 +19,7 @@ public:
     }
 };
 
-QAccessibleInterface *Describe(const QString &, QObject *object)
+QAccessibleInterface *describe(const QString &, QObject *object)
 {
     auto *widget = qobject_cast<QWidget *>(object);
     if (!widget || !widget->isWindow())
@@ -38,7 +38,7 @@ QAccessibleInterface *Describe(const QString &, QObject *object)
 
 void InstallAccessibility()
 {
-    QAccessible::installFactory(Describe);
+    QAccessible::installFactory(describe);
 }
 
 } // namespace tavlo

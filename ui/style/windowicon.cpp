@@ -16,6 +16,9 @@ static void InitResources()
 namespace tavlo {
 namespace {
 
+// The icon built into the program: the name packaging/tavlo.qrc gives it.
+const QString kIconResource = QStringLiteral(":/org.example.tavlo.png");
+
 class IconAfterFirstPaint : public QObject
 {
 public:
@@ -27,7 +30,7 @@ public:
             watched->removeEventFilter(this);
             QTimer::singleShot(0, this, [this] {
                 InitResources();
-                QApplication::setWindowIcon(QIcon(QStringLiteral(":/org.example.tavlo.png")));
+                QApplication::setWindowIcon(QIcon(kIconResource));
                 deleteLater();
             });
         }

@@ -1,0 +1,25 @@
+# Run on every build (cmake -DSRC=... -DROOMS=... -P): refuses a source that
+# includes a header from a room after its own, in any form the compiler
+# reads (quotes or angle brackets, blanks around the #), and any source of
+# the program that includes from tests/.
+set(failures "")
+list(LENGTH ROOMS count)
+math(EXPR last "${count} - 1")
+foreach(rank RANGE ${last})
+  list(GET ROOMS ${rank} room)
+  file(GLOB sources ${SRC}/${room}/*.cpp ${SRC}/${room}/*.h)
+  foreach(file IN LISTS sources)
+    file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]*)[>\"].*" "\\1" header "${line}")
+      string(REGEX REPLACE "/[^/]*$" "" folder "${header}")
+      list(FIND ROOMS "${folder}" used)
+      if(header MATCHES "^tests/" OR used GREATER rank)
+        string(APPEND failures "\n  ${file}: ${line}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(failures)
+  message(FATAL_ERROR "Includes from a later room, or from the tests:${failures}")
+endif()
