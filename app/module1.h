@@ -3,7 +3,6 @@
 #include "store/files/safefile.h"
 
 #include <QByteArray>
-#include <QString>
 #include <QStringList>
 
 namespace tavlo {

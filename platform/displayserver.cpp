@@ -3,7 +3,6 @@
 #include "platform/xconnection.h"
 
 #include <QGuiApplication>
-#include <QList>
 #include <QtGlobal>
 
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)

@@ -3,10 +3,8 @@
 #include "platform/windowactivation.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 

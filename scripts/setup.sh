@@ -5,13 +5,13 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  qt6-base-dev qt6-base-dev-tools
   qtbase5-dev qtbase5-dev-tools qtbase5-private-dev
   qt6-wayland qtwayland5 libwayland-dev wayland-protocols sway
-  gnome-shell mutter kwin-wayland kwin-style-breeze xwayland
+  gnome-shell kwin-wayland kwin-style-breeze xwayland
   libgl-dev libfontconfig-dev libxcb1-dev
   fonts-ipafont-gothic
-  xvfb xauth xdotool x11-utils wmctrl openbox imagemagick python3
+  xvfb xdotool x11-utils wmctrl openbox imagemagick python3
   python3-xlib
   desktop-file-utils appstream
   debhelper lintian

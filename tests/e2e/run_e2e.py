@@ -55,24 +55,15 @@ def wait_for(predicate, timeout=5.0):
     return predicate()
 
 
-def windows(title):
-    return x("xdotool", "search", "--onlyvisible", "--name", "^" + re.escape(title) + "$", check=False).split()
+def windows(title, proc=None):
+    """The visible windows titled exactly `title` (of the process, if given)."""
+    of = ["--all", "--pid", str(proc.pid)] if proc else []
+    return x("xdotool", "search", *of, "--onlyvisible", "--name", "^" + re.escape(title) + "$", check=False).split()
 
 
-def find_window_of(proc, title, timeout=10.0):
-    """The visible window titled `title` of the process."""
+def find_window(title, timeout=10.0, proc=None):
     found = []
-    search = lambda: x("xdotool", "search", "--all", "--onlyvisible", "--pid", str(proc.pid), "--name",  # noqa: E731
-                       "^" + re.escape(title) + "$", check=False).split()
-    if not wait_for(lambda: found.extend(search()) or found, timeout):
-        raise AssertionError("no window titled %r appeared" % title)
-    return found[-1]
-
-
-def find_window(title, timeout=10.0):
-    """The id of the visible window titled exactly `title`."""
-    found = []
-    if not wait_for(lambda: found.extend(windows(title)) or found, timeout):
+    if not wait_for(lambda: found.extend(windows(title, proc)) or found, timeout):
         raise AssertionError("no window titled %r appeared" % title)
     return found[-1]
 
@@ -145,8 +136,9 @@ def frame(wid):
 
 
 def screenshot(wid, name):
+    """A window's picture; the whole screen's, as the nested desktop shows it, for "root"."""
     os.makedirs(ARGS.shots, exist_ok=True)
-    x("import", "-window", wid, os.path.join(ARGS.shots, name))
+    x("import", "-window", wid, os.path.join(ARGS.shots, name), env=INPUT if wid == "root" else None)
 
 
 def write_file(path, data):
@@ -575,7 +567,7 @@ class TwoMachines(ProgramTestCase):
         self.wid = {}
         for prog, left in [(self.a, 10), (self.b, 660)]:
             proc = prog.start()
-            wid = find_window_of(proc, MAIN_TITLE)
+            wid = find_window(MAIN_TITLE, proc=proc)
             x("xdotool", "windowmove", "--sync", wid, str(left), "10", check=False)
             self.wid[prog] = wid
 
@@ -833,10 +825,6 @@ class Desktops(ProgramTestCase):
     def state(self, wid, name):
         return x("xprop", "-id", wid, name, check=False)
 
-    def shot(self, name):
-        os.makedirs(ARGS.shots, exist_ok=True)
-        xi("import", "-window", "root", os.path.join(ARGS.shots, "%s-%s.png" % (ARGS.desktop, name)))
-
     def start_program(self, agenda, title):
         """A program and its window with the keyboard."""
         before = windows(title)
@@ -869,7 +857,7 @@ class Desktops(ProgramTestCase):
                 self.assertLess(time.monotonic() - started, 1.5)
                 self.assertTrue(wait_for(lambda: self.active() == wid, SLOW), "the keyboard stayed with " + self.active())
                 self.assertTrue(viewable(main) and "HIDDEN" not in self.state(main, "_NET_WM_STATE"))
-                self.shot("second-start-" + how.replace(" ", "-"))
+                screenshot("root", "%s-second-start-%s.png" % (ARGS.desktop, how.replace(" ", "-")))
                 if how == "terminal":
                     # The user turns away at once: the program does not take
                     # the keyboard back while it still makes sure of it.
@@ -899,7 +887,7 @@ class Desktops(ProgramTestCase):
                 dialog = find_window(title)
                 self.assertTrue(wait_for(lambda: self.active() == dialog, SLOW))
                 if opener == "add":
-                    self.shot("add-date-dialog")
+                    screenshot("root", ARGS.desktop + "-add-date-dialog.png")
                 functions, decorations = hints(dialog)
                 self.assertFalse(functions & (MWM_FUNC_MINIMIZE | MWM_FUNC_MAXIMIZE))
                 self.assertFalse(decorations & (MWM_DECOR_MINIMIZE | MWM_DECOR_MAXIMIZE))

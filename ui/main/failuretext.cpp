@@ -53,9 +53,7 @@ QString WhyItFailed(const FileResult &result)
     case FileError::Busy:
         return QStringLiteral("ほかのプログラムがこのファイルを使用中です。しばらくしてから、もう一度操作してください。");
     case FileError::CopyLeft:
-        return QStringLiteral("前回中断した保存の前の内容が、次のファイルに残っています。\r\n")
-            + PathForDisplay(result.journal)
-            + QStringLiteral("\r\n内容を確かめて、このファイルを別の場所へ移すまで保存できません。");
+        return QStringLiteral("前回中断した保存の前の内容が、次のファイルに残っています。\r\n") + InterruptedSaveCopy(result.journal);
     case FileError::RestoreFailed:
         return QStringLiteral("書き込みに失敗し、元の内容にも戻せませんでした。ファイルが壊れているおそれがあります。"
                               "保存する前の内容は次のファイルにあります。\r\n")
@@ -79,6 +77,11 @@ QString WhyItFailed(const StoreResult &result)
         return QStringLiteral("改行を含む名前や内容は、ファイルに書き込めません。");
     }
     return QString();
+}
+
+QString InterruptedSaveCopy(const QByteArray &copyPath)
+{
+    return PathForDisplay(copyPath) + QStringLiteral("\r\n内容を確かめて、このファイルを別の場所へ移すまで保存できません。");
 }
 
 } // namespace tavlo

@@ -14,4 +14,8 @@ QString WhyItFailed(const FileResult &result);
 // Why the store refused or failed a write.
 QString WhyItFailed(const StoreResult &result);
 
+// The copy an interrupted save left, and what the user must do with it
+// before the next save may go ahead.
+QString InterruptedSaveCopy(const QByteArray &copyPath);
+
 } // namespace tavlo

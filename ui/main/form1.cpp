@@ -20,7 +20,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -44,6 +43,7 @@ namespace {
 
 const QString kTitleAborted = QStringLiteral("処理中断");
 const QString kTitleFault = QStringLiteral("異常検出");
+const QString kTitleDone = QStringLiteral("処理完了");
 
 const QString kTitleFound = QStringLiteral("検索結果");
 
@@ -367,7 +367,7 @@ bool Form1::SaveCurrentMemo()
         return false;
     }
     if (!FitsMemoSizeLimit(size)) {
-        MsgBox(this, QStringLiteral("データサイズが 4096 バイトを超えています。"), vbExclamation,
+        MsgBox(this, QStringLiteral("データサイズが %1 バイトを超えています。").arg(kMemoSizeLimit), vbExclamation,
                kTitleAborted);
         return false;
     }
@@ -420,8 +420,7 @@ void Form1::ReportInterruptedSave(const QByteArray &copyPath)
 {
     MsgBox(this,
            QStringLiteral("前回の保存が中断されました。保存する前の内容が次のファイルに残っています。\r\n")
-               + PathForDisplay(copyPath)
-               + QStringLiteral("\r\n内容を確かめて、このファイルを別の場所へ移すまで保存できません。"),
+               + InterruptedSaveCopy(copyPath),
            vbExclamation, kTitleFault);
 }
 
@@ -670,10 +669,10 @@ void Form1::OfferConflictCopies()
     if (!joined.isEmpty())
         report += QStringLiteral("つなげた日付: ") + joined.join(QStringLiteral("、")) + QStringLiteral("\r\n");
     if (!tooLong.isEmpty())
-        report += QStringLiteral("次の日付は、つなげると 4096 バイトを超えるため、そのままにしました。コピーで確かめてください: ")
+        report += QStringLiteral("次の日付は、つなげると %1 バイトを超えるため、そのままにしました。コピーで確かめてください: ").arg(kMemoSizeLimit)
             + tooLong.join(QStringLiteral("、")) + QStringLiteral("\r\n");
     MsgBox(this, report + QStringLiteral("コピーは次の名前で残しています。\r\n") + kept.join(QStringLiteral("\r\n")), vbOKOnly,
-           QStringLiteral("処理完了"));
+           kTitleDone);
 }
 
 // --- Finding -----------------------------------------------------------------
@@ -813,7 +812,7 @@ void Form1::Command6_Click()
     }
     if (result.ok())
         MsgBox(this, backup + QStringLiteral("\r\nという名前で保存しました。"), vbOKOnly,
-               QStringLiteral("処理完了"));
+               kTitleDone);
     else
         MsgBox(this, backup + QStringLiteral("\r\nという名前の保存が失敗しました。\r\n") + WhyItFailed(result),
                vbCritical, kTitleFault);
