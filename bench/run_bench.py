@@ -15,7 +15,11 @@ loaded) measured in the same run, round by round: each round starts the empty
 window, the main window alone and the program with every data set once.
 Then runs the store's in-process benchmark.
 
-Usage: /usr/bin/python3 bench/run_bench.py [--build build] [--rounds 9]
+With --against OTHER_BUILD, each round also starts that build's programs on
+the same data, in turn with this build's (which goes first alternates), and
+a table sets the two first paints side by side.
+
+Usage: /usr/bin/python3 bench/run_bench.py [--build build] [--rounds 9] [--against OTHER_BUILD]
 """
 import argparse
 import ctypes
@@ -320,6 +324,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default="build")
     ap.add_argument("--rounds", type=int, default=9)
+    ap.add_argument("--against")
     args = ap.parse_args()
     build = os.path.abspath(args.build)
     xvfb, name = start_display()
@@ -344,7 +349,12 @@ def main():
                 with open(agenda, "wb") as f:
                     f.write(data)
                 cases.append(dict(years=years, worst=worst, exe=exe, agenda=agenda, size=len(data), starts=[],
-                                  switches=[], saves=[], mems=[], floors=[], finds=[], refreshes=[]))
+                                  switches=[], saves=[], mems=[], floors=[], finds=[], refreshes=[], other=[]))
+                if args.against:
+                    os.mkdir(folder + "-against")
+                    cases[-1]["other_exe"] = os.path.join(folder + "-against", program)
+                    shutil.copy2(os.path.join(args.against, program), cases[-1]["other_exe"])
+                    shutil.copy2(agenda, os.path.join(folder + "-against", program + ".txt"))
             # Round by round, every program once, so that whatever else the
             # machine does in the meantime weighs on all of them alike.
             for r in range(args.rounds):
@@ -363,8 +373,19 @@ def main():
                 stop(proc)
                 screen.drain()
                 for case in cases:
+                    for turn in ([0, 1] if r % 2 else [1, 0]) if args.against else []:
+                        if turn == 0:  # the other build's program, on the same data
+                            proc, window, took = run_program(screen, env, case["other_exe"], TITLE)
+                            case["other"].append(took)
+                        else:
+                            proc, window, took = run_program(screen, env, case["exe"], TITLE)
+                            case["starts"].append(took)
+                        screen.settle(window)
+                        stop(proc)
+                        screen.drain()
                     proc, window, took = run_program(screen, env, case["exe"], TITLE)
-                    case["starts"].append(took)
+                    if not args.against:  # else measured in turn with the other build
+                        case["starts"].append(took)
                     screen.settle(window)
                     if r == 0:
                         measure_switches_and_saves(screen, window, case)
@@ -385,6 +406,13 @@ def main():
                     label, case["size"] / 1e6, fmt(starts), statistics.median(starts) / statistics.median(floor_start),
                     fmt(case["switches"]), save * 1e3, floor * 1e3, save / floor, statistics.median(mems),
                     statistics.median(mems) / statistics.median(floor_mem)))
+            if args.against:
+                print("\n| data set | first paint, this build ms | first paint, %s ms | ratio |" % args.against)
+                print("|---|---|---|---|")
+                for case in cases:
+                    print("| %d years of %s memos | %s | %s | %.3f |" % (
+                        case["years"], "4096-byte" if case["worst"] else "typical", fmt(case["starts"]), fmt(case["other"]),
+                        statistics.median(case["starts"]) / statistics.median(case["other"])))
             print("\n| data set | date switch ms | find next (F3) ms | another program's write shown ms |")
             print("|---|---|---|---|")
             for case in cases:

@@ -3,7 +3,7 @@
 #include "app/module1.h"
 #include "testsupport.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <cstring>
 #include <sys/stat.h>

@@ -6,7 +6,8 @@
 #include "platform/windowactivation.h"
 #include "testsupport.h"
 
-#include <QtTest>
+#include <QScopeGuard>
+#include <QTest>
 
 #include <cstring>
 #include <future>

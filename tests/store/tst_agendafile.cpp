@@ -9,7 +9,7 @@
 #include "store/memo.h"
 #include "testsupport.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <cerrno>
 #include <fcntl.h>

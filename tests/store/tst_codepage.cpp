@@ -4,7 +4,7 @@
 #include "store/codepage.h"
 #include "store/memo.h"
 
-#include <QtTest>
+#include <QTest>
 
 using namespace tavlo;
 

@@ -7,7 +7,7 @@
 #include "store/merge.h"
 #include "testsupport.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <sys/stat.h>
 #include <unistd.h>

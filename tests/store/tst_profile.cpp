@@ -2,7 +2,7 @@
 // pieces, as the agenda file's streaming reads feed it.
 #include "pieces.h"
 
-#include <QtTest>
+#include <QTest>
 
 using namespace tavlo;
 using namespace tavlo::test;

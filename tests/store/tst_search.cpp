@@ -5,7 +5,7 @@
 #include "store/search.h"
 #include "testsupport.h"
 
-#include <QtTest>
+#include <QTest>
 
 using namespace tavlo;
 using namespace tavlo::test;
