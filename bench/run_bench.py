@@ -19,7 +19,7 @@ With --against OTHER_BUILD, each round also starts that build's programs on
 the same data, in turn with this build's (which goes first alternates), and
 a table sets the two first paints side by side.
 
-Usage: /usr/bin/python3 bench/run_bench.py [--build build] [--rounds 9] [--against OTHER_BUILD]
+Usage: /usr/bin/python3 bench/run_bench.py [--build build] [--rounds 9] [--against OTHER_BUILD] [--only PROGRAM]
 """
 import argparse
 import ctypes
@@ -325,6 +325,7 @@ def main():
     ap.add_argument("--build", default="build")
     ap.add_argument("--rounds", type=int, default=9)
     ap.add_argument("--against")
+    ap.add_argument("--only", choices=["tavlo", "tavlo_classic"])
     args = ap.parse_args()
     build = os.path.abspath(args.build)
     xvfb, name = start_display()
@@ -336,6 +337,8 @@ def main():
     sets = [(1, False), (10, False), (30, False), (100, False), (30, True)]
     try:
         for program, empty in (("tavlo", "bench_empty_window_qt6"), ("tavlo_classic", "bench_empty_window_qt5")):
+            if args.only and program != args.only:
+                continue
             print("\n### %s\n" % program)
             floor_start, floor_mem, form_start = [], [], []
             cases = []
