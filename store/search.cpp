@@ -155,56 +155,78 @@ TextMatch FindInText(QStringView text, QStringView needle, qsizetype from, bool 
     return TextMatch{begins[size_t(found)], begins[size_t(found + wanted.size())]};
 }
 
-FindResult FindNext(const AgendaFile &store, const QStringList &keys, const FindRequest &request)
+namespace {
+
+// The dates and the memos the file holds now, as a search looks at them.
+class Candidates
+{
+public:
+    Candidates(const QByteArray &file, const QByteArray &section, const QStringList &keys, const QString &needle,
+               const FindOptions &options)
+        : m_entries(file, section), m_keys(keys), m_dateNeedle(asDate(needle)), m_options(options)
+    {
+    }
+
+    bool dateMatches(int row) const { return FindInText(m_keys.at(row), m_dateNeedle, 0, true, m_options).found(); }
+
+    // The memo the file holds now, as the editor would show it.
+    QStringView storedMemo(int row)
+    {
+        m_memo.clear();
+        const char *value = nullptr;
+        qsizetype size = 0;
+        if (m_entries.find(m_keys.at(row), value, size))
+            AppendFromCp932(value, AgendaFile::ReadablePrefix(value, size), m_memo);
+        std::replace(m_memo.begin(), m_memo.end(), char16_t(kLineBreakMarker), char16_t(u'\n'));
+        return QStringView(m_memo.data(), qsizetype(m_memo.size()));
+    }
+
+private:
+    const Entries m_entries;
+    const QStringList &m_keys;
+    const QString m_dateNeedle;
+    const FindOptions &m_options;
+    std::vector<char16_t> m_memo;
+};
+
+FindResult foundAt(int row, TextMatch match, bool wrapped)
 {
     FindResult result;
+    result.row = row;
+    result.inMemo = match.found();
+    result.begin = match.found() ? match.begin : 0;
+    result.end = match.found() ? match.end : 0;
+    result.wrapped = wrapped;
+    return result;
+}
+
+} // namespace
+
+FindResult FindNext(const AgendaFile &store, const QStringList &keys, const FindRequest &request)
+{
     // A line break is never matched across: the text box gives one line.
     const QString needle = request.needle.section(QLatin1Char('\n'), 0, 0);
     if (needle.isEmpty())
-        return result;
+        return FindResult{};
     const FileBytes file = store.ReadAll();
     if (!file.result.ok() && file.result.error != FileError::NotFound) {
-        result.failure = file.result;
-        return result;
+        FindResult failed;
+        failed.failure = file.result;
+        return failed;
     }
-    const Entries entries(file.bytes, store.SectionBytes());
-    const QString dateNeedle = asDate(needle);
+    Candidates in(file.bytes, store.SectionBytes(), keys, needle, request.options);
     const FindOptions &options = request.options;
     const bool down = request.down;
     const int count = int(keys.size());
-    std::vector<char16_t> memo;
-
-    const auto dateMatches = [&](int row) {
-        return FindInText(keys.at(row), dateNeedle, 0, true, options).found();
-    };
-    // The memo the file holds now, as the editor would show it.
-    const auto storedMemo = [&](int row) {
-        memo.clear();
-        const char *value = nullptr;
-        qsizetype size = 0;
-        if (entries.find(keys.at(row), value, size))
-            AppendFromCp932(value, AgendaFile::ReadablePrefix(value, size), memo);
-        std::replace(memo.begin(), memo.end(), char16_t(kLineBreakMarker), char16_t(u'\n'));
-        return QStringView(memo.data(), qsizetype(memo.size()));
-    };
-    const auto found = [&](int row, TextMatch match, bool wrapped) {
-        result.row = row;
-        result.inMemo = match.found();
-        result.begin = match.found() ? match.begin : 0;
-        result.end = match.found() ? match.end : 0;
-        result.wrapped = wrapped;
-        return result;
-    };
-
     const int current = request.row >= 0 && request.row < count ? request.row : -1;
     if (current >= 0) {
         // The current memo as edited, from the cursor on; going up, its
         // date comes before it.
         const TextMatch match = FindInText(request.memo, needle, request.cursor, down, options);
         if (match.found())
-            return found(current, match, false);
-        if (!down && dateMatches(current))
-            return found(current, TextMatch{}, false);
+            return foundAt(current, match, false);
+        if (!down && in.dateMatches(current))
+            return foundAt(current, TextMatch{}, false);
     }
     for (int step = 1; step <= count; ++step) {
         const int row = current < 0 ? (down ? step - 1 : count - step)
@@ -212,23 +234,23 @@ FindResult FindNext(const AgendaFile &store, const QStringList &keys, const Find
         const bool wrapped = current >= 0 && (down ? row <= current : row >= current);
         if (row == current) {
             // Back at the start, past the end: what lies before the cursor.
-            if (down && dateMatches(row))
-                return found(row, TextMatch{}, true);
+            if (down && in.dateMatches(row))
+                return foundAt(row, TextMatch{}, true);
             const TextMatch match = FindInText(request.memo, needle, down ? 0 : request.memo.size(), down, options);
             if (match.found() && (down ? match.begin < request.cursor : match.end > request.cursor))
-                return found(row, match, true);
+                return foundAt(row, match, true);
             break;
         }
-        if (down && dateMatches(row))
-            return found(row, TextMatch{}, wrapped);
-        const QStringView text = storedMemo(row);
+        if (down && in.dateMatches(row))
+            return foundAt(row, TextMatch{}, wrapped);
+        const QStringView text = in.storedMemo(row);
         const TextMatch match = FindInText(text, needle, down ? 0 : text.size(), down, options);
         if (match.found())
-            return found(row, match, wrapped);
-        if (!down && dateMatches(row))
-            return found(row, TextMatch{}, wrapped);
+            return foundAt(row, match, wrapped);
+        if (!down && in.dateMatches(row))
+            return foundAt(row, TextMatch{}, wrapped);
     }
-    return result;
+    return FindResult{};
 }
 
 } // namespace tavlo

@@ -3,15 +3,11 @@
 # the shim that counts and fails system calls preloaded. The table lives with
 # the tests so that a tree's tests come with their own list.
 set(TAVLO_TESTS
-  store/tst_codepage      -
-  store/tst_profile       -
+  store/tst_formats       -
   store/tst_agendafile    -
-  store/tst_search        -
-  store/tst_conflicts     -
   ui/tst_form1            -
   ui/tst_memocycle        -
   ui/tst_adddate          -
-  ui/tst_following        -
   platform/tst_singleinstance -
   app/tst_startup         -
   faults/tst_faultloop    failing_io)

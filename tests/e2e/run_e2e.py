@@ -92,8 +92,13 @@ def origin(wid):
 
 
 def click(wid, point):
+    """A click as a hand makes it: the pointer is there a moment before the
+    button goes down (a nested compositor may take a press that comes with
+    the pointer's first arrival for its own)."""
     left, top = origin(wid)
-    xi("xdotool", "mousemove", str(left + point[0]), str(top + point[1]), "click", "1")
+    xi("xdotool", "mousemove", str(left + point[0]), str(top + point[1]))
+    time.sleep(0.05)
+    xi("xdotool", "click", "1")
     time.sleep(0.15)
 
 

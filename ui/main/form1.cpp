@@ -616,6 +616,35 @@ void Form1::ShowDates(QStringList keys)
     Command2->setEnabled(false);
 }
 
+namespace {
+
+QString conflictQuestion(const std::vector<AgendaFile::ConflictCopy> &copies)
+{
+    QString named;
+    for (const AgendaFile::ConflictCopy &copy : copies)
+        named += PathForDisplay(copy.path) + QStringLiteral("（%1）\r\n").arg(copy.time);
+    return QStringLiteral("同期ソフトが、このファイルと食い違うコピーを残しています。\r\n") + named
+        + QStringLiteral("コピーのメモをこのファイルに取り込みますか？\r\n"
+                         "（コピーにだけある日付を加え、内容の違うメモは両方をつなげます。コピーは名前を変えて残します。）");
+}
+
+// What bringing the copies in did: every date once, however many copies
+// held it.
+QString mergeReport(QStringList added, QStringList joined, const QStringList &tooLong, const QStringList &kept)
+{
+    added.removeDuplicates();
+    joined.removeDuplicates();
+    QString report = QStringLiteral("%1 件の日付を加え、%2 件の日付のメモをつなげました。\r\n").arg(added.size()).arg(joined.size());
+    if (!joined.isEmpty())
+        report += QStringLiteral("つなげた日付: ") + joined.join(QStringLiteral("、")) + QStringLiteral("\r\n");
+    if (!tooLong.isEmpty())
+        report += QStringLiteral("次の日付は、つなげると %1 バイトを超えるため、そのままにしました。コピーで確かめてください: ").arg(kMemoSizeLimit)
+            + tooLong.join(QStringLiteral("、")) + QStringLiteral("\r\n");
+    return report + QStringLiteral("コピーは次の名前で残しています。\r\n") + kept.join(QStringLiteral("\r\n"));
+}
+
+} // namespace
+
 void Form1::OfferConflictCopies()
 {
     if (m_waitingForFile || QApplication::activeModalWidget()) {
@@ -632,14 +661,7 @@ void Form1::OfferConflictCopies()
                  copies.end());
     if (copies.empty())
         return;
-    QString named;
-    for (const AgendaFile::ConflictCopy &copy : copies)
-        named += PathForDisplay(copy.path) + QStringLiteral("（%1）\r\n").arg(copy.time);
-    const QString question =
-        QStringLiteral("同期ソフトが、このファイルと食い違うコピーを残しています。\r\n") + named
-        + QStringLiteral("コピーのメモをこのファイルに取り込みますか？\r\n"
-                         "（コピーにだけある日付を加え、内容の違うメモは両方をつなげます。コピーは名前を変えて残します。）");
-    if (MsgBox(this, question, vbYesNo, QStringLiteral("同期の食い違い")) != vbYes) {
+    if (MsgBox(this, conflictQuestion(copies), vbYesNo, QStringLiteral("同期の食い違い")) != vbYes) {
         for (const AgendaFile::ConflictCopy &copy : copies)
             m_declined << copy.path; // asked again at the next start
         return;
@@ -661,18 +683,8 @@ void Form1::OfferConflictCopies()
         }
     }
     Refresh();
-    if (kept.isEmpty())
-        return;
-    added.removeDuplicates();
-    joined.removeDuplicates();
-    QString report = QStringLiteral("%1 件の日付を加え、%2 件の日付のメモをつなげました。\r\n").arg(added.size()).arg(joined.size());
-    if (!joined.isEmpty())
-        report += QStringLiteral("つなげた日付: ") + joined.join(QStringLiteral("、")) + QStringLiteral("\r\n");
-    if (!tooLong.isEmpty())
-        report += QStringLiteral("次の日付は、つなげると %1 バイトを超えるため、そのままにしました。コピーで確かめてください: ").arg(kMemoSizeLimit)
-            + tooLong.join(QStringLiteral("、")) + QStringLiteral("\r\n");
-    MsgBox(this, report + QStringLiteral("コピーは次の名前で残しています。\r\n") + kept.join(QStringLiteral("\r\n")), vbOKOnly,
-           kTitleDone);
+    if (!kept.isEmpty())
+        MsgBox(this, mergeReport(added, joined, tooLong, kept), vbOKOnly, kTitleDone);
 }
 
 // --- Finding -----------------------------------------------------------------
