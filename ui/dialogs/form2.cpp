@@ -3,7 +3,7 @@
 #include "platform/clock.h"
 #include "ui/classic/fonts.h"
 #include "ui/classic/messagebox.h"
-#include "ui/style/windowframe.h"
+#include "ui/dialogs/dialogsetup.h"
 
 #include <QDate>
 #include <QEvent>
@@ -42,11 +42,7 @@ void fitText(QLineEdit *box, const QString &widest)
 
 Form2::Form2(QWidget *owner, QString *addDate) : QDialog(owner), m_addDate(addDate)
 {
-    UseDialogFrame(this);
-    setWindowTitle(QStringLiteral("年月日追加"));
-    setFont(WindowFont(9.0));
-    setFixedSize(Twips(2505), Twips(1245));
-    setModal(true);
+    SetUpDialog(this, QStringLiteral("年月日追加"), 2505, 1245);
 
     Label1 = new QLabel(QStringLiteral("日付を入力してください。"), this);
     Label1->setGeometry(Twips(120), Twips(120), Twips(2220), Twips(240));

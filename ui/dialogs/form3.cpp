@@ -2,7 +2,7 @@
 
 #include "ui/classic/editortext.h"
 #include "ui/classic/fonts.h"
-#include "ui/style/windowframe.h"
+#include "ui/dialogs/dialogsetup.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -31,11 +31,7 @@ QString buildToolLine()
 
 Form3::Form3(QWidget *owner) : QDialog(owner)
 {
-    UseDialogFrame(this);
-    setWindowTitle(QStringLiteral("バージョン情報"));
-    setFont(WindowFont(9.0));
-    setFixedSize(Twips(4575), Twips(4050));
-    setModal(true);
+    SetUpDialog(this, QStringLiteral("バージョン情報"), 4575, 4050);
 
     Frame1 = new QGroupBox(this);
     Frame1->setGeometry(Twips(240), Twips(420), Twips(4095), Twips(1995));

@@ -1,7 +1,7 @@
 #include "ui/dialogs/form4.h"
 
 #include "ui/classic/fonts.h"
-#include "ui/style/windowframe.h"
+#include "ui/dialogs/dialogsetup.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -15,11 +15,7 @@ namespace tavlo {
 Form4::Form4(QWidget *owner, FindSettings *settings, std::function<void()> findNext)
     : QDialog(owner), m_settings(settings), m_findNext(std::move(findNext))
 {
-    UseDialogFrame(this);
-    setWindowTitle(QStringLiteral("検索"));
-    setFont(WindowFont(9.0));
-    setFixedSize(Twips(6780), Twips(1800));
-    setModal(true);
+    SetUpDialog(this, QStringLiteral("検索"), 6780, 1800);
 
     Label1 = new QLabel(QStringLiteral("検索する文字列(&N):"), this);
     Label1->setGeometry(Twips(120), Twips(195), Twips(1620), Twips(240));

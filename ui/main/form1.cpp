@@ -47,33 +47,31 @@ const QString kTitleDone = QStringLiteral("処理完了");
 
 const QString kTitleFound = QStringLiteral("検索結果");
 
-// While work goes on elsewhere, the window keeps painting and answering
-// the desktop, shows after a moment that it is busy, and takes no input.
-class WindowStaysAlive
+// While the window waits (for work on another core, or for another
+// program's lock), it keeps painting and answering the desktop, takes no
+// input, and once asked shows that it is busy.
+class BusyWindow
 {
 public:
-    explicit WindowStaysAlive(bool &busy) : m_busy(busy), m_was(busy) { m_busy = true; }
-    ~WindowStaysAlive()
+    BusyWindow(bool &busy, bool busyNow) : m_busy(busy), m_was(busy) { m_busy = m_busy || busyNow; }
+    ~BusyWindow()
     {
         m_busy = m_was;
         if (m_cursor)
             QApplication::restoreOverrideCursor();
     }
-    WindowStaysAlive(const WindowStaysAlive &) = delete;
-    WindowStaysAlive &operator=(const WindowStaysAlive &) = delete;
+    BusyWindow(const BusyWindow &) = delete;
+    BusyWindow &operator=(const BusyWindow &) = delete;
 
-    template <class T>
-    void waitFor(const std::future<T> &work) const
+protected:
+    void answer(bool showBusy) const
     {
-        QElapsedTimer waited;
-        waited.start();
-        while (work.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-            if (!m_cursor && waited.elapsed() > 100) {
-                QApplication::setOverrideCursor(Qt::WaitCursor);
-                m_cursor = true;
-            }
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        m_busy = true;
+        if (showBusy && !m_cursor) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            m_cursor = true;
         }
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
 
 private:
@@ -82,38 +80,34 @@ private:
     mutable bool m_cursor = false;
 };
 
+// Work on another core: busy from the start, said after a moment.
+class WindowStaysAlive : public BusyWindow
+{
+public:
+    explicit WindowStaysAlive(bool &busy) : BusyWindow(busy, true) {}
+
+    template <class T>
+    void waitFor(const std::future<T> &work) const
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (work.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+            answer(waited.elapsed() > 100);
+    }
+};
+
 // How long one action of the user waits, in all, for another program that
 // holds the file's lock before it says the file is busy.
 constexpr int kActionWaitMs = 2500;
 
-// While an action waits for the file, the window keeps painting and
-// answering the desktop, shows that it is busy, and takes no input.
-class FileWait
+// An action on the file: busy, and said, only while another program's lock
+// keeps it waiting.
+class FileWait : public BusyWindow
 {
 public:
-    explicit FileWait(bool &waiting)
-        : m_waiting(waiting), m_was(waiting), m_waits(kActionWaitMs, [this] {
-              if (!m_cursor)
-                  QApplication::setOverrideCursor(Qt::WaitCursor);
-              m_cursor = true;
-              m_waiting = true;
-              QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-          })
-    {
-    }
-    ~FileWait()
-    {
-        m_waiting = m_was;
-        if (m_cursor)
-            QApplication::restoreOverrideCursor();
-    }
-    FileWait(const FileWait &) = delete;
-    FileWait &operator=(const FileWait &) = delete;
+    explicit FileWait(bool &waiting) : BusyWindow(waiting, false), m_waits(kActionWaitMs, [this] { answer(true); }) {}
 
 private:
-    bool &m_waiting;
-    const bool m_was;
-    bool m_cursor = false;
     LockWaits m_waits;
 };
 
