@@ -767,45 +767,45 @@ class Wayland(ProgramTestCase):
         return subprocess.run(self.user + ["swaymsg"] + list(args), env=self.wl_env, capture_output=True, text=True,
                               check=True).stdout
 
+    def shown(self, agenda, title, env):
+        """A program started in `env`, once its window `title` has the keyboard."""
+        prog = Program(agenda)
+        self.programs.append(prog)
+        if self.user:
+            subprocess.run(["chown", "-R", "65534:65534", prog.top], check=True)
+        proc = prog.start(env, self.user)
+        self.assertTrue(wait_for(lambda: self.focused() == ("org.example." + prog.name, title), 10), self.focused())
+        return prog, proc
+
+    def closed(self, prog):
+        prog.close()
+        self.assertTrue(wait_for(lambda: self.focused() is None, 5))
+
     def test_second_start_activates_the_running_copy(self):
-        app_id = "org.example." + os.path.basename(ARGS.program)
         for agenda, title in [(b"[{S}]\r\n2004.05.07=a\r\n", MAIN_TITLE), (None, "年月日追加")]:
             with self.subTest(title):
-                prog = Program(agenda)
-                self.programs.append(prog)
-                if self.user:
-                    subprocess.run(["chown", "-R", "65534:65534", prog.top], check=True)
-                prog.start(self.wl_env, self.user)
-                self.assertTrue(wait_for(lambda: self.focused() == (app_id, title), 10), self.focused())
+                prog, _ = self.shown(agenda, title, self.wl_env)
                 self.swaymsg("workspace", "2")
                 self.assertTrue(wait_for(lambda: self.focused() is None, 5))
                 started = time.monotonic()
                 self.assertEqual(prog.start(self.wl_env, self.user).wait(timeout=5), 0)
                 self.assertLess(time.monotonic() - started, 1.5)
-                self.assertTrue(wait_for(lambda: self.focused() == (app_id, title), 5),
+                self.assertTrue(wait_for(lambda: self.focused() == ("org.example." + prog.name, title), 5),
                                 "the keyboard stayed with %r" % (self.focused(),))
-                prog.close()
-                self.assertTrue(wait_for(lambda: self.focused() is None, 5))
+                self.closed(prog)
                 self.swaymsg("workspace", "1")
-
 
     def test_a_stale_display_still_shows_the_window(self):
         """A GNOME or KDE Wayland session whose DISPLAY names no X server (left
         over from another session): the program comes up over Wayland."""
-        app_id = "org.example." + os.path.basename(ARGS.program)
         stale = next(":%d" % n for n in range(90, 200) if not os.path.exists("/tmp/.X11-unix/X%d" % n))
+        env = {k: v for k, v in self.wl_env.items() if k != "QT_QPA_PLATFORM"}
         for desktop in ("GNOME", "KDE"):
             with self.subTest(desktop):
-                prog = Program(b"[{S}]\r\n2004.05.07=a\r\n")
-                self.programs.append(prog)
-                if self.user:
-                    subprocess.run(["chown", "-R", "65534:65534", prog.top], check=True)
-                env = {k: v for k, v in self.wl_env.items() if k != "QT_QPA_PLATFORM"}
-                proc = prog.start(dict(env, XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP=desktop, DISPLAY=stale), self.user)
-                self.assertTrue(wait_for(lambda: self.focused() == (app_id, MAIN_TITLE), 10), self.focused())
+                session = dict(env, XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP=desktop, DISPLAY=stale)
+                prog, proc = self.shown(b"[{S}]\r\n2004.05.07=a\r\n", MAIN_TITLE, session)
                 self.assertIsNone(proc.poll())
-                prog.close()
-                self.assertTrue(wait_for(lambda: self.focused() is None, 5))
+                self.closed(prog)
 
 
 MWM_FUNC_MINIMIZE, MWM_FUNC_MAXIMIZE = 0x08, 0x10
