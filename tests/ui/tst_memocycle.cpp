@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 
 using namespace tavlo;
@@ -386,6 +387,13 @@ private slots:
         QVERIFY(f.List1->hasFocus());
         QCOMPARE(f.Text1->toPlainText(), edited ? QStringLiteral("mine") : QStringLiteral("new"));
         QCOMPARE(f.Command2->isEnabled(), edited);
+        // Shown once: nothing opens the file again while nothing changes.
+        const int opens = ::inotify_init1(IN_NONBLOCK);
+        QVERIFY(::inotify_add_watch(opens, QFile::encodeName(fx.path()).constData(), IN_OPEN) >= 0);
+        QTest::qWait(300);
+        char event[256];
+        QCOMPARE(::read(opens, event, sizeof event), ssize_t(-1));
+        ::close(opens);
     }
 
     // The window's own saves change nothing it shows.
