@@ -2,6 +2,7 @@
 
 #include "store/codepage.h"
 #include "store/files/backup.h"
+#include "store/files/fileio.h"
 #include "store/files/filenames.h"
 #include "store/profile.h"
 
@@ -322,15 +323,19 @@ StoreResult AgendaFile::DeleteDate(const QString &key) const
     });
 }
 
+QByteArray AgendaFile::TargetPath() const
+{
+    return ResolveTarget(m_path);
+}
+
 std::vector<AgendaFile::ConflictCopy> AgendaFile::ConflictCopies(FileResult *failure) const
 {
     std::vector<ConflictCopy> copies;
     // The synchroniser names its copies after the file itself, beside it,
     // where the path is a link to it.
-    LockedFile file;
-    file.open(m_path, LockedFile::Shared, 0);
-    const QByteArray folder = FolderOf(file.target());
-    const QByteArray agendaName = FileNameOf(file.target());
+    const QByteArray target = TargetPath();
+    const QByteArray folder = FolderOf(target);
+    const QByteArray agendaName = FileNameOf(target);
     FileResult result;
     DIR *dir = ::opendir(folder.constData());
     if (!dir && errno != ENOENT)

@@ -53,6 +53,9 @@ public:
                QByteArray seedPath = QByteArray());
 
     const QByteArray &NativePath() const { return m_path; }
+    // The file that path names, through its links (it need not exist):
+    // what a synchroniser puts its conflict copies beside.
+    QByteArray TargetPath() const;
     // The path as shown to the user.
     QString DisplayPath() const;
 

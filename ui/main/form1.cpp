@@ -504,10 +504,7 @@ void Form1::FollowTheFile(const FileIdentity &shown)
         connect(m_refresh, &QTimer::timeout, this, &Form1::Refresh);
         connect(m_conflicts, &QTimer::timeout, this, &Form1::OfferConflictCopies);
     }
-    // The folder of the file the path names, through its links.
-    LockedFile probe;
-    probe.open(m_store.NativePath(), LockedFile::Shared, 0);
-    m_watch->watch(FolderOf(probe.target()));
+    m_watch->watch(FolderOf(m_store.TargetPath()));
     // What changed while the window was being made is shown once it is.
     m_seen = shown;
     m_refresh->start(150);
