@@ -411,11 +411,7 @@ AgendaFile::MergeResult AgendaFile::MergeCopy(const ConflictCopy &copy, const QS
     const QByteArray aside = MergedCopyPathFor(copy.path);
     for (int n = 1; n <= 99; ++n) {
         const QByteArray name = n == 1 ? aside : aside.left(aside.lastIndexOf('.')) + QByteArray::number(n) + aside.mid(aside.lastIndexOf('.'));
-        int done = ::renameat2(AT_FDCWD, copy.path.constData(), AT_FDCWD, name.constData(), RENAME_NOREPLACE);
-        struct stat st;
-        if (done != 0 && (errno == EINVAL || errno == ENOSYS)) // a stick: no exclusive rename, and none needed
-            done = ::lstat(name.constData(), &st) == 0 ? (errno = EEXIST, -1) : ::rename(copy.path.constData(), name.constData());
-        if (done == 0) {
+        if (MoveToNewName(copy.path, name)) {
             result.keptAs = name;
             return result;
         }

@@ -95,6 +95,20 @@ off_t TotalSize(const std::vector<BytePiece> &pieces)
     return total;
 }
 
+bool MoveToNewName(const QByteArray &from, const QByteArray &to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (!NotSupported(errno))
+        return false;
+    struct stat st;
+    if (::lstat(to.constData(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.constData(), to.constData()) == 0;
+}
+
 // Follows symbolic links to the file they name, which need not exist yet.
 QByteArray ResolveTarget(QByteArray path)
 {

@@ -51,6 +51,11 @@ bool WriteBytes(int fd, const char *data, size_t size);
 bool CopyRange(int from, off_t offset, int to, size_t size);
 bool WriteAll(int fd, const std::vector<BytePiece> &pieces);
 off_t TotalSize(const std::vector<BytePiece> &pieces);
+// Gives `from` the name `to`, which must not exist yet: false with errno
+// EEXIST when it does. Where the file system cannot rename exclusively (FAT,
+// exFAT through FUSE) the name is checked just before: enough where every
+// program that could aim at the name holds the agenda's lock, or none would.
+bool MoveToNewName(const QByteArray &from, const QByteArray &to);
 // The file a path names through its links; it need not exist yet.
 QByteArray ResolveTarget(QByteArray path);
 // Flushes the folder of `path`, so that a name made or moved there lasts.

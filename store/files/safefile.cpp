@@ -65,17 +65,8 @@ Step commitByRename(const LockedFile &old, Temporary &temp)
     const QByteArray &target = old.target();
     const char *from = temp.path().constData();
     if (!old.exists()) {
-        if (::renameat2(AT_FDCWD, from, AT_FDCWD, target.constData(), RENAME_NOREPLACE) != 0) {
-            if (errno == EEXIST)
-                return Step{Fail(FileError::Changed)}; // another program made it meanwhile
-            if (!NotSupported(errno))
-                return Step{FailWith(errno)};
-            struct stat st;
-            if (::lstat(target.constData(), &st) == 0)
-                return Step{Fail(FileError::Changed)};
-            if (::rename(from, target.constData()) != 0)
-                return Step{FailWith(errno)};
-        }
+        if (!MoveToNewName(temp.path(), target)) // EEXIST: another program made it meanwhile
+            return Step{errno == EEXIST ? Fail(FileError::Changed) : FailWith(errno)};
     } else if (::renameat2(AT_FDCWD, from, AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
         // The temporary's name now holds what was in the target's place.
         struct stat was;

@@ -59,21 +59,9 @@ bool Temporary::place(const QByteArray &path)
         return true; // the hidden name goes when this object does
     if (errno != EPERM && errno != EMLINK && !NotSupported(errno))
         return false;
-    if (::renameat2(AT_FDCWD, m_path.constData(), AT_FDCWD, path.constData(), RENAME_NOREPLACE) == 0) {
-        keep();
-        return true;
-    }
-    if (!NotSupported(errno))
-        return false;
-    // No hard links and no exclusive rename (FAT and exFAT through FUSE).
-    // Every copy of the program that could aim at this name holds the
-    // agenda file's lock, so checking first is enough.
-    struct stat st;
-    if (::lstat(path.constData(), &st) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    if (::rename(m_path.constData(), path.constData()) != 0)
+    // No hard links (FAT and exFAT through FUSE): the temporary itself
+    // takes the name.
+    if (!MoveToNewName(m_path, path))
         return false;
     keep();
     return true;
