@@ -177,8 +177,10 @@ int Main(int &argc, char **argv)
         return 1;
     }
 
-    BackgroundJob fontConfiguration(LoadFontConfiguration);
+    // Every change to the environment comes before the first thread: setenv
+    // may free the table that a getenv on another thread is walking.
     EnableHighDpiScaling();
+    BackgroundJob fontConfiguration(LoadFontConfiguration);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral(TAVLO_PROGRAM_NAME));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopFileName));

@@ -5,7 +5,7 @@ the program chooses there), driven only from outside with real X input,
 checked by what a user sees (window titles, focus, pixels) and keeps (the
 agenda file's bytes); and natively on Wayland under a headless sway.
 
-Usage: run_e2e.py --program PATH --shots FOLDER [--desktop gnome-shell|kwin] [TestClass[.test] ...]
+Usage: run_e2e.py --program PATH --preload ENVWRITES_SO --shots FOLDER [--desktop gnome-shell|kwin] [TestClass[.test] ...]
 """
 import argparse
 import copy
@@ -239,6 +239,24 @@ class EndToEnd(ProgramTestCase):
                 done = subprocess.run([ARGS.program, arg], env=env, capture_output=True, text=True, timeout=10)
                 self.assertEqual(done.returncode, 0)
                 self.assertIn(words, done.stdout)
+
+    def test_the_environment_changes_before_any_thread(self):
+        """In a GNOME or KDE Wayland session the program picks XWayland (and
+        the classic one its font resolution) through its environment: before
+        its first thread, for glibc's setenv may free the table a getenv on
+        another thread walks (one start in ten crashed there)."""
+        prog = Program(b"[{S}]\r\n2004.05.07=a\r\n")
+        self.programs.append(prog)
+        env = dict(ENV, XDG_RUNTIME_DIR=prog.runtime, XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP="GNOME",
+                   WAYLAND_DISPLAY="wayland-none", LD_PRELOAD=ARGS.preload)
+        proc = subprocess.Popen([prog.exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        prog.procs.append(proc)
+        find_window(MAIN_TITLE)
+        proc.kill()
+        writes = [line.split(None, 2)[1:] for line in proc.communicate()[1].decode().splitlines()
+                  if line.startswith("tavlo-environment:")]
+        self.assertIn(["QT_QPA_PLATFORM", "alone"], writes)
+        self.assertEqual([w for w in writes if w[1] != "alone"], [])
 
     def test_simultaneous_starts_and_a_kill(self):
         """Of four simultaneous starts one runs; killed, it does not block the
@@ -1054,6 +1072,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--shots", required=True)
+    parser.add_argument("--preload", required=True, help="tests/app/envwrites.c, built")
     parser.add_argument("--desktop", default="openbox", choices=["openbox", "gnome-shell", "kwin"])
     ARGS, rest = parser.parse_known_args()
     nested = ARGS.desktop != "openbox"
