@@ -1,15 +1,13 @@
-/* Preloaded into the program by the whole-program suite: writes each change
- * to the environment on standard error, marked with whether another thread
- * had been started by then. glibc's setenv may free the table that a getenv
- * on another thread is walking (fontconfig reads a dozen variables as it
- * loads), so a start-up that changes the environment after its first thread
- * crashes now and then. */
+/* Preloaded into the program by the whole-program suite: writes each
+ * setenv (which qputenv calls) on standard error, marked with whether
+ * another thread had been started by then. glibc's setenv may free the
+ * table that a getenv on another thread is walking (fontconfig reads a dozen
+ * variables as it loads), so a start-up that changes the environment after
+ * its first thread crashes now and then. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <pthread.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 
 static int threads;
 
@@ -22,26 +20,12 @@ int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*run)(v
     return real(thread, attr, run, arg);
 }
 
-static void report(const char *name, size_t length)
-{
-    fprintf(stderr, "tavlo-environment: %.*s %s\n", (int)length, name,
-            __atomic_load_n(&threads, __ATOMIC_SEQ_CST) ? "after a thread" : "alone");
-}
-
 int setenv(const char *name, const char *value, int overwrite)
 {
     static int (*real)(const char *, const char *, int);
     if (!real)
         real = (int (*)(const char *, const char *, int))dlsym(RTLD_NEXT, "setenv");
-    report(name, strlen(name));
+    fprintf(stderr, "tavlo-environment: %s %s\n", name,
+            __atomic_load_n(&threads, __ATOMIC_SEQ_CST) ? "after a thread" : "alone");
     return real(name, value, overwrite);
-}
-
-int putenv(char *string)
-{
-    static int (*real)(char *);
-    if (!real)
-        real = (int (*)(char *))dlsym(RTLD_NEXT, "putenv");
-    report(string, strcspn(string, "="));
-    return real(string);
 }
