@@ -244,7 +244,7 @@ class EndToEnd(ProgramTestCase):
         """In a GNOME or KDE Wayland session the program picks XWayland (and
         the classic one its font resolution) through its environment: before
         its first thread, for glibc's setenv may free the table a getenv on
-        another thread walks (one start in ten crashed there)."""
+        another thread walks (the classic one crashed at start now and then)."""
         prog = Program(b"[{S}]\r\n2004.05.07=a\r\n")
         self.programs.append(prog)
         env = dict(ENV, XDG_RUNTIME_DIR=prog.runtime, XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP="GNOME",
