@@ -37,7 +37,7 @@ cat "$sanitized"
 
 echo "== Tests of both builds =="
 cd "$here/build"
-# Three at a time: the whole-program suites take turns in one slot (they
-# mostly wait, on real time), while the package build and the fault loops,
-# which run at a lower priority, keep both cores busy in the other two.
-ctest -j3 --output-on-failure --timeout 600
+# Two at a time: the whole-program suites take turns, then the package
+# build, in one slot; the fault loops, the fuzzer and the unit tests in the
+# other, the first two at a lower priority.
+ctest -j2 --output-on-failure --timeout 600

@@ -1067,6 +1067,24 @@ def start_display(screen="1280x1024x24"):
     return xvfb, ":" + number.decode().strip()
 
 
+class SaysWhyAtOnce(unittest.TextTestResult):
+    """Writes each failure as it comes: a suite stopped at its time limit
+    still says why its tests failed."""
+
+    def addSubTest(self, test, subtest, err):
+        super().addSubTest(test, subtest, err)
+        if err is not None:
+            self.stream.writeln(self._exc_info_to_string(err, subtest))
+
+    def addFailure(self, test, err):
+        super().addFailure(test, err)
+        self.stream.writeln(self._exc_info_to_string(err, test))
+
+    def addError(self, test, err):
+        super().addError(test, err)
+        self.stream.writeln(self._exc_info_to_string(err, test))
+
+
 def main():
     global ARGS, ENV, INPUT
     parser = argparse.ArgumentParser()
@@ -1087,7 +1105,8 @@ def main():
         wait_for(lambda: "window id" in x("xprop", "-root", "_NET_SUPPORTING_WM_CHECK", check=False, env=INPUT))
         ENV, stop = INPUT, lambda: (wm.terminate(), wm.wait())
     try:
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
+        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2,
+                               testRunner=unittest.TextTestRunner(resultclass=SaysWhyAtOnce, verbosity=2)).result
     finally:
         stop()
         xvfb.terminate()
