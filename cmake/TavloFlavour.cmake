@@ -150,25 +150,19 @@ function(tavlo_add_tests suffix qt core)
     add_executable(${exe} ${src}/tests/${t}.cpp)
     target_include_directories(${exe} PRIVATE ${src}/tests)
     target_link_libraries(${exe} PRIVATE ${core} ${qt}::Test)
-    # The fault loop is the longest of these, all processor: it runs beside
-    # the whole-program suites at the lowest priority (see
-    # packaging/CMakeLists.txt).
-    if(needs STREQUAL "failing_io")
-      add_test(NAME ${name}_${suffix} COMMAND nice -n 19 $<TARGET_FILE:${exe}>)
-    else()
-      add_test(NAME ${name}_${suffix} COMMAND ${exe})
-    endif()
-    if(needs STREQUAL "failing_io")
-      add_dependencies(${exe} failing_io)
-    endif()
+    set(run "")
     set(env "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8")
-    if(needs STREQUAL "failing_io")
-      list(APPEND env "LD_PRELOAD=$<TARGET_FILE:failing_io>")
-    endif()
     set(cost 1)
     if(needs STREQUAL "failing_io")
+      add_dependencies(${exe} failing_io)
+      list(APPEND env "LD_PRELOAD=$<TARGET_FILE:failing_io>")
+      # The longest of these, all processor: started first, beside the
+      # whole-program suites, at the lowest priority (see
+      # tests/e2e/CMakeLists.txt).
+      set(run nice -n 19)
       set(cost 250)
     endif()
+    add_test(NAME ${name}_${suffix} COMMAND ${run} $<TARGET_FILE:${exe}>)
     set_tests_properties(${name}_${suffix} PROPERTIES
       ENVIRONMENT "${env}" TIMEOUT 1200 LABELS "${suffix}" COST ${cost})
   endforeach()
